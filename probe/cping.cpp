@@ -1,0 +1,184 @@
+#include "cping.h"
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <limits>
+#include <string_view>
+#include <vector>
+
+namespace tarnvik {
+
+namespace {
+
+constexpr std::array<std::uint8_t, 9> kEchoData{'E', 'c', 'h', 'o', ' ', 'T', 'h', 'i', 's'};
+
+std::string_view trimSpaces(std::string_view text) {
+    const auto first = text.find_first_not_of(' ');
+    if (first == std::string_view::npos) {
+        return {};
+    }
+    return text.substr(first, text.find_last_not_of(' ') - first + 1);
+}
+
+std::string lowerAscii(std::string_view text) {
+    std::string out(text);
+    std::transform(out.begin(), out.end(), out.begin(),
+                   [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; });
+    return out;
+}
+
+// The first `length` characters (all of it if shorter), trimmed of blanks and lower-cased: the
+// test heads the normalisation decides by.
+std::string head(std::string_view text, std::size_t length) {
+    return lowerAscii(trimSpaces(text.substr(0, std::min(length, text.size()))));
+}
+
+// Decimal digits with an optional sign, within the signed 32-bit range.
+std::optional<std::int32_t> parseWholeNumber(std::string_view part) {
+    if (!part.empty() && part.front() == '+') {
+        part.remove_prefix(1);
+        if (!part.empty() && part.front() == '-') {
+            return std::nullopt;
+        }
+    }
+    if (part.empty()) {
+        return std::nullopt;
+    }
+    std::int32_t value = 0;
+    const auto [end, error] = std::from_chars(part.data(), part.data() + part.size(), value);
+    if (error != std::errc{} || end != part.data() + part.size()) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+} // namespace
+
+cping::cping(std::unique_ptr<Platform> platform) : platform_(std::move(platform)) {}
+
+bool cping::funcStartWinsock() {
+    return platform_ && platform_->startup();
+}
+
+void cping::subStopWinsock() {
+    if (platform_) {
+        platform_->cleanup();
+    }
+}
+
+std::string cping::funcGetStatusText(std::uint32_t status) {
+    return status == ip_status::success ? "success" : "failure";
+}
+
+std::int32_t cping::funcIPTextToAddr(std::string szAddress) {
+    std::vector<std::string_view> parts;
+    std::string_view rest = szAddress;
+    for (;;) {
+        const auto dot = rest.find('.');
+        if (dot == std::string_view::npos) {
+            parts.push_back(rest);
+            break;
+        }
+        parts.push_back(rest.substr(0, dot));
+        rest.remove_prefix(dot + 1);
+    }
+    if (parts.size() != 4) {
+        return 0;
+    }
+    std::array<std::uint8_t, 4> octets{};
+    for (std::size_t i = 0; i < 4; ++i) {
+        const auto number = parseWholeNumber(parts[i]);
+        if (!number) {
+            return 0;
+        }
+        // Only the lowest 8 bits count: 256 gives 0, 300 gives 44, -1 gives 255.
+        octets[i] = static_cast<std::uint8_t>(static_cast<std::uint32_t>(*number) & 0xFFu);
+    }
+    return static_cast<std::int32_t>(ipv4FromOctets(octets[0], octets[1], octets[2], octets[3]));
+}
+
+std::string cping::funcAddrToIPText(Ipv4Value address) {
+    return platform_->addressToText(address);
+}
+
+std::string cping::funcNormalizeAddress(std::string& sAddress, const bool& bNameOnly) {
+    const std::string head4 = head(sAddress, 4);
+    const std::string head11 = head(sAddress, 11);
+    if (head4 != "www." && head4 != "http") {
+        return sAddress;
+    }
+    if (head4 == "http") {
+        // "https://" goes as a whole, so that a copied secure address names its host; every other
+        // "http" text loses its first seven characters.
+        const bool secure = head(sAddress, 8) == "https://";
+        const std::size_t schemeLength = secure ? 8 : 7;
+        const bool hasWww = secure ? head(sAddress, 12) == "https://www." : head11 == "http://www.";
+        std::string_view host =
+            sAddress.size() > schemeLength ? std::string_view(sAddress).substr(schemeLength) : "";
+        host = trimSpaces(host);
+        // A port, path, query or fragment is no part of a host name.
+        host = host.substr(0, host.find_first_of(":/?#"));
+        sAddress = hasWww ? std::string(host) : "www." + std::string(host);
+    }
+    if (bNameOnly) {
+        return sAddress;
+    }
+    return funcGetIPFromHostName(sAddress);
+}
+
+std::string cping::funcGetIPFromHostName(std::string sHostName) {
+    std::string name = std::move(sHostName);
+    std::string result;
+    if (!funcStartWinsock()) {
+        return result;
+    }
+    StartupScope started(*this);
+    if (head(name, 4) != "www.") {
+        funcNormalizeAddress(name, true);
+    }
+    if (const auto address = platform_->resolveFirstIpv4(name)) {
+        result = funcAddrToIPText(*address);
+    }
+    return result;
+}
+
+std::int32_t cping::Ping(std::string& szAddress) {
+    EchoReplyRecord reply;
+    std::int32_t result = 0;
+
+    if (!funcStartWinsock()) {
+        std::string status = funcGetStatusText(ip_status::generalFailure);
+        std::int32_t roundTrip = 0;
+        if (PingReturn) {
+            PingReturn(szAddress, status, roundTrip);
+        }
+        return 0;
+    }
+    StartupScope started(*this);
+
+    const std::string normalized = funcNormalizeAddress(szAddress, false);
+    szAddress = normalized;
+    const auto destination = static_cast<Ipv4Value>(funcIPTextToAddr(szAddress));
+
+    std::uint32_t count = 0;
+    std::unique_ptr<EchoHandle> handle = platform_->openEcho();
+    if (handle) {
+        count = handle->sendEcho(destination, kEchoData, static_cast<std::uint32_t>(pingTimeout_),
+                                 reply);
+    } else {
+        // Without a handle nothing was sent; a record left as cleared would read as success.
+        reply.setStatus(ip_status::generalFailure);
+    }
+
+    result = count != 0 ? static_cast<std::int32_t>(reply.roundTripTime())
+                        : -static_cast<std::int32_t>(reply.status());
+    std::string status = funcGetStatusText(reply.status());
+    auto roundTrip = static_cast<std::int32_t>(reply.roundTripTime());
+    if (PingReturn) {
+        PingReturn(szAddress, status, roundTrip);
+    }
+    return result;
+}
+
+} // namespace tarnvik

@@ -1,0 +1,371 @@
+// The platform layer on Linux: the only file that touches sockets and the resolver.
+#include "icmp_packet.h"
+#include "platform.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <climits>
+#include <ctime>
+#include <linux/errqueue.h>
+#include <linux/icmp.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <utility>
+#include <vector>
+
+namespace tarnvik {
+
+namespace {
+
+class UniqueFd {
+  public:
+    UniqueFd() = default;
+    explicit UniqueFd(int fd) : fd_(fd) {}
+    UniqueFd(UniqueFd&& other) noexcept : fd_(other.release()) {}
+    UniqueFd& operator=(UniqueFd&& other) noexcept {
+        if (this != &other) {
+            reset(other.release());
+        }
+        return *this;
+    }
+    UniqueFd(const UniqueFd&) = delete;
+    UniqueFd& operator=(const UniqueFd&) = delete;
+    ~UniqueFd() { reset(); }
+
+    int get() const { return fd_; }
+    explicit operator bool() const { return fd_ >= 0; }
+    int release() { return std::exchange(fd_, -1); }
+    void reset(int fd = -1) {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+        fd_ = fd;
+    }
+
+  private:
+    int fd_ = -1;
+};
+
+struct EchoSocket {
+    UniqueFd fd;
+    EchoSocketKind kind = EchoSocketKind::None;
+};
+
+// The one place that opens echo sockets. The ping socket needs no privilege where
+// net.ipv4.ping_group_range admits our group; otherwise a raw socket, which needs CAP_NET_RAW.
+EchoSocket openEchoSocket() {
+    int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_ICMP);
+    if (fd >= 0) {
+        // Without IP_RECVERR the kernel drops ICMP errors about our request, and an unreachable
+        // target would look like a timeout.
+        const int on = 1;
+        ::setsockopt(fd, SOL_IP, IP_RECVERR, &on, sizeof on);
+        return {UniqueFd(fd), EchoSocketKind::Datagram};
+    }
+    // EACCES: our group is outside ping_group_range. EPERM: a security module said no.
+    // EAFNOSUPPORT, EPROTONOSUPPORT: a kernel built without ping sockets.
+    if (errno != EACCES && errno != EPERM && errno != EAFNOSUPPORT && errno != EPROTONOSUPPORT) {
+        return {};
+    }
+    fd = ::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
+    if (fd < 0) {
+        return {};
+    }
+    // A raw socket sees every ICMP packet of the host; let only the kinds that can answer an
+    // echo through. No IP_RECVERR here: errors about other processes' requests would land in our
+    // queue. Never connect() it either: an on-link ARP failure comes back from our own address.
+    icmp_filter filter{};
+    filter.data = ~((1u << ICMP_ECHOREPLY) | (1u << ICMP_DEST_UNREACH) |
+                    (1u << ICMP_TIME_EXCEEDED) | (1u << ICMP_PARAMETERPROB));
+    ::setsockopt(fd, SOL_RAW, ICMP_FILTER, &filter, sizeof filter);
+    return {UniqueFd(fd), EchoSocketKind::Raw};
+}
+
+std::int64_t monotonicNanoseconds() {
+    timespec now{};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    return std::int64_t{now.tv_sec} * 1'000'000'000 + now.tv_nsec;
+}
+
+Ipv4Value fromInAddr(in_addr address) {
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(&address.s_addr);
+    return ipv4FromOctets(bytes[0], bytes[1], bytes[2], bytes[3]);
+}
+
+in_addr toInAddr(Ipv4Value value) {
+    in_addr address{};
+    const auto octets = ipv4Octets(value);
+    std::memcpy(&address.s_addr, octets.data(), octets.size());
+    return address;
+}
+
+// A new sequence number for every probe of the process, so that a late reply never answers a
+// later probe.
+std::uint16_t nextSequence() {
+    static std::atomic<std::uint16_t> sequence{0};
+    return ++sequence;
+}
+
+class PosixEchoHandle final : public EchoHandle {
+  public:
+    explicit PosixEchoHandle(EchoSocket socket) : socket_(std::move(socket)) {}
+
+    std::uint32_t sendEcho(Ipv4Value destination, std::span<const std::uint8_t> data,
+                           std::uint32_t waitMilliseconds,
+                           EchoReplyRecord& reply) noexcept override {
+        try {
+            return send(destination, data, waitMilliseconds, reply);
+        } catch (...) {
+            reply.setStatus(ip_status::noResources);
+            return 0;
+        }
+    }
+
+  private:
+    std::uint32_t fail(EchoReplyRecord& reply, std::uint32_t status) {
+        reply.setStatus(status);
+        return 0;
+    }
+
+    std::uint32_t send(Ipv4Value destination, std::span<const std::uint8_t> data,
+                       std::uint32_t waitMilliseconds, EchoReplyRecord& reply) {
+        // Linux answers a packet to 0.0.0.0 from the local host; it must never read as reachable.
+        if (destination == 0) {
+            return fail(reply, ip_status::badDestination);
+        }
+        if (!socket_.fd) {
+            return fail(reply, ip_status::generalFailure);
+        }
+        const int fd = socket_.fd.get();
+        icmp::ProbeKey key{destination, static_cast<std::uint16_t>(::getpid()), nextSequence()};
+        const auto request = icmp::buildEchoRequest(key.identifier, key.sequence, data);
+
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_addr = toInAddr(destination);
+        const std::int64_t sentAt = monotonicNanoseconds();
+        ssize_t sent = 0;
+        do {
+            sent = ::sendto(fd, request.data(), request.size(), 0,
+                            reinterpret_cast<const sockaddr*>(&to), sizeof to);
+        } while (sent < 0 && errno == EINTR);
+        if (sent < 0) {
+            return fail(reply, icmp::statusForSendError(errno));
+        }
+        if (socket_.kind == EchoSocketKind::Datagram) {
+            // The kernel replaced our identifier with the socket's local port.
+            sockaddr_in local{};
+            socklen_t length = sizeof local;
+            if (::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length) != 0) {
+                return fail(reply, ip_status::generalFailure);
+            }
+            key.identifier = ntohs(local.sin_port);
+        }
+
+        const std::int64_t deadline =
+            sentAt + static_cast<std::int64_t>(waitMilliseconds) * 1'000'000;
+        bool looked = false;
+        for (;;) {
+            const std::int64_t remaining = deadline - monotonicNanoseconds();
+            if (remaining <= 0 && looked) {
+                return fail(reply, ip_status::timedOut);
+            }
+            // Never hand the wait to poll as it is: 0xFFFFFFFF as an int would be infinite.
+            const std::int64_t remainingMs = remaining <= 0 ? 0 : (remaining + 999'999) / 1'000'000;
+            pollfd ready{fd, POLLIN, 0};
+            const int polled =
+                ::poll(&ready, 1, static_cast<int>(std::min<std::int64_t>(remainingMs, INT_MAX)));
+            looked = true;
+            if (polled < 0 && errno != EINTR) {
+                return fail(reply, ip_status::generalFailure);
+            }
+            if (polled <= 0) {
+                continue;
+            }
+            if (const auto outcome = drain(key, reply)) {
+                reply.setRoundTripTime(
+                    static_cast<std::uint32_t>((monotonicNanoseconds() - sentAt) / 1'000'000));
+                return *outcome;
+            }
+        }
+    }
+
+    // Reads everything queued; returns the record count once something answers our request.
+    std::optional<std::uint32_t> drain(const icmp::ProbeKey& key, EchoReplyRecord& reply) {
+        if (socket_.kind == EchoSocketKind::Datagram) {
+            if (auto outcome = drainErrorQueue(key, reply)) {
+                return outcome;
+            }
+        }
+        for (;;) {
+            sockaddr_in from{};
+            iovec io{buffer_.data(), buffer_.size()};
+            msghdr message{};
+            message.msg_name = &from;
+            message.msg_namelen = sizeof from;
+            message.msg_iov = &io;
+            message.msg_iovlen = 1;
+            const ssize_t got = ::recvmsg(socket_.fd.get(), &message, MSG_DONTWAIT);
+            if (got < 0) {
+                if (errno == EINTR) {
+                    continue;
+                }
+                // With IP_RECVERR a pending error shows as a failed receive: it means "read the
+                // error queue", not that the probe failed.
+                if (socket_.kind == EchoSocketKind::Datagram && errno != EAGAIN) {
+                    return drainErrorQueue(key, reply);
+                }
+                return std::nullopt;
+            }
+            if (message.msg_flags & MSG_TRUNC) {
+                continue;
+            }
+            const std::span<const std::uint8_t> bytes(buffer_.data(),
+                                                      static_cast<std::size_t>(got));
+            const auto found = socket_.kind == EchoSocketKind::Raw
+                                   ? icmp::classifyRawPacket(bytes, key)
+                                   : icmp::classifyDatagram(bytes, fromInAddr(from.sin_addr), key);
+            if (found.verdict != icmp::Verdict::Unrelated) {
+                return record(found, reply);
+            }
+        }
+    }
+
+    std::optional<std::uint32_t> drainErrorQueue(const icmp::ProbeKey& key,
+                                                 EchoReplyRecord& reply) {
+        for (;;) {
+            sockaddr_in original{};
+            std::array<char, 512> control{};
+            iovec io{buffer_.data(), buffer_.size()};
+            msghdr message{};
+            message.msg_name = &original;
+            message.msg_namelen = sizeof original;
+            message.msg_iov = &io;
+            message.msg_iovlen = 1;
+            message.msg_control = control.data();
+            message.msg_controllen = control.size();
+            const ssize_t got = ::recvmsg(socket_.fd.get(), &message, MSG_ERRQUEUE | MSG_DONTWAIT);
+            if (got < 0) {
+                if (errno == EINTR) {
+                    continue;
+                }
+                return std::nullopt;
+            }
+            for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
+                if (c->cmsg_level != SOL_IP || c->cmsg_type != IP_RECVERR) {
+                    continue;
+                }
+                sock_extended_err error{};
+                std::memcpy(&error, CMSG_DATA(c), sizeof error);
+                Ipv4Value offender = 0;
+                if (c->cmsg_len >= CMSG_LEN(sizeof error + sizeof(sockaddr_in))) {
+                    sockaddr_in who{};
+                    std::memcpy(&who, CMSG_DATA(c) + sizeof error, sizeof who);
+                    offender = who.sin_family == AF_INET ? fromInAddr(who.sin_addr) : 0;
+                }
+                std::uint32_t status = ip_status::generalFailure;
+                if (error.ee_origin == SO_EE_ORIGIN_ICMP) {
+                    status = icmp::statusForIcmpError(error.ee_type, error.ee_code);
+                } else if (error.ee_origin == SO_EE_ORIGIN_LOCAL) {
+                    status = icmp::statusForSendError(static_cast<int>(error.ee_errno));
+                }
+                const std::span<const std::uint8_t> quoted(buffer_.data(),
+                                                           static_cast<std::size_t>(got));
+                const auto found = icmp::classifyQueuedError(quoted, fromInAddr(original.sin_addr),
+                                                             offender, status, key);
+                if (found.verdict != icmp::Verdict::Unrelated) {
+                    return record(found, reply);
+                }
+            }
+        }
+    }
+
+    static std::uint32_t record(const icmp::Classification& found, EchoReplyRecord& reply) {
+        reply.setAddress(found.source);
+        reply.setStatus(found.status);
+        reply.setTtl(found.ttl);
+        reply.setData(found.data);
+        return 1;
+    }
+
+    EchoSocket socket_;
+    std::array<std::uint8_t, 2048> buffer_{};
+};
+
+class PosixPlatform final : public Platform {
+  public:
+    // POSIX sockets need no library start-up, so it cannot fail and there is nothing to undo.
+    bool startup() noexcept override { return true; }
+    void cleanup() noexcept override {}
+
+    std::unique_ptr<EchoHandle> openEcho() noexcept override {
+        try {
+            return std::make_unique<PosixEchoHandle>(openEchoSocket());
+        } catch (...) {
+            return nullptr;
+        }
+    }
+
+    std::optional<Ipv4Value> resolveFirstIpv4(const std::string& name) noexcept override {
+        // A NUL inside the text would silently resolve a shorter name.
+        if (name.find('\0') != std::string::npos) {
+            return std::nullopt;
+        }
+        try {
+            // gethostbyname_r keeps the order of the hosts file or the DNS answer; getaddrinfo
+            // re-sorts it.
+            std::vector<char> work(1024);
+            hostent entry{};
+            hostent* found = nullptr;
+            int resolverError = 0;
+            for (;;) {
+                const int rc = ::gethostbyname_r(name.c_str(), &entry, work.data(), work.size(),
+                                                 &found, &resolverError);
+                if (rc == ERANGE && work.size() < (1u << 20)) {
+                    work.resize(work.size() * 2);
+                    continue;
+                }
+                if (rc != 0 || found == nullptr) {
+                    return std::nullopt;
+                }
+                break;
+            }
+            if (found->h_addrtype != AF_INET || found->h_length != 4 ||
+                found->h_addr_list == nullptr || found->h_addr_list[0] == nullptr) {
+                return std::nullopt;
+            }
+            in_addr first{};
+            std::memcpy(&first, found->h_addr_list[0], sizeof first);
+            return fromInAddr(first);
+        } catch (...) {
+            return std::nullopt;
+        }
+    }
+
+    std::string addressToText(Ipv4Value address) noexcept override {
+        const in_addr raw = toInAddr(address);
+        std::array<char, INET_ADDRSTRLEN> text{};
+        if (::inet_ntop(AF_INET, &raw, text.data(), text.size()) == nullptr) {
+            return {};
+        }
+        return text.data();
+    }
+};
+
+} // namespace
+
+std::unique_ptr<Platform> makeSystemPlatform() {
+    return std::make_unique<PosixPlatform>();
+}
+
+EchoSocketKind systemEchoSocketKind() noexcept {
+    return openEchoSocket().kind;
+}
+
+} // namespace tarnvik

@@ -1,0 +1,211 @@
+#include "lab.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <poll.h>
+#include <spawn.h>
+#include <stdexcept>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace tarnvik::netlab {
+
+namespace {
+
+// Starts argv with standard output and error on a new pipe; returns the pid and the read end.
+std::pair<pid_t, int> spawnWithPipe(const std::vector<std::string>& argv) {
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) {
+        throw std::runtime_error("pipe: " + std::string(std::strerror(errno)));
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], STDERR_FILENO);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    std::vector<char*> args;
+    for (const auto& arg : argv) {
+        args.push_back(const_cast<char*>(arg.c_str()));
+    }
+    args.push_back(nullptr);
+    pid_t pid = -1;
+    const int rc = ::posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(fds[1]);
+    if (rc != 0) {
+        ::close(fds[0]);
+        throw std::runtime_error("cannot start " + argv[0] + ": " + std::strerror(rc));
+    }
+    return {pid, fds[0]};
+}
+
+std::string readAll(int fd) {
+    std::string out;
+    char chunk[4096];
+    for (;;) {
+        const ssize_t got = ::read(fd, chunk, sizeof chunk);
+        if (got > 0) {
+            out.append(chunk, static_cast<std::size_t>(got));
+        } else if (got == 0 || errno != EINTR) {
+            return out;
+        }
+    }
+}
+
+int waitFor(pid_t pid) {
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+std::string joined(const std::vector<std::string>& argv) {
+    std::string text;
+    for (const auto& arg : argv) {
+        text += (text.empty() ? "" : " ") + arg;
+    }
+    return text;
+}
+
+} // namespace
+
+CommandResult run(const std::vector<std::string>& argv) {
+    const auto [pid, output] = spawnWithPipe(argv);
+    CommandResult result;
+    result.output = readAll(output);
+    ::close(output);
+    result.exitCode = waitFor(pid);
+    return result;
+}
+
+std::string mustRun(const std::vector<std::string>& argv) {
+    auto result = run(argv);
+    if (result.exitCode != 0) {
+        throw std::runtime_error(joined(argv) + " failed (" + std::to_string(result.exitCode) +
+                                 "): " + result.output);
+    }
+    return result.output;
+}
+
+std::string unavailableReason() {
+    if (::geteuid() != 0) {
+        return "the network lab needs root to create network namespaces";
+    }
+    if (::access("/usr/sbin/ip", X_OK) != 0 && ::access("/sbin/ip", X_OK) != 0) {
+        return "the network lab needs iproute2 (ip)";
+    }
+    const std::string probe = "tvkprobe" + std::to_string(::getpid());
+    if (run({"ip", "netns", "add", probe}).exitCode != 0) {
+        return "this machine refuses to create network namespaces";
+    }
+    run({"ip", "netns", "del", probe});
+    return {};
+}
+
+Process::Process(const std::vector<std::string>& argv) {
+    std::tie(pid_, output_) = spawnWithPipe(argv);
+}
+
+Process::~Process() {
+    stop();
+}
+
+std::string Process::readLine(std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        if (const auto end = pending_.find('\n'); end != std::string::npos) {
+            std::string line = pending_.substr(0, end);
+            pending_.erase(0, end + 1);
+            return line;
+        }
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (output_ < 0 || left.count() <= 0) {
+            return {};
+        }
+        pollfd ready{output_, POLLIN, 0};
+        if (::poll(&ready, 1, static_cast<int>(left.count())) <= 0) {
+            continue;
+        }
+        char chunk[1024];
+        const ssize_t got = ::read(output_, chunk, sizeof chunk);
+        if (got <= 0) {
+            return {};
+        }
+        pending_.append(chunk, static_cast<std::size_t>(got));
+    }
+}
+
+std::string Process::stop() {
+    if (pid_ < 0) {
+        return {};
+    }
+    ::kill(pid_, SIGTERM);
+    std::string rest = pending_ + readAll(output_);
+    ::close(output_);
+    output_ = -1;
+    waitFor(pid_);
+    pid_ = -1;
+    pending_.clear();
+    return rest;
+}
+
+Namespaces::Namespaces(std::string tag) : prefix_("tvk" + std::to_string(::getpid()) + tag) {}
+
+Namespaces::~Namespaces() {
+    for (auto it = names_.rbegin(); it != names_.rend(); ++it) {
+        run({"ip", "netns", "del", *it});
+        std::error_code ignored;
+        std::filesystem::remove_all("/etc/netns/" + *it, ignored);
+    }
+}
+
+std::string Namespaces::add(const std::string& role) {
+    const std::string name = prefix_ + "-" + role;
+    run({"ip", "netns", "del", name});
+    mustRun({"ip", "netns", "add", name});
+    names_.push_back(name);
+    mustRun({"ip", "-n", name, "link", "set", "lo", "up"});
+    return name;
+}
+
+void Namespaces::link(const std::string& a, const std::string& b, const std::string& device) {
+    mustRun(
+        {"ip", "-n", a, "link", "add", device, "type", "veth", "peer", "name", device, "netns", b});
+    mustRun({"ip", "-n", a, "link", "set", device, "up"});
+    mustRun({"ip", "-n", b, "link", "set", device, "up"});
+}
+
+std::vector<std::string> Namespaces::execArgv(const std::string& ns,
+                                              const std::vector<std::string>& argv) const {
+    std::vector<std::string> full{"ip", "netns", "exec", ns};
+    full.insert(full.end(), argv.begin(), argv.end());
+    return full;
+}
+
+CommandResult Namespaces::exec(const std::string& ns, const std::vector<std::string>& argv) {
+    return run(execArgv(ns, argv));
+}
+
+std::string Namespaces::mustExec(const std::string& ns, const std::vector<std::string>& argv) {
+    return mustRun(execArgv(ns, argv));
+}
+
+void Namespaces::sysctl(const std::string& ns, const std::string& key, const std::string& value) {
+    mustExec(ns, {"sysctl", "-q", "-w", key + "=" + value});
+}
+
+void Namespaces::writeEtcFile(const std::string& ns, const std::string& name,
+                              const std::string& content) {
+    const std::filesystem::path dir = "/etc/netns/" + ns;
+    std::filesystem::create_directories(dir);
+    std::ofstream(dir / name, std::ios::trunc) << content;
+}
+
+} // namespace tarnvik::netlab

@@ -1,0 +1,99 @@
+// A scripted platform layer: it records every call the echo client makes and answers as told.
+#pragma once
+
+#include "platform.h"
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace tarnvik::testing {
+
+struct EchoCall {
+    Ipv4Value destination = 0;
+    std::vector<std::uint8_t> data;
+    std::uint32_t wait = 0;
+};
+
+// What the client did, kept apart from the platform so that a test can read it after the client
+// has taken the platform over.
+struct PlatformLog {
+    int startups = 0;
+    int cleanups = 0;
+    int opens = 0;
+    int closes = 0;
+    std::vector<EchoCall> echoes;
+    std::vector<std::string> lookups;
+};
+
+// The answer to one echo: the count returned and what is written into the record.
+struct EchoScript {
+    std::uint32_t count = 1;
+    std::uint32_t status = 0;
+    std::uint32_t roundTrip = 0;
+};
+
+class FakePlatform final : public Platform {
+  public:
+    explicit FakePlatform(std::shared_ptr<PlatformLog> log) : log_(std::move(log)) {}
+
+    bool startupSucceeds = true;
+    bool handleAvailable = true;
+    EchoScript echo;
+    std::map<std::string, Ipv4Value> hosts;
+
+    bool startup() noexcept override {
+        ++log_->startups;
+        return startupSucceeds;
+    }
+    void cleanup() noexcept override { ++log_->cleanups; }
+
+    std::unique_ptr<EchoHandle> openEcho() noexcept override {
+        ++log_->opens;
+        if (!handleAvailable) {
+            return nullptr;
+        }
+        return std::make_unique<Handle>(log_, echo);
+    }
+
+    std::optional<Ipv4Value> resolveFirstIpv4(const std::string& name) noexcept override {
+        log_->lookups.push_back(name);
+        const auto found = hosts.find(name);
+        if (found == hosts.end()) {
+            return std::nullopt;
+        }
+        return found->second;
+    }
+
+    std::string addressToText(Ipv4Value address) noexcept override {
+        const auto o = ipv4Octets(address);
+        return std::to_string(o[0]) + "." + std::to_string(o[1]) + "." + std::to_string(o[2]) +
+               "." + std::to_string(o[3]);
+    }
+
+  private:
+    class Handle final : public EchoHandle {
+      public:
+        Handle(std::shared_ptr<PlatformLog> log, EchoScript script)
+            : log_(std::move(log)), script_(script) {}
+        ~Handle() override { ++log_->closes; }
+
+        std::uint32_t sendEcho(Ipv4Value destination, std::span<const std::uint8_t> data,
+                               std::uint32_t wait, EchoReplyRecord& reply) noexcept override {
+            log_->echoes.push_back({destination, {data.begin(), data.end()}, wait});
+            reply.setStatus(script_.status);
+            reply.setRoundTripTime(script_.roundTrip);
+            return script_.count;
+        }
+
+      private:
+        std::shared_ptr<PlatformLog> log_;
+        EchoScript script_;
+    };
+
+    std::shared_ptr<PlatformLog> log_;
+};
+
+} // namespace tarnvik::testing
