@@ -3,10 +3,13 @@
 
 #include "platform.h"
 
+#include <algorithm>
+#include <chrono>
 #include <functional>
 #include <map>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace tarnvik::testing {
@@ -26,6 +29,8 @@ struct PlatformLog {
     int closes = 0;
     std::vector<EchoCall> echoes;
     std::vector<std::string> lookups;
+    int echoesInProgress = 0;
+    int mostEchoesAtOnce = 0;
 };
 
 // The answer to one echo: the count returned and what is written into the record.
@@ -33,6 +38,7 @@ struct EchoScript {
     std::uint32_t count = 1;
     std::uint32_t status = 0;
     std::uint32_t roundTrip = 0;
+    std::chrono::milliseconds delay{0}; // how long the echo blocks its caller
 };
 
 class FakePlatform final : public Platform {
@@ -83,6 +89,9 @@ class FakePlatform final : public Platform {
         std::uint32_t sendEcho(Ipv4Value destination, std::span<const std::uint8_t> data,
                                std::uint32_t wait, EchoReplyRecord& reply) noexcept override {
             log_->echoes.push_back({destination, {data.begin(), data.end()}, wait});
+            log_->mostEchoesAtOnce = std::max(log_->mostEchoesAtOnce, ++log_->echoesInProgress);
+            std::this_thread::sleep_for(script_.delay);
+            --log_->echoesInProgress;
             reply.setStatus(script_.status);
             reply.setRoundTripTime(script_.roundTrip);
             return script_.count;

@@ -1,0 +1,81 @@
+#include "repair.h"
+#include "system_posix.h"
+
+#include <cstring>
+#include <iostream>
+
+namespace tarnvik {
+
+namespace {
+
+// Qt's long time forms carry the time zone ("t"); the general form has none.
+QString withoutTimeZone(const QString& format) {
+    QString out;
+    bool quoted = false;
+    for (const QChar c : format) {
+        if (c == u'\'') {
+            quoted = !quoted;
+        }
+        if (!quoted && c == u't') {
+            continue;
+        }
+        out += c;
+    }
+    return out.simplified();
+}
+
+std::string joined(const std::vector<std::string>& argv) {
+    std::string text;
+    for (const auto& arg : argv) {
+        text += (text.empty() ? "" : " ") + arg;
+    }
+    return text;
+}
+
+} // namespace
+
+RepairSettings systemRepairSettings() {
+    return RepairSettings{
+        posix::executableDirectory(),
+        {"ip", "-4", "neigh", "flush", "all"},
+        [] { return QDateTime::currentDateTime(); },
+        QLocale::system(),
+        [](const std::string& line) { std::cerr << "tarnvik: " << line << std::endl; },
+    };
+}
+
+std::string generalDateTime(const QDateTime& local, const QLocale& locale) {
+    const bool plain = locale.language() == QLocale::C;
+    const QLocale formatter = plain ? QLocale(QLocale::Chinese, QLocale::China) : locale;
+    const QString dateForm = plain ? "yyyy/M/d" : locale.dateFormat(QLocale::ShortFormat);
+    const QString timeForm =
+        plain ? "H:mm:ss" : withoutTimeZone(locale.timeFormat(QLocale::LongFormat));
+    const QTime time = local.time();
+    QString text = formatter.toString(local.date(), dateForm);
+    if (time.hour() != 0 || time.minute() != 0 || time.second() != 0) {
+        text += QStringLiteral(" ") + formatter.toString(time, timeForm);
+    }
+    return text.toStdString();
+}
+
+std::string attackLogLine(const QDateTime& local, const QLocale& locale) {
+    return posix::toGbk(std::string(kAttackLabel) + generalDateTime(local, locale) + "\r\n");
+}
+
+RepairAction::RepairAction(RepairSettings settings) : settings_(std::move(settings)) {}
+
+bool RepairAction::run() {
+    const auto path = logPath();
+    if (const int error =
+            posix::appendInOneWrite(path, attackLogLine(settings_.clock(), settings_.locale))) {
+        settings_.report("cannot append to " + path.string() + ": " + std::strerror(error));
+        return false;
+    }
+    if (const int error = posix::startDetached(settings_.command)) {
+        settings_.report("cannot start " + joined(settings_.command) + ": " + std::strerror(error));
+        return false;
+    }
+    return true;
+}
+
+} // namespace tarnvik

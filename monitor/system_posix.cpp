@@ -1,0 +1,174 @@
+#include "system_posix.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <iconv.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace tarnvik::posix {
+
+namespace {
+
+// The path of `program` as execve wants it: as given when it names a path, else the first
+// executable regular file of that name in PATH.
+std::string findProgram(const std::string& program) {
+    if (program.find('/') != std::string::npos) {
+        return program;
+    }
+    const char* path = std::getenv("PATH");
+    std::string_view dirs = path != nullptr ? path : "/usr/local/bin:/usr/bin:/bin";
+    while (!dirs.empty()) {
+        const auto colon = dirs.find(':');
+        std::string dir(dirs.substr(0, colon));
+        dirs = colon == std::string_view::npos ? std::string_view{} : dirs.substr(colon + 1);
+        const std::string candidate = (dir.empty() ? "." : dir) + "/" + program;
+        struct stat info {};
+        if (::stat(candidate.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+            ::access(candidate.c_str(), X_OK) == 0) {
+            return candidate;
+        }
+    }
+    return {};
+}
+
+std::size_t utf8SequenceLength(unsigned char lead) {
+    if (lead >= 0xF0) {
+        return 4;
+    }
+    if (lead >= 0xE0) {
+        return 3;
+    }
+    return lead >= 0xC0 ? 2 : 1;
+}
+
+} // namespace
+
+std::filesystem::path executableDirectory() {
+    std::error_code error;
+    const auto self = std::filesystem::read_symlink("/proc/self/exe", error);
+    return error ? std::filesystem::path{} : self.parent_path();
+}
+
+int appendInOneWrite(const std::filesystem::path& path, std::string_view bytes) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        return errno;
+    }
+    int error = 0;
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t wrote = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (wrote < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            error = errno;
+            break;
+        }
+        done += static_cast<std::size_t>(wrote);
+    }
+    if (::close(fd) != 0 && error == 0) {
+        error = errno;
+    }
+    return error;
+}
+
+int startDetached(const std::vector<std::string>& argv) {
+    if (argv.empty()) {
+        return EINVAL;
+    }
+    const std::string program = findProgram(argv[0]);
+    if (program.empty()) {
+        return ENOENT;
+    }
+    // Everything the children need is built before fork: after it, only async-signal-safe calls.
+    std::vector<char*> args;
+    for (const auto& arg : argv) {
+        args.push_back(const_cast<char*>(arg.c_str()));
+    }
+    args.push_back(nullptr);
+
+    int report[2];
+    if (::pipe2(report, O_CLOEXEC) != 0) {
+        return errno;
+    }
+    const pid_t middle = ::fork();
+    if (middle == 0) {
+        const pid_t command = ::fork();
+        if (command != 0) {
+            int error = command < 0 ? errno : 0;
+            if (error != 0) {
+                (void)!::write(report[1], &error, sizeof error);
+            }
+            ::_exit(error != 0 ? 1 : 0);
+        }
+        ::setsid();
+        const int null = ::open("/dev/null", O_RDWR);
+        if (null >= 0) {
+            ::dup2(null, STDIN_FILENO);
+            ::dup2(null, STDOUT_FILENO);
+            if (null > STDERR_FILENO) {
+                ::close(null);
+            }
+        }
+        sigset_t none;
+        sigemptyset(&none);
+        ::sigprocmask(SIG_SETMASK, &none, nullptr);
+        ::signal(SIGPIPE, SIG_DFL);
+        ::execve(program.c_str(), args.data(), environ);
+        int error = errno;
+        (void)!::write(report[1], &error, sizeof error);
+        ::_exit(127);
+    }
+    ::close(report[1]);
+    if (middle < 0) {
+        const int error = errno;
+        ::close(report[0]);
+        return error;
+    }
+    while (::waitpid(middle, nullptr, 0) < 0 && errno == EINTR) {
+    }
+    // The report pipe closes on a successful exec; otherwise it carries the errno.
+    int error = 0;
+    ssize_t got = 0;
+    do {
+        got = ::read(report[0], &error, sizeof error);
+    } while (got < 0 && errno == EINTR);
+    ::close(report[0]);
+    return got == static_cast<ssize_t>(sizeof error) ? error : 0;
+}
+
+std::string toGbk(std::string_view utf8) {
+    const iconv_t converter = ::iconv_open("GBK", "UTF-8");
+    if (converter == reinterpret_cast<iconv_t>(-1)) {
+        return std::string(utf8);
+    }
+    std::string out;
+    char* in = const_cast<char*>(utf8.data());
+    std::size_t inLeft = utf8.size();
+    char buffer[256];
+    while (inLeft > 0) {
+        char* next = buffer;
+        std::size_t outLeft = sizeof buffer;
+        const std::size_t rc = ::iconv(converter, &in, &inLeft, &next, &outLeft);
+        out.append(buffer, static_cast<std::size_t>(next - buffer));
+        if (rc == static_cast<std::size_t>(-1) && errno != E2BIG) {
+            // A character GBK lacks, or broken UTF-8: one '?' in its place.
+            const std::size_t skip =
+                std::min(inLeft, utf8SequenceLength(static_cast<unsigned char>(*in)));
+            in += skip;
+            inLeft -= skip;
+            out += '?';
+        }
+    }
+    ::iconv_close(converter);
+    return out;
+}
+
+} // namespace tarnvik::posix

@@ -1,0 +1,28 @@
+// The operating-system calls of the window's side, in plain POSIX: where the program lives,
+// appending to a file, starting a command detached, and the log's code page.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tarnvik::posix {
+
+// The directory of the running executable, from /proc/self/exe; empty if it cannot be read.
+std::filesystem::path executableDirectory();
+
+// Appends `bytes` to `path` (created if missing) in a single write, so that lines of two running
+// copies never interleave. Returns 0 or the errno that stopped it.
+int appendInOneWrite(const std::filesystem::path& path, std::string_view bytes);
+
+// Starts argv[0], looked up through PATH, with no shell, standard input and output on /dev/null,
+// in a session of its own, and does not wait for it. The command is never left as a zombie: an
+// intermediate child that exits at once hands it to init. Returns 0 once the program runs, or the
+// errno of the lookup, fork or exec that failed.
+int startDetached(const std::vector<std::string>& argv);
+
+// UTF-8 text in code page 936 (GBK); characters GBK lacks become '?'.
+std::string toGbk(std::string_view utf8);
+
+} // namespace tarnvik::posix

@@ -1,0 +1,378 @@
+#include "fake_platform.h"
+#include "form1.h"
+#include "test_support.h"
+
+#include <QApplication>
+#include <QScreen>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+namespace tarnvik {
+
+// Reaches the handlers that only the toolkit calls: the timer's tick and the probe outcome.
+class Form1TestAccess {
+  public:
+    static void tick(Form1& form) { form.Timer1_Timer(); }
+    static void outcome(Form1& form, std::string ip, std::string status, std::int32_t rtt) {
+        form.cping_PingReturn(ip, status, rtt);
+    }
+};
+
+namespace {
+
+using testing::EchoScript;
+using testing::FakePlatform;
+using testing::PlatformLog;
+using testing::RecordingRepair;
+using testing::TempDir;
+using testing::waitUntil;
+
+QString q(const char* utf8) {
+    return QString::fromUtf8(utf8);
+}
+
+class Form1Test : public ::testing::Test {
+  protected:
+    Form1Test() {
+        form = std::make_unique<Form1>(
+            [this] {
+                auto owned = std::make_unique<FakePlatform>(log);
+                platform = owned.get();
+                platform->hosts = {{"www.example.net", ipv4FromOctets(10, 0, 0, 1)},
+                                   {"other.example", ipv4FromOctets(10, 0, 0, 7)}};
+                platform->echo = EchoScript{1, 0, 3};
+                return std::make_unique<cping>(std::move(owned));
+            },
+            recorder.settings());
+    }
+
+    template <typename T> T* control(const char* name) {
+        auto* found = form->findChild<T*>(name);
+        EXPECT_NE(found, nullptr) << name;
+        return found;
+    }
+    QPushButton* button(const char* name) { return control<QPushButton>(name); }
+    QLineEdit* box(const char* name) { return control<QLineEdit>(name); }
+    QGroupBox* frame(const char* name) { return control<QGroupBox>(name); }
+    QTimer* timer() { return control<QTimer>("Timer1"); }
+    controls::Lamp* lamp() { return control<controls::Lamp>("Shape1"); }
+    QStringList lines() {
+        QStringList all;
+        auto* list = control<QListWidget>("List1");
+        for (int i = 0; i < list->count(); ++i) {
+            all << list->item(i)->text();
+        }
+        return all;
+    }
+    void tick() { Form1TestAccess::tick(*form); }
+    void showActive() {
+        form->show();
+        QApplication::setActiveWindow(form.get());
+        ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+    }
+    std::vector<Ipv4Value> probed() const {
+        std::vector<Ipv4Value> all;
+        for (const auto& echo : log->echoes) {
+            all.push_back(echo.destination);
+        }
+        return all;
+    }
+
+    TempDir dir;
+    RecordingRepair recorder{dir.path()};
+    std::shared_ptr<PlatformLog> log = std::make_shared<PlatformLog>();
+    FakePlatform* platform = nullptr; // owned by the window's echo client
+    std::unique_ptr<Form1> form;
+};
+
+TEST_F(Form1Test, OpensStoppedInAddressModeWithEveryControlAsDrawn) {
+    EXPECT_EQ(form->windowTitle(), "Tarnvik");
+    EXPECT_EQ(frame("zdip")->title(), q("确保到指定IP地址畅通"));
+    EXPECT_EQ(frame("zdym")->title(), q("确保到指定域名畅通"));
+    EXPECT_FALSE(frame("zdip")->isHidden());
+    EXPECT_TRUE(frame("zdym")->isHidden());
+    EXPECT_EQ(box("txtPing")->parentWidget(), frame("zdip"));
+    EXPECT_EQ(box("txtConvert")->parentWidget(), frame("zdym"));
+    EXPECT_EQ(button("zx")->text(), q("开始运行"));
+    EXPECT_EQ(button("qb")->text(), q("切换 - > 确保到指定域名畅通"));
+    EXPECT_EQ(button("cmdFormat")->text(), q("转换WWW地址到IP(&C)"));
+    EXPECT_EQ(button("Command1")->text(), "&Ping");
+    EXPECT_EQ(button("Command2")->text(), q("修复"));
+    EXPECT_EQ(control<QLabel>("Label2")->text(), q("状态指示"));
+    EXPECT_EQ(control<QLabel>("Label3")->text(), q("绿色代表畅通，红色代表故障"));
+    const QString tip = q("you may enter an ip address or a string address in either "
+                          "\"www.example.com\" or http://www.example.com\" OR "
+                          "\"http://example.com\" format");
+    EXPECT_EQ(box("txtPing")->toolTip(), tip);
+    EXPECT_EQ(box("txtConvert")->toolTip(), tip);
+    EXPECT_TRUE(box("txtPing")->text().isEmpty());
+    EXPECT_TRUE(box("txtConvert")->text().isEmpty());
+    EXPECT_FALSE(timer()->isActive());
+    EXPECT_EQ(timer()->interval(), 1000);
+    EXPECT_TRUE(lines().isEmpty());
+    EXPECT_FALSE(lamp()->fillColor().has_value());
+    EXPECT_TRUE(log->echoes.empty()) << "loading sends no probe";
+    EXPECT_EQ(log->opens, 0);
+}
+
+TEST_F(Form1Test, FixedClientAreaWithOutOfViewControls) {
+    showActive();
+    const double dpi = form->screen()->logicalDotsPerInch();
+    ASSERT_EQ(dpi, 96.0) << "the offscreen platform is expected at 96 dpi";
+    EXPECT_EQ(form->size(), QSize(225, 159));
+    EXPECT_EQ(form->minimumSize(), form->maximumSize());
+    EXPECT_FALSE(form->windowFlags() & Qt::WindowMinimizeButtonHint);
+    EXPECT_FALSE(form->windowFlags() & Qt::WindowMaximizeButtonHint);
+    EXPECT_EQ(frame("zdip")->geometry(), QRect(8, 8, 153, 49));
+    EXPECT_EQ(frame("zdym")->geometry(), frame("zdip")->geometry());
+    EXPECT_EQ(button("zx")->geometry(), QRect(8, 88, 209, 25));
+    EXPECT_EQ(lamp()->geometry(), QRect(184, 32, 17, 17));
+    for (const char* name : {"List1", "cmdFormat", "Command1", "Command2"}) {
+        auto* widget = control<QWidget>(name);
+        EXPECT_TRUE(widget->isVisible()) << name;
+        EXPECT_TRUE(widget->isEnabled()) << name;
+        EXPECT_FALSE(form->rect().intersects(widget->geometry())) << name;
+    }
+}
+
+TEST_F(Form1Test, StartAndStopFollowTheStateTable) {
+    button("zx")->click();
+    EXPECT_EQ(button("zx")->text(), q("停止运行"));
+    EXPECT_FALSE(button("qb")->isEnabled());
+    EXPECT_TRUE(timer()->isActive());
+    EXPECT_TRUE(log->echoes.empty()) << "starting sends no probe at once";
+    tick();
+    const QStringList afterTick = lines();
+    button("zx")->click();
+    EXPECT_EQ(button("zx")->text(), q("开始运行"));
+    EXPECT_TRUE(button("qb")->isEnabled());
+    EXPECT_FALSE(timer()->isActive());
+    EXPECT_EQ(lines(), afterTick) << "stopping keeps the last line";
+    EXPECT_EQ(lamp()->fillColor(), kGreen) << "stopping keeps the lamp";
+    button("zx")->click();
+    EXPECT_EQ(lamp()->fillColor(), kGreen) << "starting again does not reset the lamp";
+}
+
+TEST_F(Form1Test, UnknownCaptionsMakeTheHandlersDoNothing) {
+    button("zx")->setText("x");
+    button("zx")->click();
+    EXPECT_EQ(button("zx")->text(), "x");
+    EXPECT_FALSE(timer()->isActive());
+    EXPECT_TRUE(button("qb")->isEnabled());
+    button("qb")->setText("y");
+    button("qb")->click();
+    EXPECT_EQ(button("qb")->text(), "y");
+    EXPECT_FALSE(frame("zdip")->isHidden());
+    EXPECT_TRUE(frame("zdym")->isHidden());
+}
+
+TEST_F(Form1Test, ModeSwitchKeepsBothTexts) {
+    box("txtPing")->setText("10.0.0.9");
+    box("txtConvert")->setText("www.example.net");
+    button("qb")->click();
+    EXPECT_EQ(button("qb")->text(), q("切换 - > 确保到指定IP畅通"));
+    EXPECT_TRUE(frame("zdip")->isHidden());
+    EXPECT_FALSE(frame("zdym")->isHidden());
+    button("qb")->click();
+    EXPECT_EQ(button("qb")->text(), q("切换 - > 确保到指定域名畅通"));
+    EXPECT_FALSE(frame("zdip")->isHidden());
+    EXPECT_TRUE(frame("zdym")->isHidden());
+    EXPECT_EQ(box("txtPing")->text(), "10.0.0.9");
+    EXPECT_EQ(box("txtConvert")->text(), "www.example.net");
+}
+
+TEST_F(Form1Test, HostNameModeResolvesOncePerStart) {
+    button("qb")->click();
+    box("txtConvert")->setText("www.example.net");
+    button("zx")->click();
+    EXPECT_EQ(box("txtPing")->text(), "10.0.0.1");
+    tick();
+    tick();
+    EXPECT_EQ(log->lookups.size(), 1u);
+    box("txtConvert")->setText("other.example");
+    tick();
+    EXPECT_EQ(probed().back(), ipv4FromOctets(10, 0, 0, 1)) << "no effect until converted again";
+    button("cmdFormat")->click();
+    tick();
+    EXPECT_EQ(probed().back(), ipv4FromOctets(10, 0, 0, 7));
+    button("zx")->click();
+    button("zx")->click();
+    EXPECT_EQ(log->lookups.size(), 3u);
+}
+
+TEST_F(Form1Test, UnresolvedConversionEmptiesTheAddress) {
+    box("txtPing")->setText("10.0.0.9");
+    box("txtConvert")->setText("www.unknown.example");
+    button("cmdFormat")->click();
+    EXPECT_TRUE(box("txtPing")->text().isEmpty());
+    EXPECT_TRUE(log->echoes.empty()) << "a conversion never probes";
+}
+
+TEST_F(Form1Test, EveryTickLeavesExactlyTheLineOfItsProbe) {
+    box("txtPing")->setText("10.0.0.1");
+    button("Command1")->click();
+    button("Command1")->click();
+    EXPECT_EQ(lines().size(), 2) << "manual probes add without clearing";
+    button("zx")->click();
+    tick();
+    EXPECT_EQ(lines(), QStringList{"10.0.0.1\tsuccess\t3"});
+    box("txtPing")->setText("10.0.0.2");
+    tick();
+    EXPECT_EQ(lines(), QStringList{"10.0.0.2\tsuccess\t3"}) << "the text is read at every tick";
+    EXPECT_EQ(box("txtPing")->text(), "10.0.0.2");
+}
+
+TEST_F(Form1Test, LineFormatKeepsEmptyAddressAndMinusSign) {
+    platform->echo = EchoScript{0, ip_status::badDestination, static_cast<std::uint32_t>(-5)};
+    button("Command1")->click();
+    EXPECT_EQ(lines(), QStringList{"\tfailure\t-5"});
+    platform->echo = EchoScript{1, 0, 0};
+    box("txtPing")->setText("10.0.0.1");
+    button("Command1")->click();
+    EXPECT_EQ(lines().back(), "10.0.0.1\tsuccess\t0");
+}
+
+TEST_F(Form1Test, WebTargetInTheBoxKeepsItsText) {
+    box("txtPing")->setText("www.example.net");
+    button("Command1")->click();
+    EXPECT_EQ(lines(), QStringList{"10.0.0.1\tsuccess\t3"});
+    EXPECT_EQ(box("txtPing")->text(), "www.example.net");
+}
+
+TEST_F(Form1Test, LampAndRepairFollowTheStatusExactly) {
+    Form1TestAccess::outcome(*form, "10.0.0.1", "success", 1);
+    EXPECT_EQ(lamp()->fillColor(), kGreen);
+    EXPECT_EQ(recorder.logLines(), 0);
+    for (const char* status : {"Success", "success ", "failure"}) {
+        Form1TestAccess::outcome(*form, "10.0.0.1", status, 1);
+        EXPECT_EQ(lamp()->fillColor(), kRed) << status;
+        Form1TestAccess::outcome(*form, "10.0.0.1", "success", 1);
+    }
+    EXPECT_EQ(recorder.logLines(), 3);
+    EXPECT_TRUE(waitUntil([&] { return recorder.commandsStarted() == 3; }));
+    EXPECT_EQ(control<QLabel>("Label3")->text(), q("绿色代表畅通，红色代表故障"));
+}
+
+TEST_F(Form1Test, FailedTimedAndManualProbesRepairOnceEach) {
+    box("txtPing")->setText("10.0.0.1");
+    platform->echo = EchoScript{0, ip_status::timedOut, 0};
+    button("zx")->click();
+    tick();
+    EXPECT_EQ(recorder.logLines(), 1);
+    EXPECT_TRUE(waitUntil([&] { return recorder.commandsStarted() == 1; }));
+    button("zx")->click();
+    button("Command1")->click();
+    EXPECT_EQ(button("zx")->text(), q("开始运行"));
+    EXPECT_EQ(recorder.logLines(), 2) << "a failed manual probe repairs while stopped too";
+    EXPECT_TRUE(waitUntil([&] { return recorder.commandsStarted() == 2; }));
+    EXPECT_EQ(lamp()->fillColor(), kRed);
+}
+
+TEST_F(Form1Test, UnwritableLogIsReportedAndMonitoringGoesOn) {
+    box("txtPing")->setText("10.0.0.1");
+    platform->echo = EchoScript{0, ip_status::timedOut, 0};
+    button("zx")->click();
+    tick();
+    ASSERT_EQ(recorder.logLines(), 1);
+    ASSERT_TRUE(waitUntil([&] { return recorder.commandsStarted() == 1; }));
+    {
+        testing::ReadOnlyFile locked(recorder.logPath);
+        tick();
+        tick();
+    }
+    EXPECT_EQ(recorder.logLines(), 1);
+    EXPECT_EQ(recorder.reports.size(), 2u);
+    EXPECT_EQ(button("zx")->text(), q("停止运行"));
+    EXPECT_TRUE(timer()->isActive());
+    EXPECT_EQ(lines(), QStringList{"10.0.0.1\tfailure\t0"});
+    EXPECT_EQ(lamp()->fillColor(), kRed);
+    tick();
+    EXPECT_EQ(recorder.logLines(), 2) << "the next failure repairs in full again";
+    EXPECT_TRUE(waitUntil([&] { return recorder.commandsStarted() == 2; }));
+}
+
+TEST_F(Form1Test, FirstTickComesOneIntervalAfterStart) {
+    box("txtPing")->setText("10.0.0.1");
+    button("zx")->click();
+    QTest::qWait(600);
+    button("zx")->click();
+    QTest::qWait(700);
+    EXPECT_TRUE(log->echoes.empty()) << "a stop within the first interval sends nothing";
+    button("zx")->click();
+    EXPECT_TRUE(waitUntil([&] { return log->echoes.size() == 1; }, 1600));
+}
+
+TEST_F(Form1Test, SlowProbesMergeTicksInsteadOfStackingThem) {
+    box("txtPing")->setText("10.0.0.1");
+    platform->echo = EchoScript{1, 0, 0, std::chrono::milliseconds(1500)};
+    button("zx")->click();
+    QTest::qWait(5000);
+    button("zx")->click();
+    // Ticks at about 1 s, 2.5 s and 4 s; never two echoes at once.
+    EXPECT_GE(log->echoes.size(), 2u);
+    EXPECT_LE(log->echoes.size(), 4u);
+    EXPECT_EQ(log->mostEchoesAtOnce, 1);
+}
+
+TEST_F(Form1Test, ClosingWhileRunningEndsMonitoring) {
+    box("txtPing")->setText("10.0.0.1");
+    platform->echo = EchoScript{0, ip_status::timedOut, 0};
+    showActive();
+    button("zx")->click();
+    form->close();
+    QTest::qWait(1300);
+    EXPECT_TRUE(log->echoes.empty());
+    EXPECT_EQ(recorder.logLines(), 0);
+}
+
+TEST_F(Form1Test, FocusStartsOnTheHiddenPingButtonAndTabCyclesAsOrdered) {
+    showActive();
+    EXPECT_EQ(QApplication::focusWidget(), button("Command1"));
+    const std::vector<QWidget*> order{button("cmdFormat"), control<QWidget>("List1"),
+                                      button("Command2"),  box("txtPing"),
+                                      button("qb"),        button("zx"),
+                                      button("Command1")};
+    for (QWidget* next : order) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        EXPECT_EQ(QApplication::focusWidget(), next) << next->objectName().toStdString();
+    }
+    button("qb")->click();
+    button("Command1")->setFocus();
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), box("txtConvert")) << "host-name mode";
+}
+
+TEST_F(Form1Test, SpaceAtOpenSendsOneManualProbeOfTheEmptyAddress) {
+    showActive();
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+    ASSERT_EQ(log->echoes.size(), 1u);
+    EXPECT_EQ(log->echoes[0].destination, 0u);
+    EXPECT_EQ(lines().size(), 1);
+}
+
+TEST_F(Form1Test, AccessKeysReachTheOutOfViewButtonsWhileRunning) {
+    showActive();
+    box("txtConvert")->setText("www.example.net");
+    box("txtPing")->setFocus();
+    button("zx")->click();
+    QTest::keyClick(form.get(), Qt::Key_C, Qt::AltModifier);
+    EXPECT_TRUE(waitUntil([&] { return box("txtPing")->text() == "10.0.0.1"; }, 2000));
+    QTest::keyClick(form.get(), Qt::Key_P, Qt::AltModifier);
+    EXPECT_TRUE(waitUntil([&] { return !log->echoes.empty(); }, 2000));
+    EXPECT_EQ(log->echoes.front().destination, ipv4FromOctets(10, 0, 0, 1));
+}
+
+TEST_F(Form1Test, EnterAndEscapePressNoButton) {
+    showActive();
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+    QTest::qWait(200);
+    EXPECT_TRUE(log->echoes.empty());
+}
+
+} // namespace
+} // namespace tarnvik

@@ -1,0 +1,117 @@
+#include "repair.h"
+#include "system_posix.h"
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <sys/wait.h>
+
+namespace tarnvik {
+namespace {
+
+using testing::readFile;
+using testing::ReadOnlyFile;
+using testing::RecordingRepair;
+using testing::TempDir;
+using testing::waitUntil;
+
+// The label in code page 936, written out byte by byte.
+const std::string kGbkLabel = "\xb7\xa2\xc9\xfa"
+                              "arp"
+                              "\xb9\xa5\xbb\xf7\xb5\xc4\xca\xb1\xbc\xe4\xa3\xba";
+
+const QDateTime kMorning(QDate(2026, 12, 7), QTime(9, 5, 3));
+
+TEST(AttackLogLine, IsGbkLabelThenTimeWithoutBlankThenCrLf) {
+    ASSERT_EQ(kGbkLabel.size(), 19u);
+    EXPECT_EQ(attackLogLine(kMorning, QLocale::c()), kGbkLabel + "2026/12/7 9:05:03\r\n");
+    EXPECT_EQ(attackLogLine(QDateTime(QDate(2026, 1, 2), QTime(0, 0, 0)), QLocale::c()),
+              kGbkLabel + "2026/1/2\r\n");
+    EXPECT_EQ(attackLogLine(QDateTime(QDate(2026, 1, 2), QTime(0, 0, 1)), QLocale::c()),
+              kGbkLabel + "2026/1/2 0:00:01\r\n");
+}
+
+TEST(AttackLogLine, FollowsTheUsersLocaleWithoutTimeZone) {
+    EXPECT_EQ(generalDateTime(kMorning, QLocale("en_US")), "12/7/26 9:05:03 AM");
+    EXPECT_EQ(generalDateTime(kMorning, QLocale("de_DE")), "07.12.26 09:05:03");
+    EXPECT_EQ(generalDateTime(kMorning, QLocale("zh_CN")), "2026/12/7 09:05:03");
+}
+
+TEST(Gbk, CharactersOutsideTheCodePageBecomeQuestionMarks) {
+    EXPECT_EQ(posix::toGbk("a\xe2\x98\x83z"), "a?z"); // U+2603 SNOWMAN
+    EXPECT_EQ(posix::toGbk("时间"), "\xca\xb1\xbc\xe4");
+}
+
+class RepairTest : public ::testing::Test {
+  protected:
+    TempDir dir;
+    RecordingRepair recorder{dir.path()};
+};
+
+TEST_F(RepairTest, FirstRepairCreatesTheLogAndLaterOnesAppend) {
+    RepairAction repair(recorder.settings());
+    EXPECT_FALSE(std::filesystem::exists(recorder.logPath));
+    EXPECT_TRUE(repair.run());
+    EXPECT_EQ(readFile(recorder.logPath), kGbkLabel + "2026/12/7 9:05:03\r\n");
+    EXPECT_TRUE(repair.run());
+    EXPECT_TRUE(repair.run());
+    const std::string line = kGbkLabel + "2026/12/7 9:05:03\r\n";
+    EXPECT_EQ(readFile(recorder.logPath), line + line + line);
+    EXPECT_TRUE(waitUntil([&] { return recorder.commandsStarted() == 3; }));
+    EXPECT_TRUE(recorder.reports.empty());
+}
+
+TEST_F(RepairTest, ReadOnlyLogGivesNoLineNoCommandAndAReport) {
+    RepairAction repair(recorder.settings());
+    ASSERT_TRUE(repair.run());
+    ASSERT_TRUE(waitUntil([&] { return recorder.commandsStarted() == 1; }));
+    const std::string before = readFile(recorder.logPath);
+    {
+        ReadOnlyFile locked(recorder.logPath);
+        EXPECT_FALSE(repair.run());
+    }
+    EXPECT_EQ(readFile(recorder.logPath), before);
+    ASSERT_EQ(recorder.reports.size(), 1u);
+    EXPECT_NE(recorder.reports[0].find(recorder.logPath.string()), std::string::npos);
+    EXPECT_NE(recorder.reports[0].find(": "), std::string::npos);
+    ::usleep(200'000);
+    EXPECT_EQ(recorder.commandsStarted(), 1);
+    // Writable again: the next repair runs whole.
+    EXPECT_TRUE(repair.run());
+    EXPECT_EQ(recorder.logLines(), 2);
+}
+
+TEST_F(RepairTest, CommandThatCannotStartLeavesItsLineWritten) {
+    auto settings = recorder.settings();
+    settings.command = {"tarnvik-no-such-command", "-d"};
+    RepairAction repair(settings);
+    EXPECT_FALSE(repair.run());
+    EXPECT_EQ(recorder.logLines(), 1);
+    ASSERT_EQ(recorder.reports.size(), 1u);
+    EXPECT_EQ(recorder.reports[0],
+              "cannot start tarnvik-no-such-command -d: No such file or directory");
+}
+
+TEST_F(RepairTest, CommandRunsDetachedWithoutConsoleAndIsNeverAZombie) {
+    const auto seen = dir.path() / "descriptors";
+    ASSERT_EQ(posix::startDetached({"/bin/sh", "-c",
+                                    "i=$(readlink /proc/$$/fd/0); o=$(readlink /proc/$$/fd/1); "
+                                    "s=$(cut -d' ' -f6 /proc/$$/stat); echo $i $o $s > \"$0\"",
+                                    seen.string()}),
+              0);
+    ASSERT_TRUE(waitUntil([&] { return testing::countLines(seen) == 1; }));
+    std::istringstream lines(readFile(seen));
+    std::string in, out, session;
+    lines >> in >> out >> session;
+    EXPECT_EQ(in, "/dev/null");
+    EXPECT_EQ(out, "/dev/null");
+    EXPECT_NE(session, std::to_string(::getsid(0)));
+    // The command was handed to init: this process has no child left to reap.
+    errno = 0;
+    EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);
+    EXPECT_EQ(errno, ECHILD);
+}
+
+} // namespace
+} // namespace tarnvik
