@@ -22,7 +22,8 @@ QImage smilingFaceImage() {
     painter.drawArc(QRectF(4, 5, 8, 7), 200 * 16, 140 * 16);
     painter.end();
     // 256 colours, as the icon is specified; one palette entry stays transparent.
-    return face.convertToFormat(QImage::Format_Indexed8, Qt::ThresholdAlphaDither);
+    return face.convertToFormat(QImage::Format_Indexed8,
+                                Qt::ThresholdDither | Qt::ThresholdAlphaDither | Qt::AvoidDither);
 }
 
 QIcon smilingFaceIcon() {

@@ -1,5 +1,6 @@
 #include "fake_platform.h"
 #include "form1.h"
+#include "icon.h"
 #include "test_support.h"
 
 #include <QApplication>
@@ -134,6 +135,39 @@ TEST_F(Form1Test, FixedClientAreaWithOutOfViewControls) {
         EXPECT_TRUE(widget->isEnabled()) << name;
         EXPECT_FALSE(form->rect().intersects(widget->geometry())) << name;
     }
+}
+
+TEST_F(Form1Test, OpensCentredOnTheScreen) {
+    showActive();
+    const QPoint offset =
+        form->frameGeometry().center() - form->screen()->availableGeometry().center();
+    EXPECT_LE(offset.manhattanLength(), 2);
+}
+
+TEST_F(Form1Test, LampPaintsItsColourInsideAnOutline) {
+    auto centre = [&] {
+        const QImage image = lamp()->grab().toImage();
+        return image.pixelColor(image.width() / 2, image.height() / 2);
+    };
+    EXPECT_EQ(centre(), lamp()->palette().color(QPalette::Base));
+    Form1TestAccess::outcome(*form, "10.0.0.1", "success", 0);
+    EXPECT_EQ(centre(), QColor(0, 255, 0));
+    Form1TestAccess::outcome(*form, "10.0.0.1", "success", 0);
+    lamp()->setFillColor(kRed);
+    EXPECT_EQ(centre(), QColor(255, 0, 0));
+    const QImage image = lamp()->grab().toImage();
+    EXPECT_NE(image.pixelColor(image.width() / 2, 0), QColor(255, 0, 0)) << "outline";
+}
+
+TEST(Icon, IsASixteenPixelYellowFaceIn256Colours) {
+    const QImage face = smilingFaceImage();
+    EXPECT_EQ(face.size(), QSize(16, 16));
+    EXPECT_EQ(face.format(), QImage::Format_Indexed8);
+    EXPECT_LE(face.colorCount(), 256);
+    const QColor cheek = face.pixelColor(7, 8);
+    EXPECT_GT(cheek.red(), 200);
+    EXPECT_GT(cheek.green(), 180);
+    EXPECT_LT(cheek.blue(), 100);
 }
 
 TEST_F(Form1Test, StartAndStopFollowTheStateTable) {
