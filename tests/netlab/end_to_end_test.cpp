@@ -1,19 +1,14 @@
-// The real program on a real link. One LAN of namespaces joined by a bridge:
-//   ws       198.18.0.1  02:00:00:00:00:01  runs tarnvik on its own Xvfb display
-//   target   198.18.0.2  02:00:00:00:00:02  answers echo; tcpdump listens here
-//   attacker 198.18.0.3  02:00:00:00:00:03  forges ARP replies for 198.18.0.2
-// No namespace has a route beyond 198.18.0.0/24. The program is driven through the keyboard as a
-// person would (Tab, typing, Space) with xdotool; its attack log, neighbour table and wire
-// traffic are checked from outside.
+// The real program on a real link: a copy of tarnvik runs in the LAN's workstation namespace on an
+// Xvfb display of its own and is driven through the keyboard; its attack log, the neighbour table
+// and the traffic captured at the target are checked from outside.
 #include "capture.h"
-#include "lab.h"
+#include "lan.h"
 
 #include <gtest/gtest.h>
 
 #include <sys/inotify.h>
 
 #include <algorithm>
-#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -25,16 +20,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-
-constexpr const char* kTargetIp = "198.18.0.2";
-constexpr const char* kWsMac = "02:00:00:00:00:01";
-constexpr const char* kTargetMac = "02:00:00:00:00:02";
-constexpr const char* kFakeMac = "02:00:00:de:ad:01";
-
-double wallSeconds() {
-    return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch())
-        .count();
-}
 
 int countLines(const fs::path& file) {
     std::ifstream in(file, std::ios::binary);
@@ -52,72 +37,42 @@ template <typename Condition> bool waitFor(Condition done, std::chrono::millisec
     return true;
 }
 
+std::vector<EchoPacket> requestsTo(const std::vector<EchoPacket>& all,
+                                   const std::string& destination) {
+    std::vector<EchoPacket> out;
+    std::copy_if(all.begin(), all.end(), std::back_inserter(out), [&](const auto& packet) {
+        return packet.type == 8 && packet.destination == destination;
+    });
+    return out;
+}
+
 class EndToEnd : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
-        skipReason = unavailableReason();
-        for (const char* tool : {"Xvfb", "xdotool", "tcpdump"}) {
-            if (skipReason.empty() &&
-                run({"sh", "-c", std::string("command -v ") + tool}).exitCode != 0) {
-                skipReason = std::string("the end-to-end lab needs ") + tool;
-            }
-        }
-        if (!skipReason.empty()) {
-            return;
-        }
-        lab = std::make_unique<Namespaces>("e");
-        const auto lan = lab->add("lan");
-        lab->mustExec(lan, {"ip", "link", "add", "br0", "type", "bridge"});
-        lab->mustExec(lan, {"ip", "link", "set", "br0", "up"});
-        auto host = [&](const std::string& role, const std::string& ip, const std::string& mac) {
-            const auto ns = lab->add(role);
-            const auto port = "p-" + role;
-            mustRun({"ip", "-n", ns, "link", "add", "eth0", "address", mac, "type", "veth", "peer",
-                     "name", port, "netns", lan});
-            lab->mustExec(lan, {"ip", "link", "set", port, "master", "br0", "up"});
-            lab->mustExec(ns, {"ip", "link", "set", "eth0", "up"});
-            lab->mustExec(ns, {"ip", "addr", "add", ip + "/24", "dev", "eth0"});
-            return ns;
-        };
-        ws = host("ws", "198.18.0.1", kWsMac);
-        target = host("target", kTargetIp, kTargetMac);
-        attacker = host("attacker", "198.18.0.3", "02:00:00:00:00:03");
-        // Let one forged reply override an entry however recently it was confirmed.
-        lab->sysctl(ws, "net.ipv4.neigh.eth0.locktime", "0");
-        lab->writeEtcFile(ws, "hosts", "198.18.0.2 www.target.test target.test\n");
-        lab->writeEtcFile(ws, "resolv.conf", "nameserver 127.0.0.1\n");
-
-        display = std::make_unique<Process>(lab->execArgv(
-            ws, {"Xvfb", "-displayfd", "1", "-nolisten", "tcp", "-screen", "0", "640x480x24"}));
-        for (int i = 0; i < 50 && displayName.empty(); ++i) {
-            const auto line = display->readLine(200ms);
-            if (!line.empty() && std::all_of(line.begin(), line.end(), ::isdigit)) {
-                displayName = ":" + line;
-            }
-        }
-        if (displayName.empty()) {
-            skipReason = "Xvfb did not start in the lab";
+        skipReason = lanUnavailableReason();
+        if (skipReason.empty()) {
+            lan = std::make_unique<Lan>("e");
+            desktop = std::make_unique<Desktop>(lan->namespaces(), lan->ws());
         }
     }
 
     static void TearDownTestSuite() {
-        display.reset();
-        lab.reset();
+        desktop.reset();
+        lan.reset();
     }
 
     void SetUp() override {
         if (!skipReason.empty()) {
             GTEST_SKIP() << skipReason;
         }
-        lab->sysctl(target, "net.ipv4.icmp_echo_ignore_all", "0");
-        lab->mustExec(ws, {"ip", "neigh", "flush", "all"});
+        lan->namespaces().sysctl(lan->target(), "net.ipv4.icmp_echo_ignore_all", "0");
+        lan->namespaces().mustExec(lan->ws(), {"ip", "neigh", "flush", "all"});
         // A copy of the program of its own, so that its attack log lands in this test's folder.
         char pattern[] = "/tmp/tarnvik-e2e-XXXXXX";
         dir = ::mkdtemp(pattern);
         binary = dir / "tarnvik";
         fs::copy_file(TARNVIK_BINARY, binary);
         logFile = dir / "arp_log.log";
-        captureFile = dir / "target.pcap";
     }
 
     void TearDown() override {
@@ -129,76 +84,9 @@ class EndToEnd : public ::testing::Test {
         }
     }
 
-    void startCapture() {
-        capture = std::make_unique<Process>(
-            lab->execArgv(target, {"tcpdump", "-i", "eth0", "-n", "-U", "--immediate-mode", "-Z",
-                                   "root", "-w", captureFile.string(), "icmp or arp"}));
-        for (int i = 0; i < 50; ++i) {
-            if (capture->readLine(200ms).find("listening on") != std::string::npos) {
-                return;
-            }
-        }
-        FAIL() << "tcpdump did not start";
-    }
-
-    std::vector<EchoPacket> echoes() const { return echoPackets(readPcap(captureFile)); }
-
-    CommandResult xdotool(std::vector<std::string> args) {
-        std::vector<std::string> argv{"env", "DISPLAY=" + displayName, "xdotool"};
-        argv.insert(argv.end(), args.begin(), args.end());
-        return lab->exec(ws, argv);
-    }
-
-    // Starts the program and waits until its window has the keyboard focus.
-    void startProgram() {
-        program = std::make_unique<Process>(
-            lab->execArgv(ws, {"env", "DISPLAY=" + displayName, "XDG_RUNTIME_DIR=" + dir.string(),
-                               binary.string()}));
-        std::string window;
-        ASSERT_TRUE(waitFor(
-            [&] {
-                const auto found = xdotool(
-                    {"search", "--pid", std::to_string(program->pid()), "--name", "^Tarnvik$"});
-                window = found.output.substr(0, found.output.find('\n'));
-                return found.exitCode == 0 && !window.empty();
-            },
-            10s))
-            << "no window appeared";
-        ASSERT_EQ(xdotool({"windowfocus", "--sync", window}).exitCode, 0);
-        std::this_thread::sleep_for(300ms);
-    }
-
-    void keys(std::vector<std::string> names) {
-        names.insert(names.begin(), {"key", "--delay", "50"});
-        ASSERT_EQ(xdotool(names).exitCode, 0);
-    }
-
-    void type(const std::string& text) {
-        ASSERT_EQ(xdotool({"type", "--delay", "20", text}).exitCode, 0);
-    }
-
-    // From the focus at open (the hidden Ping button): Tab to the address box, type, Tab to the
-    // start button, press it.
-    void monitorAddress(const std::string& address) {
-        keys({"Tab", "Tab", "Tab", "Tab"});
-        type(address);
-        keys({"Tab", "Tab", "space"});
-    }
-
-    static std::vector<EchoPacket> requestsTo(const std::vector<EchoPacket>& all,
-                                              const std::string& destination) {
-        std::vector<EchoPacket> out;
-        std::copy_if(all.begin(), all.end(), std::back_inserter(out), [&](const auto& packet) {
-            return packet.type == 8 && packet.destination == destination;
-        });
-        return out;
-    }
-
-    std::string neighbourMac() {
-        const auto shown = lab->exec(ws, {"ip", "neigh", "show", kTargetIp, "dev", "eth0"});
-        const auto at = shown.output.find("lladdr ");
-        return at == std::string::npos ? "" : shown.output.substr(at + 7, 17);
-    }
+    void startCapture() { capture = std::make_unique<Capture>(*lan, dir / "target.pcap"); }
+    void startProgram() { program = desktop->start(binary, dir); }
+    std::vector<EchoPacket> echoes() const { return echoPackets(readPcap(capture->file())); }
 
     int openDescriptors() const {
         int count = 0;
@@ -230,20 +118,18 @@ class EndToEnd : public ::testing::Test {
     }
 
     inline static std::string skipReason;
-    inline static std::unique_ptr<Namespaces> lab;
-    inline static std::unique_ptr<Process> display;
-    inline static std::string displayName;
-    inline static std::string ws, target, attacker;
+    inline static std::unique_ptr<Lan> lan;
+    inline static std::unique_ptr<Desktop> desktop;
 
-    fs::path dir, binary, logFile, captureFile;
-    std::unique_ptr<Process> capture;
+    fs::path dir, binary, logFile;
+    std::unique_ptr<Capture> capture;
     std::unique_ptr<Process> program;
 };
 
 TEST_F(EndToEnd, HealthyTargetGetsOneEchoASecondAndNoRepair) {
     startCapture();
     startProgram();
-    monitorAddress(kTargetIp);
+    desktop->monitorAddress(kTargetIp);
     std::this_thread::sleep_for(1500ms);
     const double from = wallSeconds();
     std::this_thread::sleep_for(6s);
@@ -272,19 +158,17 @@ TEST_F(EndToEnd, HealthyTargetGetsOneEchoASecondAndNoRepair) {
 TEST_F(EndToEnd, OneForgedReplyIsDetectedLoggedFlushedAndHealed) {
     startCapture();
     startProgram();
-    monitorAddress(kTargetIp);
-    ASSERT_TRUE(waitFor([&] { return neighbourMac() == kTargetMac; }, 5s));
+    desktop->monitorAddress(kTargetIp);
+    ASSERT_TRUE(waitFor([&] { return lan->neighbourMac() == kTargetMac; }, 5s));
     std::this_thread::sleep_for(1500ms);
 
-    const auto forged =
-        lab->mustExec(attacker, {ARP_FORGE, "eth0", kTargetIp, kFakeMac, "198.18.0.1", kWsMac});
-    const double forgedAt = std::stoll(forged.substr(forged.find(' ') + 1)) / 1e6;
-    EXPECT_EQ(neighbourMac(), kFakeMac) << "the forged reply poisoned the cache";
+    const double forgedAt = lan->forgeArp(ARP_FORGE).at(0);
+    EXPECT_EQ(lan->neighbourMac(), kFakeMac) << "the forged reply poisoned the cache";
 
     ASSERT_TRUE(waitFor([&] { return countLines(logFile) >= 1; }, 5s)) << "no repair logged";
     const double detectedAt = wallSeconds();
     // Healed: the target's real address is learnt again and its echoes are answered.
-    ASSERT_TRUE(waitFor([&] { return neighbourMac() == kTargetMac; }, 5s));
+    ASSERT_TRUE(waitFor([&] { return lan->neighbourMac() == kTargetMac; }, 5s));
     double recoveredAt = 0;
     ASSERT_TRUE(waitFor(
         [&] {
@@ -322,7 +206,7 @@ TEST_F(EndToEnd, OneForgedReplyIsDetectedLoggedFlushedAndHealed) {
             EXPECT_EQ(request.destinationMac, parseMac(kTargetMac));
         }
     }
-    const auto relearnt = arpPackets(readPcap(captureFile));
+    const auto relearnt = arpPackets(readPcap(capture->file()));
     EXPECT_TRUE(std::any_of(relearnt.begin(), relearnt.end(), [&](const ArpPacket& arp) {
         return arp.broadcast && arp.operation == 1 && arp.targetIp == kTargetIp &&
                arp.time > forgedAt;
@@ -332,14 +216,13 @@ TEST_F(EndToEnd, OneForgedReplyIsDetectedLoggedFlushedAndHealed) {
 TEST_F(EndToEnd, PersistentAttackerGetsOneRepairPerLostProbeAndNothingLeaks) {
     startCapture();
     startProgram();
-    monitorAddress(kTargetIp);
-    ASSERT_TRUE(waitFor([&] { return neighbourMac() == kTargetMac; }, 5s));
+    desktop->monitorAddress(kTargetIp);
+    ASSERT_TRUE(waitFor([&] { return lan->neighbourMac() == kTargetMac; }, 5s));
     std::this_thread::sleep_for(1500ms);
     const int descriptorsBefore = openDescriptors();
 
-    lab->mustExec(attacker,
-                  {ARP_FORGE, "eth0", kTargetIp, kFakeMac, "198.18.0.1", kWsMac, "5", "2500"});
-    ASSERT_TRUE(waitFor([&] { return neighbourMac() == kTargetMac; }, 5s));
+    lan->forgeArp(ARP_FORGE, 5, 2500);
+    ASSERT_TRUE(waitFor([&] { return lan->neighbourMac() == kTargetMac; }, 5s));
     std::this_thread::sleep_for(3s);
     const int descriptorsAfter = openDescriptors();
     const int zombies = zombieChildren();
@@ -363,7 +246,8 @@ TEST_F(EndToEnd, PersistentAttackerGetsOneRepairPerLostProbeAndNothingLeaks) {
 TEST_F(EndToEnd, HostNameIsResolvedOncePerStartAndItsAddressProbed) {
     const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     ASSERT_GE(watch, 0);
-    ASSERT_GE(::inotify_add_watch(watch, ("/etc/netns/" + ws + "/hosts").c_str(), IN_OPEN), 0);
+    ASSERT_GE(::inotify_add_watch(watch, ("/etc/netns/" + lan->ws() + "/hosts").c_str(), IN_OPEN),
+              0);
     auto opens = [&] {
         int count = 0;
         alignas(inotify_event) char buffer[4096];
@@ -380,14 +264,11 @@ TEST_F(EndToEnd, HostNameIsResolvedOncePerStartAndItsAddressProbed) {
     startCapture();
     startProgram();
     opens();
-    // Tab to the mode button and switch; back to the name box; type; on to the start button.
-    keys({"Tab", "Tab", "Tab", "Tab", "Tab", "space", "shift+Tab"});
-    type("www.target.test");
-    keys({"Tab", "Tab", "space"});
+    desktop->monitorHostName(kTargetName);
     std::this_thread::sleep_for(4500ms);
     const int firstRun = opens();
-    keys({"space"});
-    keys({"space"});
+    desktop->keys({"space"});
+    desktop->keys({"space"});
     std::this_thread::sleep_for(2500ms);
     const int secondRun = opens();
     program.reset();
@@ -403,10 +284,10 @@ TEST_F(EndToEnd, HostNameIsResolvedOncePerStartAndItsAddressProbed) {
 }
 
 TEST_F(EndToEnd, SilentTargetFailsAndRepairsEveryTickWithoutOverlap) {
-    lab->sysctl(target, "net.ipv4.icmp_echo_ignore_all", "1");
+    lan->namespaces().sysctl(lan->target(), "net.ipv4.icmp_echo_ignore_all", "1");
     startCapture();
     startProgram();
-    monitorAddress(kTargetIp);
+    desktop->monitorAddress(kTargetIp);
     std::this_thread::sleep_for(7s);
     program.reset();
 
