@@ -80,11 +80,20 @@ void setEnabled(QTimer* timer, bool enabled) {
 Lamp::Lamp(QWidget* parent) : QWidget(parent) {
     setFocusPolicy(Qt::NoFocus);
     setAttribute(Qt::WA_TransparentForMouseEvents);
+    setAccessibleDescription("not yet probed");
 }
 
 void Lamp::setFillColor(std::uint32_t colorValue) {
-    fill_ = colorValue & 0xFFFFFFu;
-    update();
+    const std::uint32_t fill = colorValue & 0xFFFFFFu;
+    // Every probe sets the colour; repaint only when it changes.
+    if (fill_ != fill) {
+        fill_ = fill;
+        // Assistive technology hears the state the colour shows.
+        setAccessibleDescription(fill == 0x00FF00u   ? "green"
+                                 : fill == 0x0000FFu ? "red"
+                                                     : fromColorValue(fill).name());
+        update();
+    }
 }
 
 void Lamp::paintEvent(QPaintEvent*) {

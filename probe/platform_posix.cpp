@@ -188,7 +188,7 @@ class PosixEchoHandle final : public EchoHandle {
             if (polled <= 0) {
                 continue;
             }
-            if (const auto outcome = drain(key, reply)) {
+            if (const auto outcome = drain(key, reply, (ready.revents & POLLERR) != 0)) {
                 reply.setRoundTripTime(
                     static_cast<std::uint32_t>((monotonicNanoseconds() - sentAt) / 1'000'000));
                 return *outcome;
@@ -196,9 +196,11 @@ class PosixEchoHandle final : public EchoHandle {
         }
     }
 
-    // Reads everything queued; returns the record count once something answers our request.
-    std::optional<std::uint32_t> drain(const icmp::ProbeKey& key, EchoReplyRecord& reply) {
-        if (socket_.kind == EchoSocketKind::Datagram) {
+    // Reads everything queued (the error queue only when poll flagged it); returns the record
+    // count once something answers our request.
+    std::optional<std::uint32_t> drain(const icmp::ProbeKey& key, EchoReplyRecord& reply,
+                                       bool errorPending) {
+        if (errorPending && socket_.kind == EchoSocketKind::Datagram) {
             if (auto outcome = drainErrorQueue(key, reply)) {
                 return outcome;
             }

@@ -102,19 +102,32 @@ CommandResult Desktop::xdotool(std::vector<std::string> args) {
 
 std::unique_ptr<Process> Desktop::start(const std::filesystem::path& program,
                                         const std::filesystem::path& runtimeDir,
-                                        std::chrono::milliseconds* shownAfter) {
+                                        std::chrono::milliseconds* shownAfter,
+                                        const std::vector<std::string>& arguments) {
     const auto started = std::chrono::steady_clock::now();
-    auto process = std::make_unique<Process>(
-        lab_.execArgv(ns_, {"env", "DISPLAY=" + display_, "XDG_RUNTIME_DIR=" + runtimeDir.string(),
-                            program.string()}));
+    std::vector<std::string> argv{"env", "DISPLAY=" + display_,
+                                  "XDG_RUNTIME_DIR=" + runtimeDir.string(), program.string()};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    auto process = std::make_unique<Process>(lab_.execArgv(ns_, argv));
     std::string window;
     while (window.empty()) {
-        const auto found = xdotool(
-            {"search", "--onlyvisible", "--pid", std::to_string(process->pid()), "--name", "."});
-        window = found.exitCode == 0 ? found.output.substr(0, found.output.find('\n')) : "";
-        if (std::chrono::steady_clock::now() - started > 15s) {
-            throw std::runtime_error("no window appeared for " + program.string());
+        const auto found = xdotool({"search", "--all", "--onlyvisible", "--pid",
+                                    std::to_string(process->pid()), "--name", "."});
+        // xdotool's warnings share the output; the window id is the line of digits.
+        std::istringstream lines(found.output);
+        for (std::string line; window.empty() && std::getline(lines, line);) {
+            if (!line.empty() && std::all_of(line.begin(), line.end(), ::isdigit)) {
+                window = line;
+            }
         }
+        if (!window.empty()) {
+            break;
+        }
+        if (std::chrono::steady_clock::now() - started > 20s) {
+            const auto output = process->stop();
+            throw std::runtime_error("no window appeared for " + program.string() + ": " + output);
+        }
+        std::this_thread::sleep_for(10ms);
     }
     if (shownAfter != nullptr) {
         *shownAfter = std::chrono::duration_cast<std::chrono::milliseconds>(

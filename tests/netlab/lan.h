@@ -68,7 +68,8 @@ class Desktop {
     // has the focus, and returns it running. `shownAfter` receives the time that took.
     std::unique_ptr<Process> start(const std::filesystem::path& program,
                                    const std::filesystem::path& runtimeDir,
-                                   std::chrono::milliseconds* shownAfter = nullptr);
+                                   std::chrono::milliseconds* shownAfter = nullptr,
+                                   const std::vector<std::string>& arguments = {});
 
     CommandResult xdotool(std::vector<std::string> args);
     void keys(std::vector<std::string> names);
