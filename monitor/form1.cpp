@@ -84,6 +84,12 @@ void Form1::createControls() {
     Command1 = button("Command1", captions::kCommand1, 7080, 6120, 855);
     Command2 = button("Command2", captions::kCommand2, 7080, 6480, 855);
 
+    // Names for assistive technology where no caption of its own gives one.
+    txtPing->setAccessibleName(zdip->title());
+    txtConvert->setAccessibleName(zdym->title());
+    Shape1->setAccessibleName(Label2->text());
+    List1->setAccessibleName("Ping results");
+
     Timer1 = new QTimer(this);
     Timer1->setObjectName("Timer1");
     Timer1->setInterval(kTimerInterval);

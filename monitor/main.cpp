@@ -1,3 +1,4 @@
+#include "diagnostics.h"
 #include "form1.h"
 
 #include <QApplication>
@@ -14,6 +15,9 @@ int main(int argc, char** argv) {
                      "on a virtual display: xvfb-run -a %s\n",
                      argv[0]);
         return 1;
+    }
+    for (const auto& line : tarnvik::startupDiagnostics(tarnvik::systemStartupFacts())) {
+        std::fprintf(stderr, "tarnvik: %s\n", line.c_str());
     }
     QApplication app(argc, argv);
     tarnvik::Form1 window;

@@ -1,6 +1,7 @@
 #include "repair.h"
 #include "system_posix.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
 
@@ -34,13 +35,49 @@ std::string joined(const std::vector<std::string>& argv) {
 
 } // namespace
 
+std::filesystem::path attackLogDirectory(const std::filesystem::path& programDirectory,
+                                         bool programDirectoryWritable,
+                                         const std::string& xdgStateHome, const std::string& home) {
+    if (programDirectoryWritable) {
+        return programDirectory;
+    }
+    // The XDG base directory rules ignore a relative path.
+    const std::filesystem::path state = !xdgStateHome.empty() && xdgStateHome.front() == '/'
+                                            ? std::filesystem::path(xdgStateHome)
+                                            : std::filesystem::path(home) / ".local" / "state";
+    return state / "tarnvik";
+}
+
+std::vector<std::string> flushCommand(const std::filesystem::path& programDirectory,
+                                      bool helperPresent) {
+    if (helperPresent) {
+        return {(programDirectory / kFlushHelperName).string()};
+    }
+    return {"ip", "-4", "neigh", "flush", "all"};
+}
+
 RepairSettings systemRepairSettings() {
+    const auto programDirectory = posix::executableDirectory();
+    const bool writable = posix::writableDirectory(programDirectory);
+    auto environment = [](const char* name) {
+        const char* value = std::getenv(name);
+        return std::string(value != nullptr ? value : "");
+    };
+    const auto logDirectory = attackLogDirectory(
+        programDirectory, writable, environment("XDG_STATE_HOME"), environment("HOME"));
+    auto report = [](const std::string& line) { std::cerr << "tarnvik: " << line << std::endl; };
+    if (!writable) {
+        report("cannot write to " + programDirectory.string() + "; the attack log is " +
+               (logDirectory / kAttackLogName).string());
+    }
     return RepairSettings{
-        posix::executableDirectory(),
-        {"ip", "-4", "neigh", "flush", "all"},
+        logDirectory,
+        flushCommand(programDirectory, posix::executableFile(programDirectory / kFlushHelperName)),
         [] { return QDateTime::currentDateTime(); },
         QLocale::system(),
-        [](const std::string& line) { std::cerr << "tarnvik: " << line << std::endl; },
+        report,
+        posix::runningPrivileged(),
+        !writable,
     };
 }
 
@@ -66,12 +103,16 @@ RepairAction::RepairAction(RepairSettings settings) : settings_(std::move(settin
 
 bool RepairAction::run() {
     const auto path = logPath();
+    if (settings_.createLogDirectory) {
+        std::error_code ignored; // a failure shows as the append's own
+        std::filesystem::create_directories(settings_.logDirectory, ignored);
+    }
     if (const int error =
             posix::appendInOneWrite(path, attackLogLine(settings_.clock(), settings_.locale))) {
         settings_.report("cannot append to " + path.string() + ": " + std::strerror(error));
         return false;
     }
-    if (const int error = posix::startDetached(settings_.command)) {
+    if (const int error = posix::startDetached(settings_.command, settings_.privileged)) {
         settings_.report("cannot start " + joined(settings_.command) + ": " + std::strerror(error));
         return false;
     }

@@ -20,10 +20,27 @@ struct RepairSettings {
     QLocale locale;
     // Receives one line for each failure of a repair.
     std::function<void(const std::string&)> report;
+    // Started with our own minimal environment, never through the user's PATH.
+    bool privileged = false;
+    // The log directory is ours to create when it is missing.
+    bool createLogDirectory = false;
 };
 
-// The running program's directory, "ip -4 neigh flush all", the local clock, the user's locale,
-// and reports on standard error.
+inline constexpr const char* kFlushHelperName = "tarnvik-flush";
+
+// The attack log's directory: the program's own where its user may write, as always; otherwise
+// (an installed program) $XDG_STATE_HOME/tarnvik, or ~/.local/state/tarnvik without it.
+std::filesystem::path attackLogDirectory(const std::filesystem::path& programDirectory,
+                                         bool programDirectoryWritable,
+                                         const std::string& xdgStateHome, const std::string& home);
+
+// The helper beside the program by its absolute path, or "ip -4 neigh flush all" without it.
+std::vector<std::string> flushCommand(const std::filesystem::path& programDirectory,
+                                      bool helperPresent);
+
+// This machine's settings: log directory and flush command as above, the local clock, the user's
+// locale, reports on standard error. Says once on standard error where the log goes when it is
+// not beside the program.
 RepairSettings systemRepairSettings();
 
 inline constexpr const char* kAttackLogName = "arp_log.log";

@@ -2,11 +2,14 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdint>
 #include <cstdlib>
 #include <fcntl.h>
+#include <fstream>
 #include <iconv.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 extern char** environ;
@@ -15,14 +18,14 @@ namespace tarnvik::posix {
 
 namespace {
 
+constexpr const char* kSystemProgramDirs = "/usr/sbin:/usr/bin:/sbin:/bin";
+
 // The path of `program` as execve wants it: as given when it names a path, else the first
-// executable regular file of that name in PATH.
-std::string findProgram(const std::string& program) {
+// executable regular file of that name in `searchPath`.
+std::string findProgram(const std::string& program, std::string_view dirs) {
     if (program.find('/') != std::string::npos) {
         return program;
     }
-    const char* path = std::getenv("PATH");
-    std::string_view dirs = path != nullptr ? path : "/usr/local/bin:/usr/bin:/bin";
     while (!dirs.empty()) {
         const auto colon = dirs.find(':');
         std::string dir(dirs.substr(0, colon));
@@ -79,14 +82,23 @@ int appendInOneWrite(const std::filesystem::path& path, std::string_view bytes) 
     return error;
 }
 
-int startDetached(const std::vector<std::string>& argv) {
+int startDetached(const std::vector<std::string>& argv, bool privileged) {
     if (argv.empty()) {
         return EINVAL;
     }
-    const std::string program = findProgram(argv[0]);
+    const char* userPath = std::getenv("PATH");
+    const std::string program =
+        findProgram(argv[0], privileged || userPath == nullptr ? kSystemProgramDirs : userPath);
     if (program.empty()) {
         return ENOENT;
     }
+    std::vector<std::string> minimal{std::string("PATH=") + kSystemProgramDirs, "LC_ALL=C"};
+    std::vector<char*> minimalEnvironment;
+    for (auto& variable : minimal) {
+        minimalEnvironment.push_back(variable.data());
+    }
+    minimalEnvironment.push_back(nullptr);
+    char** environment = privileged ? minimalEnvironment.data() : environ;
     // Everything the children need is built before fork: after it, only async-signal-safe calls.
     std::vector<char*> args;
     for (const auto& arg : argv) {
@@ -121,7 +133,7 @@ int startDetached(const std::vector<std::string>& argv) {
         sigemptyset(&none);
         ::sigprocmask(SIG_SETMASK, &none, nullptr);
         ::signal(SIGPIPE, SIG_DFL);
-        ::execve(program.c_str(), args.data(), environ);
+        ::execve(program.c_str(), args.data(), environment);
         int error = errno;
         (void)!::write(report[1], &error, sizeof error);
         ::_exit(127);
@@ -142,6 +154,50 @@ int startDetached(const std::vector<std::string>& argv) {
     } while (got < 0 && errno == EINTR);
     ::close(report[0]);
     return got == static_cast<ssize_t>(sizeof error) ? error : 0;
+}
+
+bool runningPrivileged() {
+    if (::geteuid() == 0 || ::geteuid() != ::getuid() || ::getegid() != ::getgid()) {
+        return true;
+    }
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind("CapEff:", 0) == 0 || line.rfind("CapPrm:", 0) == 0) {
+            if (std::stoull(line.substr(7), nullptr, 16) != 0) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+bool writableDirectory(const std::filesystem::path& directory) {
+    return !directory.empty() && ::access(directory.c_str(), W_OK | X_OK) == 0;
+}
+
+bool hasFileCapability(const std::filesystem::path& program, int capability) {
+    // struct vfs_cap_data: magic and flags, then permitted and inheritable words, little-endian.
+    std::uint8_t data[24] = {};
+    const ssize_t size = ::getxattr(program.c_str(), "security.capability", data, sizeof data);
+    if (size < 12 || capability < 0 || capability >= 64) {
+        return false;
+    }
+    auto word = [&](std::size_t at) {
+        return std::uint32_t{data[at]} | std::uint32_t{data[at + 1]} << 8 |
+               std::uint32_t{data[at + 2]} << 16 | std::uint32_t{data[at + 3]} << 24;
+    };
+    const bool effective = (word(0) & 0x000001u) != 0;
+    const std::size_t permittedAt = capability < 32 ? 4 : 12;
+    if (permittedAt + 4 > static_cast<std::size_t>(size)) {
+        return false;
+    }
+    return effective && ((word(permittedAt) >> (capability % 32)) & 1u) != 0;
+}
+
+bool executableFile(const std::filesystem::path& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+           ::access(path.c_str(), X_OK) == 0;
 }
 
 std::string toGbk(std::string_view utf8) {

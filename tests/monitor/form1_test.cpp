@@ -3,6 +3,7 @@
 #include "icon.h"
 #include "test_support.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QScreen>
 #include <QTest>
@@ -168,6 +169,27 @@ TEST(Icon, IsASixteenPixelYellowFaceIn256Colours) {
     EXPECT_GT(cheek.red(), 200);
     EXPECT_GT(cheek.green(), 180);
     EXPECT_LT(cheek.blue(), 100);
+}
+
+TEST_F(Form1Test, AssistiveTechnologyHearsNamesAndTheLampsState) {
+    EXPECT_EQ(box("txtPing")->accessibleName(), q("确保到指定IP地址畅通"));
+    EXPECT_EQ(box("txtConvert")->accessibleName(), q("确保到指定域名畅通"));
+    EXPECT_EQ(lamp()->accessibleName(), q("状态指示"));
+    EXPECT_FALSE(control<QWidget>("List1")->accessibleName().isEmpty());
+    auto description = [&] {
+        return QAccessible::queryAccessibleInterface(lamp())->text(QAccessible::Description);
+    };
+    EXPECT_EQ(description(), "not yet probed");
+    Form1TestAccess::outcome(*form, "10.0.0.1", "success", 0);
+    EXPECT_EQ(description(), "green");
+    platform->echo = EchoScript{0, ip_status::timedOut, 0};
+    button("Command1")->click();
+    EXPECT_EQ(description(), "red");
+    for (const char* name : {"zx", "qb", "cmdFormat", "Command1", "Command2"}) {
+        EXPECT_FALSE(
+            QAccessible::queryAccessibleInterface(button(name))->text(QAccessible::Name).isEmpty())
+            << name;
+    }
 }
 
 TEST_F(Form1Test, StartAndStopFollowTheStateTable) {

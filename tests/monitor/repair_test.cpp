@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstdlib>
+#include <optional>
 #include <sys/wait.h>
 
 namespace tarnvik {
@@ -98,7 +100,8 @@ TEST_F(RepairTest, CommandRunsDetachedWithoutConsoleAndIsNeverAZombie) {
     ASSERT_EQ(posix::startDetached({"/bin/sh", "-c",
                                     "i=$(readlink /proc/$$/fd/0); o=$(readlink /proc/$$/fd/1); "
                                     "s=$(cut -d' ' -f6 /proc/$$/stat); echo $i $o $s > \"$0\"",
-                                    seen.string()}),
+                                    seen.string()},
+                                   false),
               0);
     ASSERT_TRUE(waitUntil([&] { return testing::countLines(seen) == 1; }));
     std::istringstream lines(readFile(seen));
@@ -111,6 +114,93 @@ TEST_F(RepairTest, CommandRunsDetachedWithoutConsoleAndIsNeverAZombie) {
     errno = 0;
     EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);
     EXPECT_EQ(errno, ECHILD);
+}
+
+} // namespace
+} // namespace tarnvik
+
+namespace tarnvik {
+namespace {
+
+TEST(AttackLogDirectory, BesideTheProgramExactlyWhenItsDirectoryIsWritable) {
+    EXPECT_EQ(attackLogDirectory("/opt/t", true, "/state", "/home/u"), "/opt/t");
+    EXPECT_EQ(attackLogDirectory("/usr/bin", false, "/state", "/home/u"), "/state/tarnvik");
+    EXPECT_EQ(attackLogDirectory("/usr/bin", false, "", "/home/u"), "/home/u/.local/state/tarnvik");
+    EXPECT_EQ(attackLogDirectory("/usr/bin", false, "relative", "/home/u"),
+              "/home/u/.local/state/tarnvik");
+}
+
+TEST(AttackLogDirectory, ReadOnlyDirectoryIsNotWritableEvenForRoot) {
+    TempDir dir;
+    EXPECT_TRUE(posix::writableDirectory(dir.path()));
+    const auto locked = dir.path() / "locked";
+    std::filesystem::create_directory(locked);
+    testing::ReadOnlyFile readOnly(locked);
+    EXPECT_FALSE(posix::writableDirectory(locked));
+}
+
+TEST(FlushCommandChoice, HelperByAbsolutePathElseIp) {
+    EXPECT_EQ(flushCommand("/opt/t", true), std::vector<std::string>{"/opt/t/tarnvik-flush"});
+    EXPECT_EQ(flushCommand("/opt/t", false),
+              (std::vector<std::string>{"ip", "-4", "neigh", "flush", "all"}));
+}
+
+TEST_F(RepairTest, FallbackLogDirectoryIsCreatedWhenNeeded) {
+    auto settings = recorder.settings();
+    settings.logDirectory = dir.path() / "state" / "tarnvik";
+    settings.createLogDirectory = true;
+    RepairAction repair(settings);
+    EXPECT_TRUE(repair.run());
+    EXPECT_EQ(testing::countLines(dir.path() / "state" / "tarnvik" / "arp_log.log"), 1);
+}
+
+// Sets an environment variable for one scope.
+class ScopedVariable {
+  public:
+    ScopedVariable(const char* name, const std::string& value) : name_(name) {
+        if (const char* old = std::getenv(name)) {
+            old_ = old;
+        }
+        ::setenv(name, value.c_str(), 1);
+    }
+    ScopedVariable(const ScopedVariable&) = delete;
+    ScopedVariable& operator=(const ScopedVariable&) = delete;
+    ~ScopedVariable() {
+        if (old_) {
+            ::setenv(name_, old_->c_str(), 1);
+        } else {
+            ::unsetenv(name_);
+        }
+    }
+
+  private:
+    const char* name_;
+    std::optional<std::string> old_;
+};
+
+TEST_F(RepairTest, HostileEnvironmentNeverReachesAPrivilegedCommand) {
+    // A PATH whose first directory holds a "sh" that only leaves a mark.
+    const auto evil = dir.path() / "evil";
+    std::filesystem::create_directory(evil);
+    const auto mark = dir.path() / "evil-ran";
+    std::ofstream(evil / "sh") << "#!/bin/sh\necho ran > " << mark.string() << "\n";
+    std::filesystem::permissions(evil / "sh", std::filesystem::perms::owner_all);
+    const auto seen = dir.path() / "environment";
+    const std::vector<std::string> command{"sh", "-c", "env > \"$0\"", seen.string()};
+    {
+        ScopedVariable path("PATH", evil.string() + ":/usr/bin:/bin");
+        ScopedVariable preload("LD_PRELOAD", (evil / "evil.so").string());
+        ASSERT_EQ(posix::startDetached(command, true), 0);
+        ASSERT_TRUE(waitUntil([&] { return testing::countLines(seen) >= 2; }));
+        // Unprivileged, the user's PATH is the user's business.
+        ASSERT_EQ(posix::startDetached(command, false), 0);
+        ASSERT_TRUE(waitUntil([&] { return std::filesystem::exists(mark); }));
+    }
+    const std::string environment = readFile(seen);
+    EXPECT_EQ(environment.find("LD_PRELOAD"), std::string::npos) << environment;
+    EXPECT_NE(environment.find("PATH=/usr/sbin:/usr/bin:/sbin:/bin\n"), std::string::npos)
+        << environment;
+    EXPECT_EQ(environment.find(evil.string()), std::string::npos) << environment;
 }
 
 } // namespace

@@ -67,11 +67,13 @@ class EndToEnd : public ::testing::Test {
         }
         lan->namespaces().sysctl(lan->target(), "net.ipv4.icmp_echo_ignore_all", "0");
         lan->namespaces().mustExec(lan->ws(), {"ip", "neigh", "flush", "all"});
-        // A copy of the program of its own, so that its attack log lands in this test's folder.
+        // A copy of the program and its helper, so that the attack log lands in this test's
+        // folder.
         char pattern[] = "/tmp/tarnvik-e2e-XXXXXX";
         dir = ::mkdtemp(pattern);
         binary = dir / "tarnvik";
         fs::copy_file(TARNVIK_BINARY, binary);
+        fs::copy_file(FLUSH_HELPER, dir / "tarnvik-flush");
         logFile = dir / "arp_log.log";
     }
 

@@ -1,0 +1,41 @@
+#include "diagnostics.h"
+#include "repair.h"
+#include "system_posix.h"
+
+#include <linux/capability.h>
+
+namespace tarnvik {
+
+StartupFacts systemStartupFacts() {
+    StartupFacts facts;
+    facts.echoSocket = systemEchoSocketKind();
+    facts.privileged = posix::runningPrivileged();
+    facts.helper = posix::executableDirectory() / kFlushHelperName;
+    facts.helperPresent = posix::executableFile(facts.helper);
+    facts.helperCapable =
+        facts.helperPresent && posix::hasFileCapability(facts.helper, CAP_NET_ADMIN);
+    return facts;
+}
+
+std::vector<std::string> startupDiagnostics(const StartupFacts& facts) {
+    std::vector<std::string> lines;
+    if (facts.echoSocket == EchoSocketKind::None) {
+        lines.push_back("cannot open an ICMP socket, so every probe will fail: let your group use "
+                        "ping sockets (sysctl -w net.ipv4.ping_group_range=\"0 2147483647\"), or "
+                        "give the program cap_net_raw");
+    }
+    if (!facts.privileged) {
+        if (!facts.helperPresent) {
+            lines.push_back("no " + facts.helper.string() +
+                            "; repairs start 'ip -4 neigh flush all', which needs root");
+        } else if (!facts.helperCapable) {
+            lines.push_back(facts.helper.string() +
+                            " lacks cap_net_admin, so repairs cannot flush the ARP cache: "
+                            "setcap cap_net_admin+ep " +
+                            facts.helper.string());
+        }
+    }
+    return lines;
+}
+
+} // namespace tarnvik

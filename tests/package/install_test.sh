@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# Installs the Debian package on this machine, checks that only the helper carries a capability
+# and that the installed program starts for an ordinary user and logs where that user may write,
+# then removes the package again.
+set -euo pipefail
+deb=$1
+
+if [ "$(id -u)" -ne 0 ]; then
+  echo "skipped: installing a package needs root"
+  exit 77
+fi
+if dpkg -s tarnvik >/dev/null 2>&1; then
+  echo "skipped: a tarnvik package is installed here already, and this test does not touch it"
+  exit 77
+fi
+
+home=$(mktemp -d)
+trap 'dpkg --purge tarnvik >/dev/null 2>&1 || true; rm -rf "$home"' EXIT
+
+dpkg -i "$deb"
+getcap /usr/bin/tarnvik-flush | grep -q "cap_net_admin=ep"
+if [ -n "$(getcap /usr/bin/tarnvik)" ]; then
+  echo "the window must carry no capability"
+  exit 1
+fi
+test -f /usr/share/applications/tarnvik.desktop
+test -f /usr/share/icons/hicolor/16x16/apps/tarnvik.png
+
+chown 65534:65534 "$home"
+rc=0
+output=$(setpriv --reuid=65534 --regid=65534 --clear-groups \
+  env -i HOME="$home" XDG_RUNTIME_DIR="$home" QT_QPA_PLATFORM=offscreen \
+  timeout 3 /usr/bin/tarnvik 2>&1) || rc=$?
+echo "$output"
+if [ "$rc" -ne 124 ]; then
+  echo "the installed program ended by itself (exit $rc) instead of running"
+  exit 1
+fi
+grep -q "the attack log is $home/.local/state/tarnvik/arp_log.log" <<<"$output"
+echo "package installs; helper has cap_net_admin; program runs as an ordinary user"
