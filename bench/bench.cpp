@@ -278,6 +278,17 @@ double peakResidentMiB(pid_t pid) {
     return NAN;
 }
 
+// Anonymous memory, which no other process shares: what the program itself allocated.
+double privateMiB(pid_t pid) {
+    std::ifstream rollup("/proc/" + std::to_string(pid) + "/smaps_rollup");
+    for (std::string line; std::getline(rollup, line);) {
+        if (line.rfind("Anonymous:", 0) == 0) {
+            return std::stod(line.substr(10)) / 1024.0;
+        }
+    }
+    return NAN;
+}
+
 struct Program {
     fs::path dir;
     std::unique_ptr<Process> process;
@@ -321,6 +332,9 @@ void windowRows(bool quick) {
     const double memory = peakResidentMiB(local.process->pid());
     const double floorMemory = peakResidentMiB(floor.process->pid());
     const double legendMemory = peakResidentMiB(legend.process->pid());
+    const double own = privateMiB(local.process->pid());
+    const double floorOwn = privateMiB(floor.process->pid());
+    const double legendOwn = privateMiB(legend.process->pid());
     ping.stop();
 
     std::size_t ours = 0;
@@ -339,6 +353,10 @@ void windowRows(bool quick) {
             fixed(floorMemory) + " MiB (bare)", ratio(memory, floorMemory), "<= 1.1x"});
     addRow({"  bare window with the Chinese legend label", fixed(memory) + " MiB",
             fixed(legendMemory) + " MiB", ratio(memory, legendMemory), ""});
+    addRow({"private (anonymous) memory", fixed(own) + " MiB", fixed(floorOwn) + " MiB (bare)",
+            ratio(own, floorOwn), ""});
+    addRow({"  bare window with the Chinese legend label", fixed(own) + " MiB",
+            fixed(legendOwn) + " MiB", ratio(own, legendOwn), ""});
     addRow({"CPU over " + period + ", monitoring 127.0.0.1", fixed(cpu / seconds * 100, 3) + " %",
             fixed(floorCpu / seconds * 100, 3) + " % (bare)", ratio(cpu, floorCpu),
             "<= 0.1 % of a core"});

@@ -66,6 +66,7 @@ class EndToEnd : public ::testing::Test {
             GTEST_SKIP() << skipReason;
         }
         lan->namespaces().sysctl(lan->target(), "net.ipv4.icmp_echo_ignore_all", "0");
+        lan->namespaces().sysctl(lan->ws(), "net.ipv4.ping_group_range", "1 0");
         lan->namespaces().mustExec(lan->ws(), {"ip", "neigh", "flush", "all"});
         // A copy of the program and its helper, so that the attack log lands in this test's
         // folder.
@@ -213,6 +214,34 @@ TEST_F(EndToEnd, OneForgedReplyIsDetectedLoggedFlushedAndHealed) {
         return arp.broadcast && arp.operation == 1 && arp.targetIp == kTargetIp &&
                arp.time > forgedAt;
     })) << "the flushed entry was asked for again";
+}
+
+TEST_F(EndToEnd, OrdinaryUserHealsThePoisonedCacheThroughTheCapableHelper) {
+    // As on a desktop: ping sockets for everyone, the helper with its capability, and a program
+    // directory the user may write, so the log stays beside the program.
+    lan->namespaces().sysctl(lan->ws(), "net.ipv4.ping_group_range", "0 2147483647");
+    mustRun({"setcap", "cap_net_admin+ep", (dir / "tarnvik-flush").string()});
+    ::chown(dir.c_str(), 65534, 65534);
+    startCapture();
+    program = desktop->start(binary, dir, nullptr, {},
+                             {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
+    desktop->monitorAddress(kTargetIp);
+    ASSERT_TRUE(waitFor([&] { return lan->neighbourMac() == kTargetMac; }, 5s));
+    std::this_thread::sleep_for(1500ms);
+    const double forgedAt = lan->forgeArp(ARP_FORGE).at(0);
+    ASSERT_TRUE(waitFor([&] { return countLines(logFile) >= 1; }, 5s)) << "no repair logged";
+    ASSERT_TRUE(waitFor([&] { return lan->neighbourMac() == kTargetMac; }, 5s))
+        << "the unprivileged repair did not flush the poisoned entry";
+    ASSERT_TRUE(waitFor(
+        [&] {
+            const auto all = echoes();
+            return std::any_of(all.begin(), all.end(), [&](const EchoPacket& packet) {
+                return packet.type == 0 && packet.time > forgedAt + 1;
+            });
+        },
+        5s));
+    const std::string reports = program->stop();
+    EXPECT_EQ(reports.find("cannot"), std::string::npos) << reports;
 }
 
 TEST_F(EndToEnd, PersistentAttackerGetsOneRepairPerLostProbeAndNothingLeaks) {

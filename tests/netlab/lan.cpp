@@ -103,10 +103,15 @@ CommandResult Desktop::xdotool(std::vector<std::string> args) {
 std::unique_ptr<Process> Desktop::start(const std::filesystem::path& program,
                                         const std::filesystem::path& runtimeDir,
                                         std::chrono::milliseconds* shownAfter,
-                                        const std::vector<std::string>& arguments) {
+                                        const std::vector<std::string>& arguments,
+                                        const std::vector<std::string>& runAs) {
     const auto started = std::chrono::steady_clock::now();
-    std::vector<std::string> argv{"env", "DISPLAY=" + display_,
-                                  "XDG_RUNTIME_DIR=" + runtimeDir.string(), program.string()};
+    std::vector<std::string> argv = runAs;
+    for (const auto& arg :
+         {std::string("env"), "DISPLAY=" + display_, "XDG_RUNTIME_DIR=" + runtimeDir.string(),
+          "HOME=" + runtimeDir.string(), program.string()}) {
+        argv.push_back(arg);
+    }
     argv.insert(argv.end(), arguments.begin(), arguments.end());
     auto process = std::make_unique<Process>(lab_.execArgv(ns_, argv));
     std::string window;

@@ -66,10 +66,12 @@ class Desktop {
 
     // Starts `program` with this display and `runtimeDir`, waits until its window is shown and
     // has the focus, and returns it running. `shownAfter` receives the time that took.
+    // `runAs` goes in front of the program's command line (setpriv, say).
     std::unique_ptr<Process> start(const std::filesystem::path& program,
                                    const std::filesystem::path& runtimeDir,
                                    std::chrono::milliseconds* shownAfter = nullptr,
-                                   const std::vector<std::string>& arguments = {});
+                                   const std::vector<std::string>& arguments = {},
+                                   const std::vector<std::string>& runAs = {});
 
     CommandResult xdotool(std::vector<std::string> args);
     void keys(std::vector<std::string> names);
