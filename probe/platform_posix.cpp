@@ -59,32 +59,45 @@ struct EchoSocket {
 
 // The one place that opens echo sockets. The ping socket needs no privilege where
 // net.ipv4.ping_group_range admits our group; otherwise a raw socket, which needs CAP_NET_RAW.
-EchoSocket openEchoSocket() {
-    int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_ICMP);
-    if (fd >= 0) {
-        // Without IP_RECVERR the kernel drops ICMP errors about our request, and an unreachable
-        // target would look like a timeout.
-        const int on = 1;
-        ::setsockopt(fd, SOL_IP, IP_RECVERR, &on, sizeof on);
-        return {UniqueFd(fd), EchoSocketKind::Datagram};
+// `rawFirst` turns the order round once the ping socket has been refused, so that a probe does
+// not pay for a failing system call every time; the other kind is still tried when the first
+// is refused.
+EchoSocket openEchoSocket(bool rawFirst = false) {
+    auto openDatagram = [] {
+        const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_ICMP);
+        if (fd >= 0) {
+            // Without IP_RECVERR the kernel drops ICMP errors about our request, and an
+            // unreachable target would look like a timeout.
+            const int on = 1;
+            ::setsockopt(fd, SOL_IP, IP_RECVERR, &on, sizeof on);
+        }
+        return EchoSocket{UniqueFd(fd), fd >= 0 ? EchoSocketKind::Datagram : EchoSocketKind::None};
+    };
+    auto openRaw = [] {
+        const int fd = ::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
+        if (fd >= 0) {
+            // A raw socket sees every ICMP packet of the host; let only the kinds that can answer
+            // an echo through. No IP_RECVERR here: errors about other processes' requests would
+            // land in our queue. Never connect() it either: an on-link ARP failure comes back
+            // from our own address.
+            icmp_filter filter{};
+            filter.data = ~((1u << ICMP_ECHOREPLY) | (1u << ICMP_DEST_UNREACH) |
+                            (1u << ICMP_TIME_EXCEEDED) | (1u << ICMP_PARAMETERPROB));
+            ::setsockopt(fd, SOL_RAW, ICMP_FILTER, &filter, sizeof filter);
+        }
+        return EchoSocket{UniqueFd(fd), fd >= 0 ? EchoSocketKind::Raw : EchoSocketKind::None};
+    };
+    // EACCES: our group is outside ping_group_range (or no CAP_NET_RAW). EPERM: a security
+    // module said no. EAFNOSUPPORT, EPROTONOSUPPORT: a kernel built without ping sockets.
+    auto refused = [] {
+        return errno == EACCES || errno == EPERM || errno == EAFNOSUPPORT ||
+               errno == EPROTONOSUPPORT;
+    };
+    EchoSocket first = rawFirst ? openRaw() : openDatagram();
+    if (first.fd || !refused()) {
+        return first;
     }
-    // EACCES: our group is outside ping_group_range. EPERM: a security module said no.
-    // EAFNOSUPPORT, EPROTONOSUPPORT: a kernel built without ping sockets.
-    if (errno != EACCES && errno != EPERM && errno != EAFNOSUPPORT && errno != EPROTONOSUPPORT) {
-        return {};
-    }
-    fd = ::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
-    if (fd < 0) {
-        return {};
-    }
-    // A raw socket sees every ICMP packet of the host; let only the kinds that can answer an
-    // echo through. No IP_RECVERR here: errors about other processes' requests would land in our
-    // queue. Never connect() it either: an on-link ARP failure comes back from our own address.
-    icmp_filter filter{};
-    filter.data = ~((1u << ICMP_ECHOREPLY) | (1u << ICMP_DEST_UNREACH) |
-                    (1u << ICMP_TIME_EXCEEDED) | (1u << ICMP_PARAMETERPROB));
-    ::setsockopt(fd, SOL_RAW, ICMP_FILTER, &filter, sizeof filter);
-    return {UniqueFd(fd), EchoSocketKind::Raw};
+    return rawFirst ? openDatagram() : openRaw();
 }
 
 std::int64_t monotonicNanoseconds() {
@@ -143,7 +156,8 @@ class PosixEchoHandle final : public EchoHandle {
             return fail(reply, ip_status::generalFailure);
         }
         const int fd = socket_.fd.get();
-        icmp::ProbeKey key{destination, static_cast<std::uint16_t>(::getpid()), nextSequence()};
+        static const auto identifier = static_cast<std::uint16_t>(::getpid());
+        icmp::ProbeKey key{destination, identifier, nextSequence()};
         const auto request = icmp::buildEchoRequest(key.identifier, key.sequence, data);
 
         sockaddr_in to{};
@@ -207,17 +221,9 @@ class PosixEchoHandle final : public EchoHandle {
         }
         for (;;) {
             sockaddr_in from{};
-            iovec io{buffer_.data(), buffer_.size()};
             msghdr message{};
-            message.msg_name = &from;
-            message.msg_namelen = sizeof from;
-            message.msg_iov = &io;
-            message.msg_iovlen = 1;
-            const ssize_t got = ::recvmsg(socket_.fd.get(), &message, MSG_DONTWAIT);
+            const ssize_t got = receive(0, from, {}, message);
             if (got < 0) {
-                if (errno == EINTR) {
-                    continue;
-                }
                 // With IP_RECVERR a pending error shows as a failed receive: it means "read the
                 // error queue", not that the probe failed.
                 if (socket_.kind == EchoSocketKind::Datagram && errno != EAGAIN) {
@@ -244,19 +250,9 @@ class PosixEchoHandle final : public EchoHandle {
         for (;;) {
             sockaddr_in original{};
             std::array<char, 512> control{};
-            iovec io{buffer_.data(), buffer_.size()};
             msghdr message{};
-            message.msg_name = &original;
-            message.msg_namelen = sizeof original;
-            message.msg_iov = &io;
-            message.msg_iovlen = 1;
-            message.msg_control = control.data();
-            message.msg_controllen = control.size();
-            const ssize_t got = ::recvmsg(socket_.fd.get(), &message, MSG_ERRQUEUE | MSG_DONTWAIT);
+            const ssize_t got = receive(MSG_ERRQUEUE, original, control, message);
             if (got < 0) {
-                if (errno == EINTR) {
-                    continue;
-                }
                 return std::nullopt;
             }
             for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
@@ -288,6 +284,26 @@ class PosixEchoHandle final : public EchoHandle {
         }
     }
 
+    // One message without blocking, retried across signals, into buffer_; `message` keeps its
+    // flags and control data for the caller.
+    ssize_t receive(int flags, sockaddr_in& from, std::span<char> control, msghdr& message) {
+        iovec io{buffer_.data(), buffer_.size()};
+        ssize_t got = 0;
+        do {
+            message = msghdr{};
+            message.msg_name = &from;
+            message.msg_namelen = sizeof from;
+            message.msg_iov = &io;
+            message.msg_iovlen = 1;
+            message.msg_control = control.empty() ? nullptr : control.data();
+            message.msg_controllen = control.size();
+            got = ::recvmsg(socket_.fd.get(), &message, flags | MSG_DONTWAIT);
+        } while (got < 0 && errno == EINTR);
+        message.msg_iov = nullptr; // `io` ends here
+        message.msg_iovlen = 0;
+        return got;
+    }
+
     static std::uint32_t record(const icmp::Classification& found, EchoReplyRecord& reply) {
         reply.setAddress(found.source);
         reply.setStatus(found.status);
@@ -308,7 +324,9 @@ class PosixPlatform final : public Platform {
 
     std::unique_ptr<EchoHandle> openEcho() noexcept override {
         try {
-            return std::make_unique<PosixEchoHandle>(openEchoSocket());
+            EchoSocket socket = openEchoSocket(pingSocketRefused_);
+            pingSocketRefused_ = socket.kind == EchoSocketKind::Raw;
+            return std::make_unique<PosixEchoHandle>(std::move(socket));
         } catch (...) {
             return nullptr;
         }
@@ -358,6 +376,9 @@ class PosixPlatform final : public Platform {
         }
         return text.data();
     }
+
+  private:
+    bool pingSocketRefused_ = false;
 };
 
 } // namespace
