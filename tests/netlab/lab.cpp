@@ -104,7 +104,12 @@ std::string unavailableReason() {
     if (run({"ip", "netns", "add", probe}).exitCode != 0) {
         return "this machine refuses to create network namespaces";
     }
+    // Entering one also needs a mount namespace with a real root (not so in a plain chroot).
+    const auto entered = run({"ip", "netns", "exec", probe, "true"});
     run({"ip", "netns", "del", probe});
+    if (entered.exitCode != 0) {
+        return "network namespaces cannot be entered here: " + entered.output;
+    }
     return {};
 }
 
