@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <fstream>
 #include <iconv.h>
+#include <linux/close_range.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
@@ -129,6 +130,9 @@ int startDetached(const std::vector<std::string>& argv, bool privileged) {
                 ::close(null);
             }
         }
+        // Nothing of ours beyond the three standard streams reaches the command (the helper
+        // may be privileged); marking rather than closing keeps the report pipe until exec.
+        ::close_range(STDERR_FILENO + 1, ~0U, CLOSE_RANGE_CLOEXEC);
         sigset_t none;
         sigemptyset(&none);
         ::sigprocmask(SIG_SETMASK, &none, nullptr);

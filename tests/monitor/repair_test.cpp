@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <fcntl.h>
 #include <optional>
 #include <sys/wait.h>
 
@@ -97,19 +98,24 @@ TEST_F(RepairTest, CommandThatCannotStartLeavesItsLineWritten) {
 
 TEST_F(RepairTest, CommandRunsDetachedWithoutConsoleAndIsNeverAZombie) {
     const auto seen = dir.path() / "descriptors";
-    ASSERT_EQ(posix::startDetached({"/bin/sh", "-c",
-                                    "i=$(readlink /proc/$$/fd/0); o=$(readlink /proc/$$/fd/1); "
-                                    "s=$(cut -d' ' -f6 /proc/$$/stat); echo $i $o $s > \"$0\"",
-                                    seen.string()},
-                                   false),
-              0);
+    // A descriptor this process forgot to mark close-on-exec.
+    const int stray = ::open("/dev/null", O_RDONLY);
+    ASSERT_GT(stray, STDERR_FILENO);
+    const std::string script = "i=$(readlink /proc/$$/fd/0); o=$(readlink /proc/$$/fd/1); "
+                               "s=$(cut -d' ' -f6 /proc/$$/stat); "
+                               "if [ -e /proc/$$/fd/" +
+                               std::to_string(stray) +
+                               " ]; then x=inherited; else x=closed; fi; echo $i $o $s $x > \"$0\"";
+    ASSERT_EQ(posix::startDetached({"/bin/sh", "-c", script, seen.string()}, false), 0);
+    ::close(stray);
     ASSERT_TRUE(waitUntil([&] { return testing::countLines(seen) == 1; }));
     std::istringstream lines(readFile(seen));
-    std::string in, out, session;
-    lines >> in >> out >> session;
+    std::string in, out, session, strayState;
+    lines >> in >> out >> session >> strayState;
     EXPECT_EQ(in, "/dev/null");
     EXPECT_EQ(out, "/dev/null");
     EXPECT_NE(session, std::to_string(::getsid(0)));
+    EXPECT_EQ(strayState, "closed");
     // The command was handed to init: this process has no child left to reap.
     errno = 0;
     EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);
