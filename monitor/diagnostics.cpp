@@ -4,6 +4,8 @@
 
 #include <linux/capability.h>
 
+#include <algorithm>
+
 namespace tarnvik {
 
 StartupFacts systemStartupFacts() {
@@ -36,6 +38,30 @@ std::vector<std::string> startupDiagnostics(const StartupFacts& facts) {
         }
     }
     return lines;
+}
+
+std::string printableExcerpt(std::string_view text, std::size_t limit) {
+    std::string out;
+    std::size_t at = 0;
+    while (at < text.size()) {
+        const auto byte = static_cast<unsigned char>(text[at]);
+        std::size_t length = 1;
+        if (byte >= 0xC0) {
+            length = byte >= 0xF0 ? 4 : byte >= 0xE0 ? 3 : 2;
+            length = std::min(length, text.size() - at);
+        }
+        if (out.size() + length > limit) {
+            return out + "...";
+        }
+        const bool c1 = byte == 0xC2 && length == 2 && static_cast<unsigned char>(text[at + 1]) < 0xA0;
+        if (byte < 0x20 || byte == 0x7F || c1) {
+            out += '?';
+        } else {
+            out.append(text.substr(at, length));
+        }
+        at += length;
+    }
+    return out;
 }
 
 } // namespace tarnvik

@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tarnvik {
@@ -22,5 +23,9 @@ StartupFacts systemStartupFacts();
 
 // One line per problem, each with its remedy; none when all is well.
 std::vector<std::string> startupDiagnostics(const StartupFacts& facts);
+
+// Operator-typed text made safe to quote in a report on a terminal: control characters (C0, DEL,
+// C1) become '?', and text beyond `limit` bytes is cut at a character boundary and marked "...".
+std::string printableExcerpt(std::string_view text, std::size_t limit = 80);
 
 } // namespace tarnvik

@@ -1,4 +1,5 @@
 #include "form1.h"
+#include "diagnostics.h"
 #include "icon.h"
 
 #include <QCloseEvent>
@@ -14,7 +15,8 @@ using namespace controls;
 Form1::Form1(EchoClientFactory makeEchoClient, RepairSettings repair, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
-      makeEchoClient_(std::move(makeEchoClient)), repair_(std::move(repair)) {
+      makeEchoClient_(std::move(makeEchoClient)), report_(repair.report),
+      repair_(std::move(repair)) {
     createControls();
     Form_Load();
 }
@@ -159,9 +161,25 @@ void Form1::zx_Click() {
 
 void Form1::Timer1_Timer() {
     clear(List1);
-    if (cping_) {
-        std::string target = text(txtPing);
-        cping_->Ping(target);
+    probeTarget();
+}
+
+void Form1::probeTarget() {
+    if (!cping_) {
+        return;
+    }
+    const std::string typed = text(txtPing);
+    std::string target = typed;
+    cping_->Ping(target);
+    // Only a web-style text is rewritten to empty: its name did not resolve.
+    if (target.empty() && typed.find_first_not_of(' ') != std::string::npos) {
+        reportUnresolved(typed);
+    }
+}
+
+void Form1::reportUnresolved(const std::string& name) {
+    if (report_) {
+        report_("cannot resolve " + printableExcerpt(name) + " to an IPv4 address");
     }
 }
 
@@ -195,15 +213,17 @@ void Form1::qb_Click() {
 
 void Form1::cmdFormat_Click() {
     if (cping_) {
-        setText(txtPing, cping_->funcGetIPFromHostName(text(txtConvert)));
+        const std::string name = text(txtConvert);
+        const std::string address = cping_->funcGetIPFromHostName(name);
+        setText(txtPing, address);
+        if (address.empty() && name.find_first_not_of(' ') != std::string::npos) {
+            reportUnresolved(name);
+        }
     }
 }
 
 void Form1::Command1_Click() {
-    if (cping_) {
-        std::string target = text(txtPing);
-        cping_->Ping(target);
-    }
+    probeTarget();
 }
 
 } // namespace tarnvik

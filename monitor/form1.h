@@ -72,6 +72,9 @@ class Form1 : public QWidget {
     void Command1_Click();
 
     void createControls();
+    // The probe of Command1 and of every tick: a copy of the box's text goes to Ping.
+    void probeTarget();
+    void reportUnresolved(const std::string& name);
 
     QGroupBox* zdip = nullptr;
     QLineEdit* txtPing = nullptr;
@@ -90,6 +93,7 @@ class Form1 : public QWidget {
 
     EchoClientFactory makeEchoClient_;
     std::unique_ptr<cping> cping_;
+    std::function<void(const std::string&)> report_;
     RepairAction repair_;
     bool centred_ = false;
 };

@@ -77,6 +77,14 @@ int appendInOneWrite(const std::filesystem::path& path, std::string_view bytes) 
         }
         done += static_cast<std::size_t>(wrote);
     }
+    if (error != 0 && done > 0) {
+        // A full disk can take part of the line and then refuse the rest; cut the part off
+        // again, so that the log only ever holds whole lines.
+        const off_t end = ::lseek(fd, 0, SEEK_END);
+        if (end >= static_cast<off_t>(done)) {
+            (void)!::ftruncate(fd, end - static_cast<off_t>(done));
+        }
+    }
     if (::close(fd) != 0 && error == 0) {
         error = errno;
     }

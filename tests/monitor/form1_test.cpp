@@ -1,5 +1,6 @@
 #include "fake_platform.h"
 #include "form1.h"
+#include "form1_access.h"
 #include "icon.h"
 #include "test_support.h"
 
@@ -11,15 +12,6 @@
 #include <gtest/gtest.h>
 
 namespace tarnvik {
-
-// Reaches the handlers that only the toolkit calls: the timer's tick and the probe outcome.
-class Form1TestAccess {
-  public:
-    static void tick(Form1& form) { form.Timer1_Timer(); }
-    static void outcome(Form1& form, std::string ip, std::string status, std::int32_t rtt) {
-        form.cping_PingReturn(ip, status, rtt);
-    }
-};
 
 namespace {
 

@@ -1,0 +1,172 @@
+// What the system refuses the window while it monitors: a full disk, a program directory that
+// vanished, a flush command that is missing, a resolver that finds nothing. Each is reported,
+// costs no half-written log line, and monitoring goes on.
+#include "fake_platform.h"
+#include "form1.h"
+#include "form1_access.h"
+#include "test_support.h"
+
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <sys/mount.h>
+
+namespace tarnvik {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::EchoScript;
+using testing::FakePlatform;
+using testing::PlatformLog;
+using testing::readFile;
+using testing::RecordingRepair;
+using testing::TempDir;
+using testing::waitUntil;
+
+class FaultTest : public ::testing::Test {
+  protected:
+    // The window monitors 10.0.0.1, which never answers, with its log in `logDirectory`.
+    void open(const fs::path& logDirectory, std::vector<std::string> command = {}) {
+        auto settings = recorder.settings();
+        settings.logDirectory = logDirectory;
+        if (!command.empty()) {
+            settings.command = std::move(command);
+        }
+        form = std::make_unique<Form1>(
+            [this] {
+                auto platform = std::make_unique<FakePlatform>(log);
+                platform->echo = EchoScript{0, ip_status::timedOut, 0};
+                return std::make_unique<cping>(std::move(platform));
+            },
+            settings);
+        form->findChild<QLineEdit*>("txtPing")->setText("10.0.0.1");
+        form->findChild<QPushButton*>("zx")->click();
+    }
+    void tick() { Form1TestAccess::tick(*form); }
+    bool stillMonitoring() { return form->findChild<QTimer*>("Timer1")->isActive(); }
+    fs::path logAt(const fs::path& directory) const { return directory / "arp_log.log"; }
+
+    TempDir dir;
+    RecordingRepair recorder{dir.path()};
+    std::shared_ptr<PlatformLog> log = std::make_shared<PlatformLog>();
+    std::unique_ptr<Form1> form;
+};
+
+// Mounts a tmpfs of `bytes` on `where` for one scope (needs root; the test binary runs in a
+// mount namespace of its own).
+class SmallDisk {
+  public:
+    SmallDisk(fs::path where, std::size_t bytes) : where_(std::move(where)) {
+        fs::create_directories(where_);
+        const std::string options = "size=" + std::to_string(bytes) + ",mode=0755";
+        mounted_ = ::mount("tarnvik-test", where_.c_str(), "tmpfs", 0, options.c_str()) == 0;
+    }
+    SmallDisk(const SmallDisk&) = delete;
+    SmallDisk& operator=(const SmallDisk&) = delete;
+    ~SmallDisk() {
+        if (mounted_) {
+            ::umount2(where_.c_str(), MNT_DETACH);
+        }
+    }
+    bool mounted() const { return mounted_; }
+
+  private:
+    fs::path where_;
+    bool mounted_ = false;
+};
+
+TEST_F(FaultTest, FullDiskLeavesOnlyWholeLinesAndTheNextRepairIsWhole) {
+    const auto disk = dir.path() / "disk";
+    SmallDisk small(disk, 2 * 4096);
+    if (!small.mounted()) {
+        GTEST_SKIP() << "mounting a tmpfs needs root";
+    }
+    const std::string line =
+        attackLogLine(QDateTime(QDate(2026, 12, 7), QTime(9, 5, 3)), QLocale::c());
+    // One page of filler and one page of log with room for less than a line: the disk takes the
+    // first bytes of the next line and refuses the rest.
+    std::string earlier;
+    while (earlier.size() + line.size() <= 4096) {
+        earlier += line;
+    }
+    ASSERT_GT(4096 - earlier.size(), 0u);
+    { std::ofstream(logAt(disk), std::ios::binary) << earlier; }
+    { std::ofstream(disk / "filler", std::ios::binary) << std::string(4096, 'x'); }
+    open(disk);
+
+    tick();
+    tick();
+    EXPECT_EQ(readFile(logAt(disk)).size(), earlier.size()) << "no part of a line stays behind";
+    ASSERT_EQ(recorder.reports.size(), 2u);
+    EXPECT_NE(recorder.reports[0].find("No space left on device"), std::string::npos)
+        << recorder.reports[0];
+    ::usleep(200'000);
+    EXPECT_EQ(recorder.commandsStarted(), 0) << "no line, no command";
+    EXPECT_TRUE(stillMonitoring());
+
+    fs::remove(disk / "filler");
+    tick();
+    EXPECT_TRUE(readFile(logAt(disk)) == earlier + line);
+    EXPECT_TRUE(waitUntil([&] { return recorder.commandsStarted() == 1; }));
+}
+
+TEST_F(FaultTest, ProgramDirectoryRemovedWhileRunning) {
+    const auto program = dir.path() / "program";
+    fs::create_directory(program);
+    open(program);
+    tick();
+    ASSERT_EQ(testing::countLines(logAt(program)), 1);
+    fs::remove_all(program);
+
+    tick();
+    tick();
+    ASSERT_EQ(recorder.reports.size(), 2u);
+    EXPECT_EQ(recorder.reports[0],
+              "cannot append to " + logAt(program).string() + ": No such file or directory");
+    EXPECT_FALSE(fs::exists(program)) << "a directory the user removed is not made again";
+    EXPECT_TRUE(stillMonitoring());
+    EXPECT_EQ(log->echoes.size(), 3u);
+}
+
+TEST_F(FaultTest, MissingFlushCommandKeepsEveryLineAndMonitoringGoesOn) {
+    open(dir.path(), {"tarnvik-no-such-flush"});
+    tick();
+    tick();
+    tick();
+    EXPECT_EQ(recorder.logLines(), 3);
+    ASSERT_EQ(recorder.reports.size(), 3u);
+    EXPECT_EQ(recorder.reports[2], "cannot start tarnvik-no-such-flush: No such file or directory");
+    EXPECT_TRUE(stillMonitoring());
+}
+
+TEST_F(FaultTest, FailingResolverIsReportedSafelyAndTheEmptyAddressFails) {
+    open(dir.path());
+    form->findChild<QPushButton*>("zx")->click(); // stop, to start again in host-name mode
+    form->findChild<QPushButton*>("qb")->click();
+    form->findChild<QLineEdit*>("txtConvert")->setText("www.unknown\x1b[31m.example");
+    form->findChild<QPushButton*>("zx")->click();
+    ASSERT_EQ(recorder.reports.size(), 1u);
+    EXPECT_EQ(recorder.reports[0], "cannot resolve www.unknown?[31m.example to an IPv4 address")
+        << "a control character never reaches the terminal";
+    EXPECT_TRUE(form->findChild<QLineEdit*>("txtPing")->text().isEmpty());
+
+    tick();
+    ASSERT_EQ(log->echoes.size(), 1u);
+    EXPECT_EQ(log->echoes[0].destination, 0u);
+    EXPECT_EQ(recorder.logLines(), 1) << "the failed probe repairs";
+
+    // A web-style address in the probe box is resolved at every tick and reported each time.
+    form->findChild<QLineEdit*>("txtPing")->setText("http://" + QString(300, 'a') + ".example/");
+    tick();
+    ASSERT_EQ(recorder.reports.size(), 2u);
+    EXPECT_EQ(recorder.reports[1], "cannot resolve http://" + std::string(73, 'a') +
+                                       "... to an IPv4 address")
+        << "a long text is cut";
+    EXPECT_TRUE(stillMonitoring());
+}
+
+} // namespace
+} // namespace tarnvik
