@@ -1,4 +1,5 @@
 #include "cping.h"
+#include "cping_access.h"
 #include "fake_platform.h"
 
 #include <gtest/gtest.h>
@@ -6,17 +7,6 @@
 #include <stdexcept>
 
 namespace tarnvik {
-
-// The client's private operations, reached by the tests alone.
-class cpingTestAccess {
-  public:
-    static std::int32_t funcIPTextToAddr(const std::string& text) {
-        return cping::funcIPTextToAddr(text);
-    }
-    static std::string funcNormalizeAddress(cping& client, std::string& address, bool nameOnly) {
-        return client.funcNormalizeAddress(address, nameOnly);
-    }
-};
 
 namespace {
 
