@@ -120,6 +120,66 @@ class EndToEnd : public ::testing::Test {
         return zombies;
     }
 
+    bool programRunning() const {
+        std::ifstream stat("/proc/" + std::to_string(program->pid()) + "/stat");
+        std::string line;
+        return std::getline(stat, line) && line.substr(line.rfind(')') + 2, 1) != "Z";
+    }
+
+    // The program, as root (raw socket) or as nobody (ping socket), monitors the target while
+    // the target's namespace meets each of its requests with a burst of hostile ICMP before the
+    // genuine reply, and sprays random ICMP in between: no probe may fail, so no repair is
+    // logged. With a silent target no hostile packet may pass for a reply: every probe fails.
+    void monitorThroughFlood(bool ordinaryUser, bool targetAnswers) {
+        std::vector<std::string> runAs;
+        if (ordinaryUser) {
+            lan->namespaces().sysctl(lan->ws(), "net.ipv4.ping_group_range", "0 2147483647");
+            ::chown(dir.c_str(), 65534, 65534);
+            mustRun({"setcap", "cap_net_admin+ep", (dir / "tarnvik-flush").string()});
+            runAs = {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
+        }
+        lan->namespaces().sysctl(lan->target(), "net.ipv4.icmp_echo_ignore_all", "1");
+        Process flood(lan->namespaces().execArgv(
+            lan->target(), {ICMP_FLOOD, kWsIp, "198.18.0.3", targetAnswers ? "answer" : "silent"}));
+        startCapture();
+        program = desktop->start(binary, dir, nullptr, {}, runAs);
+        desktop->monitorAddress(kTargetIp);
+        std::this_thread::sleep_for(1500ms);
+        const double from = wallSeconds();
+        std::this_thread::sleep_for(6s);
+        const double to = wallSeconds();
+        const std::string floodOutput = flood.stop();
+        const bool running = programRunning();
+        const std::string reports = program->stop();
+
+        long bursts = 0, packets = 0;
+        const auto last = floodOutput.rfind("bursts ");
+        if (last != std::string::npos) {
+            std::sscanf(floodOutput.c_str() + last, "bursts %ld packets %ld", &bursts, &packets);
+        }
+        std::size_t probes = 0;
+        for (const auto& request : requestsTo(echoes(), kTargetIp)) {
+            probes += request.time >= from && request.time < to;
+        }
+        const int repairs = countLines(logFile);
+        std::printf("[ figures  ] hostile flood (%s, target %s): %ld packets in %ld bursts, %zu "
+                    "probes in 6 s, %d repairs\n",
+                    ordinaryUser ? "ping socket" : "raw socket",
+                    targetAnswers ? "answers" : "silent", packets, bursts, probes, repairs);
+        EXPECT_GE(bursts, 4) << "the flood met the probes: " << floodOutput;
+        EXPECT_GE(packets, 2000) << floodOutput;
+        EXPECT_TRUE(running);
+        EXPECT_GE(probes, 5u) << "the cycle kept its pace";
+        EXPECT_LE(probes, 7u);
+        EXPECT_EQ(reports.find("cannot"), std::string::npos) << reports;
+        if (targetAnswers) {
+            EXPECT_EQ(repairs, 0) << "a probe failed under the flood";
+        } else {
+            EXPECT_GE(static_cast<std::size_t>(repairs), bursts - 1)
+                << "a forgery passed for a reply";
+        }
+    }
+
     inline static std::string skipReason;
     inline static std::unique_ptr<Lan> lan;
     inline static std::unique_ptr<Desktop> desktop;
@@ -337,6 +397,41 @@ TEST_F(EndToEnd, SilentTargetFailsAndRepairsEveryTickWithoutOverlap) {
     // The program may be stopped while its last probe still waits.
     EXPECT_GE(lines, static_cast<int>(requests.size()) - 1);
     EXPECT_LE(lines, static_cast<int>(requests.size()));
+}
+
+TEST_F(EndToEnd, HostileIcmpFloodChangesNothingForARawSocket) {
+    monitorThroughFlood(false, true);
+}
+
+TEST_F(EndToEnd, HostileIcmpFloodChangesNothingForAPingSocket) {
+    monitorThroughFlood(true, true);
+}
+
+TEST_F(EndToEnd, HostileIcmpFloodNeverPassesForAReplyOnARawSocket) {
+    monitorThroughFlood(false, false);
+}
+
+TEST_F(EndToEnd, HostileIcmpFloodNeverPassesForAReplyOnAPingSocket) {
+    monitorThroughFlood(true, false);
+}
+
+TEST_F(EndToEnd, WithoutAnyIcmpSocketEveryTickFailsAndRepairsAndTheProgramSaysWhy) {
+    // As nobody where ping sockets are refused: nothing can be sent at all.
+    ::chown(dir.c_str(), 65534, 65534);
+    startCapture();
+    program = desktop->start(binary, dir, nullptr, {},
+                             {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
+    desktop->monitorAddress(kTargetIp);
+    std::this_thread::sleep_for(4500ms);
+    const bool running = programRunning();
+    const std::string reports = program->stop();
+
+    EXPECT_TRUE(running);
+    EXPECT_NE(reports.find("cannot open an ICMP socket"), std::string::npos) << reports;
+    EXPECT_TRUE(requestsTo(echoes(), kTargetIp).empty());
+    const int lines = countLines(logFile);
+    EXPECT_GE(lines, 3) << "every tick failed and repaired";
+    EXPECT_LE(lines, 5);
 }
 
 } // namespace
