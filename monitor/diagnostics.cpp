@@ -53,7 +53,8 @@ std::string printableExcerpt(std::string_view text, std::size_t limit) {
         if (out.size() + length > limit) {
             return out + "...";
         }
-        const bool c1 = byte == 0xC2 && length == 2 && static_cast<unsigned char>(text[at + 1]) < 0xA0;
+        const bool c1 =
+            byte == 0xC2 && length == 2 && static_cast<unsigned char>(text[at + 1]) < 0xA0;
         if (byte < 0x20 || byte == 0x7F || c1) {
             out += '?';
         } else {

@@ -162,8 +162,8 @@ TEST_F(FaultTest, FailingResolverIsReportedSafelyAndTheEmptyAddressFails) {
     form->findChild<QLineEdit*>("txtPing")->setText("http://" + QString(300, 'a') + ".example/");
     tick();
     ASSERT_EQ(recorder.reports.size(), 2u);
-    EXPECT_EQ(recorder.reports[1], "cannot resolve http://" + std::string(73, 'a') +
-                                       "... to an IPv4 address")
+    EXPECT_EQ(recorder.reports[1],
+              "cannot resolve http://" + std::string(73, 'a') + "... to an IPv4 address")
         << "a long text is cut";
     EXPECT_TRUE(stillMonitoring());
 }
