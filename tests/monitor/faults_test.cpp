@@ -1,6 +1,7 @@
 // What the system refuses the window while it monitors: a full disk, a program directory that
 // vanished, a flush command that is missing, a resolver that finds nothing. Each is reported,
-// costs no half-written log line, and monitoring goes on.
+// costs no half-written log line, and monitoring goes on. And whatever an operator types: it is
+// probed or reported, and nothing but the address derived from it is ever sent to.
 #include "fake_platform.h"
 #include "form1.h"
 #include "form1_access.h"
@@ -28,7 +29,8 @@ using testing::waitUntil;
 
 class FaultTest : public ::testing::Test {
   protected:
-    // The window monitors 10.0.0.1, which never answers, with its log in `logDirectory`.
+    // The window monitors 10.0.0.1, which never answers, with its log in `logDirectory`; only
+    // www.example.net resolves.
     void open(const fs::path& logDirectory, std::vector<std::string> command = {}) {
         auto settings = recorder.settings();
         settings.logDirectory = logDirectory;
@@ -39,6 +41,7 @@ class FaultTest : public ::testing::Test {
             [this] {
                 auto platform = std::make_unique<FakePlatform>(log);
                 platform->echo = EchoScript{0, ip_status::timedOut, 0};
+                platform->hosts = {{"www.example.net", ipv4FromOctets(10, 0, 0, 1)}};
                 return std::make_unique<cping>(std::move(platform));
             },
             settings);
@@ -166,6 +169,59 @@ TEST_F(FaultTest, FailingResolverIsReportedSafelyAndTheEmptyAddressFails) {
               "cannot resolve http://" + std::string(73, 'a') + "... to an IPv4 address")
         << "a long text is cut";
     EXPECT_TRUE(stillMonitoring());
+}
+
+struct TypedText {
+    const char* what;
+    QString text;
+    Ipv4Value probed;        // where the echo goes
+    std::string lookedUp;    // the one name asked of the resolver, if any
+    std::size_t reports = 0; // lines on standard error
+};
+
+TEST_F(FaultTest, AnyTypedTextIsProbedOrReportedAndOnlyItsAddressIsSentTo) {
+    const QString megabyte(1 << 20, u'1');
+    const QString longName = "www." + QString(1 << 20, u'a');
+    const std::vector<TypedText> cases{
+        {"empty", "", 0, ""},
+        {"blanks", "   ", 0, ""},
+        {"1 MB of digits", megabyte, 0, ""},
+        {"1 MB web name", longName, 0, longName.toStdString(), 1},
+        {"address and a blank", "10.0.0.1 ", 0, ""},
+        {"invalid UTF-8 made replacement", QString::fromUtf8("10.0.0.1\xff"), 0, ""},
+        {"lone surrogate", "10.0.0.1" + QString(QChar(0xD800)), 0, ""},
+        {"NUL inside", QString("10.0.0.1") + QChar(0) + "9", 0, ""},
+        {"NUL inside a name", QString("www.example.net") + QChar(0) + ".evil", 0,
+         std::string("www.example.net\0.evil", 21), 1},
+        {"Arabic-Indic digits", QString::fromUtf8("١٠.٠.٠.١"), 0, ""},
+        {"right-to-left mark", QString::fromUtf8("10.0.0.1\u200f"), 0, ""},
+        {"combining accent", QString::fromUtf8("10\u0301.0.0.1"), 0, ""},
+        {"right-to-left name", QString::fromUtf8("www.مثال.example"), 0, "www.مثال.example", 1},
+        {"http alone", "http", 0, "www.", 1},
+        {"web name that resolves", "HTTP://www.example.net:8080/x", ipv4FromOctets(10, 0, 0, 1),
+         "www.example.net"},
+        {"plain address", "10.0.0.1", ipv4FromOctets(10, 0, 0, 1), ""},
+    };
+    open(dir.path());
+    auto* box = form->findChild<QLineEdit*>("txtPing");
+    auto* probe = form->findChild<QPushButton*>("Command1");
+    for (const auto& typed : cases) {
+        log->echoes.clear();
+        log->lookups.clear();
+        recorder.reports.clear();
+        box->setText(typed.text);
+        probe->click();
+        ASSERT_EQ(log->echoes.size(), 1u) << typed.what;
+        EXPECT_EQ(log->echoes[0].destination, typed.probed) << typed.what;
+        EXPECT_EQ(log->lookups, typed.lookedUp.empty() ? std::vector<std::string>{}
+                                                       : std::vector<std::string>{typed.lookedUp})
+            << typed.what;
+        EXPECT_EQ(recorder.reports.size(), typed.reports) << typed.what;
+        EXPECT_EQ(box->text(), typed.text) << typed.what << ": the box keeps what was typed";
+        for (const auto& report : recorder.reports) {
+            EXPECT_LE(report.size(), 120u) << typed.what;
+        }
+    }
 }
 
 } // namespace

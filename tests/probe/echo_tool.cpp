@@ -5,7 +5,8 @@
 //       one raw echo per pair, one line each:
 //       kind=K count=N status=S rtt=R from=A elapsed_ms=E
 //   echo_tool ping TARGET        the echo client's event line: ipAddress TAB status TAB rtt
-//   echo_tool resolve NAME       [dotted text] of the name's first address
+//   echo_tool resolve NAME [REST] [dotted text] of the name's first address; with REST, of
+//                                NAME, a NUL character and REST
 #include "cping.h"
 
 #include <chrono>
@@ -97,7 +98,11 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (mode == "resolve") {
-        std::printf("[%s]\n", client.funcGetIPFromHostName(argv[2]).c_str());
+        std::string name = argv[2];
+        if (argc > 3) {
+            name += '\0' + std::string(argv[3]);
+        }
+        std::printf("[%s]\n", client.funcGetIPFromHostName(name).c_str());
         return 0;
     }
     return 2;

@@ -182,6 +182,8 @@ TEST_P(EchoLab, NamesResolveThroughTheHostsFileInItsOwnOrder) {
     EXPECT_EQ(tool({"resolve", "http://peer.test/index.html"}), "[198.18.0.2]\n");
     EXPECT_EQ(tool({"resolve", "peer.test"}), "[198.18.0.2]\n");
     EXPECT_EQ(tool({"resolve", "nothing.test"}), "[]\n");
+    // A NUL inside the text must not resolve the part before it.
+    EXPECT_EQ(tool({"resolve", "peer.test", "evil"}), "[]\n");
     EXPECT_EQ(tool({"ping", "www.peer.test"}).substr(0, 19), "198.18.0.2\tsuccess\t");
 }
 
