@@ -82,8 +82,11 @@ Capture::Capture(Lan& lan, std::filesystem::path file) : file_(std::move(file)) 
 }
 
 Desktop::Desktop(Namespaces& lab, std::string ns) : lab_(lab), ns_(std::move(ns)) {
-    xvfb_ = std::make_unique<Process>(lab_.execArgv(
-        ns_, {"Xvfb", "-displayfd", "1", "-nolisten", "tcp", "-screen", "0", "640x480x24"}));
+    // Without -noreset the server resets whenever its last client leaves, and a program started
+    // in that moment cannot connect.
+    xvfb_ =
+        std::make_unique<Process>(lab_.execArgv(ns_, {"Xvfb", "-displayfd", "1", "-nolisten", "tcp",
+                                                      "-noreset", "-screen", "0", "640x480x24"}));
     for (int i = 0; i < 50 && display_.empty(); ++i) {
         const auto line = xvfb_->readLine(200ms);
         if (!line.empty() && std::all_of(line.begin(), line.end(), ::isdigit)) {
