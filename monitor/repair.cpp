@@ -1,4 +1,5 @@
 #include "repair.h"
+#include "diagnostics.h"
 #include "system_posix.h"
 
 #include <cstdlib>
@@ -65,7 +66,10 @@ RepairSettings systemRepairSettings() {
     };
     const auto logDirectory = attackLogDirectory(
         programDirectory, writable, environment("XDG_STATE_HOME"), environment("HOME"));
-    auto report = [](const std::string& line) { std::cerr << "tarnvik: " << line << std::endl; };
+    // Reports quote paths and typed names; no control character of theirs reaches a terminal.
+    auto report = [](const std::string& line) {
+        std::cerr << "tarnvik: " << printableExcerpt(line, 4096) << std::endl;
+    };
     if (!writable) {
         report("cannot write to " + programDirectory.string() + "; the attack log is " +
                (logDirectory / kAttackLogName).string());

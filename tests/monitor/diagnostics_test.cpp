@@ -31,5 +31,15 @@ TEST(StartupDiagnostics, NamesEachRemedy) {
     EXPECT_NE(startupDiagnostics(missing)[0].find("ip -4 neigh flush all"), std::string::npos);
 }
 
+TEST(PrintableExcerpt, ReplacesEveryControlCharacterAndCutsOnlyBetweenCharacters) {
+    EXPECT_EQ(printableExcerpt("a\tb\x1b[2Jc\x7f\xc2\x9b"
+                               "1m"),
+              "a?b?[2Jc??1m")
+        << "C0, DEL and the C1 introducer U+009B";
+    EXPECT_EQ(printableExcerpt("www.时间.example"), "www.时间.example");
+    EXPECT_EQ(printableExcerpt("ab时间", 4), "ab...") << "never half a character";
+    EXPECT_EQ(printableExcerpt("ab\xe6", 80), "ab\xe6") << "a cut-off sequence stays short";
+}
+
 } // namespace
 } // namespace tarnvik
