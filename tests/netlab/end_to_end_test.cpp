@@ -434,5 +434,21 @@ TEST_F(EndToEnd, WithoutAnyIcmpSocketEveryTickFailsAndRepairsAndTheProgramSaysWh
     EXPECT_LE(lines, 5);
 }
 
+TEST_F(EndToEnd, UnresolvableNameIsReportedAndEveryTickFailsWithoutAPacket) {
+    // Not in the hosts file, and the namespace's name server (127.0.0.1) refuses at once.
+    startCapture();
+    startProgram();
+    desktop->monitorHostName("www.nowhere.test");
+    std::this_thread::sleep_for(3500ms);
+    const bool running = programRunning();
+    const std::string reports = program->stop();
+
+    EXPECT_TRUE(running);
+    EXPECT_NE(reports.find("cannot resolve www.nowhere.test to an IPv4 address"), std::string::npos)
+        << reports;
+    EXPECT_TRUE(echoes().empty()) << "the empty address is never sent to";
+    EXPECT_GE(countLines(logFile), 2) << "every tick failed and repaired";
+}
+
 } // namespace
 } // namespace tarnvik::netlab
