@@ -104,7 +104,6 @@ std::string cping::funcAddrToIPText(Ipv4Value address) {
 
 std::string cping::funcNormalizeAddress(std::string& sAddress, const bool& bNameOnly) {
     const std::string head4 = head(sAddress, 4);
-    const std::string head11 = head(sAddress, 11);
     if (head4 != "www." && head4 != "http") {
         return sAddress;
     }
@@ -113,12 +112,17 @@ std::string cping::funcNormalizeAddress(std::string& sAddress, const bool& bName
         // "http" text loses its first seven characters.
         const bool secure = head(sAddress, 8) == "https://";
         const std::size_t schemeLength = secure ? 8 : 7;
-        const bool hasWww = secure ? head(sAddress, 12) == "https://www." : head11 == "http://www.";
         std::string_view host =
             sAddress.size() > schemeLength ? std::string_view(sAddress).substr(schemeLength) : "";
         host = trimSpaces(host);
-        // A port, path, query or fragment is no part of a host name.
-        host = host.substr(0, host.find_first_of(":/?#"));
+        // Only the host names the target: not the path, query or fragment, the user in front of
+        // an '@', or the port.
+        host = host.substr(0, host.find_first_of("/?#"));
+        if (const auto at = host.rfind('@'); at != std::string_view::npos) {
+            host.remove_prefix(at + 1);
+        }
+        host = host.substr(0, host.find(':'));
+        const bool hasWww = lowerAscii(host.substr(0, 4)) == "www.";
         sAddress = hasWww ? std::string(host) : "www." + std::string(host);
     }
     if (bNameOnly) {

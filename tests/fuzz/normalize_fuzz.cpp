@@ -1,6 +1,6 @@
 // Address normalisation of any text, through a platform that resolves in memory and never
-// touches the network: no crash, a web-style text loses its scheme and everything after the
-// host, and resolving asks for at most the one normalised name.
+// touches the network: no crash, a web-style text loses its scheme, user and everything after
+// the host, and resolving asks for at most the one normalised name.
 #include "cping_access.h"
 
 #include <cstdlib>
@@ -55,7 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!webStyle && name != text) {
         std::abort(); // anything else passes through untouched
     }
-    if (lowerHead(text, 4) == "http" && name.find_first_of(":/?#") != std::string::npos) {
+    if (lowerHead(text, 4) == "http" && name.find_first_of(":/?#@") != std::string::npos) {
         std::abort();
     }
 

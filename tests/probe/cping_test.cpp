@@ -212,6 +212,8 @@ INSTANTIATE_TEST_SUITE_P(
                       NormalizeCase{"https://example.net:8443/a/b?c=d#e", "www.example.net"},
                       NormalizeCase{"http://www.example.net:8080", "www.example.net"},
                       NormalizeCase{"http://example.net/", "www.example.net"},
+                      NormalizeCase{"http://admin:pw@WWW.example.net:81/a@b", "WWW.example.net"},
+                      NormalizeCase{"https://user@example.net", "www.example.net"},
                       NormalizeCase{"http://  example.net  ", "www.example.net"},
                       NormalizeCase{"WwW.Example.net", "WwW.Example.net"},
                       NormalizeCase{" www.example.net", " www.example.net"},
