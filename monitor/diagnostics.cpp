@@ -45,11 +45,7 @@ std::string printableExcerpt(std::string_view text, std::size_t limit) {
     std::size_t at = 0;
     while (at < text.size()) {
         const auto byte = static_cast<unsigned char>(text[at]);
-        std::size_t length = 1;
-        if (byte >= 0xC0) {
-            length = byte >= 0xF0 ? 4 : byte >= 0xE0 ? 3 : 2;
-            length = std::min(length, text.size() - at);
-        }
+        const std::size_t length = std::min(posix::utf8SequenceLength(byte), text.size() - at);
         if (out.size() + length > limit) {
             return out + "...";
         }

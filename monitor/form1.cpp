@@ -172,13 +172,14 @@ void Form1::probeTarget() {
     std::string target = typed;
     cping_->Ping(target);
     // Only a web-style text is rewritten to empty: its name did not resolve.
-    if (target.empty() && typed.find_first_not_of(' ') != std::string::npos) {
+    if (target.empty()) {
         reportUnresolved(typed);
     }
 }
 
 void Form1::reportUnresolved(const std::string& name) {
-    if (report_) {
+    // A blank text names nothing, so nothing failed to resolve.
+    if (report_ && name.find_first_not_of(' ') != std::string::npos) {
         report_("cannot resolve " + printableExcerpt(name) + " to an IPv4 address");
     }
 }
@@ -216,7 +217,7 @@ void Form1::cmdFormat_Click() {
         const std::string name = text(txtConvert);
         const std::string address = cping_->funcGetIPFromHostName(name);
         setText(txtPing, address);
-        if (address.empty() && name.find_first_not_of(' ') != std::string::npos) {
+        if (address.empty()) {
             reportUnresolved(name);
         }
     }

@@ -41,6 +41,8 @@ std::string findProgram(const std::string& program, std::string_view dirs) {
     return {};
 }
 
+} // namespace
+
 std::size_t utf8SequenceLength(unsigned char lead) {
     if (lead >= 0xF0) {
         return 4;
@@ -50,8 +52,6 @@ std::size_t utf8SequenceLength(unsigned char lead) {
     }
     return lead >= 0xC0 ? 2 : 1;
 }
-
-} // namespace
 
 std::filesystem::path executableDirectory() {
     std::error_code error;

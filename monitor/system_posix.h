@@ -42,4 +42,7 @@ bool executableFile(const std::filesystem::path& path);
 // UTF-8 text in code page 936 (GBK); characters GBK lacks become '?'.
 std::string toGbk(std::string_view utf8);
 
+// Bytes of the UTF-8 sequence that `lead` starts (1 for ASCII and for a stray continuation byte).
+std::size_t utf8SequenceLength(unsigned char lead);
+
 } // namespace tarnvik::posix

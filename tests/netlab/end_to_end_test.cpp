@@ -91,35 +91,6 @@ class EndToEnd : public ::testing::Test {
     void startProgram() { program = desktop->start(binary, dir); }
     std::vector<EchoPacket> echoes() const { return echoPackets(readPcap(capture->file())); }
 
-    int openDescriptors() const {
-        int count = 0;
-        for ([[maybe_unused]] const auto& entry :
-             fs::directory_iterator("/proc/" + std::to_string(program->pid()) + "/fd")) {
-            ++count;
-        }
-        return count;
-    }
-
-    int zombieChildren() const {
-        int zombies = 0;
-        for (const auto& entry : fs::directory_iterator("/proc")) {
-            std::ifstream stat(entry.path() / "stat");
-            std::string line;
-            if (!std::getline(stat, line)) {
-                continue;
-            }
-            const auto close = line.rfind(')');
-            if (close == std::string::npos) {
-                continue;
-            }
-            char state = 0;
-            int parent = 0;
-            std::sscanf(line.c_str() + close + 1, " %c %d", &state, &parent);
-            zombies += state == 'Z' && parent == program->pid();
-        }
-        return zombies;
-    }
-
     bool programRunning() const {
         std::ifstream stat("/proc/" + std::to_string(program->pid()) + "/stat");
         std::string line;
@@ -310,13 +281,13 @@ TEST_F(EndToEnd, PersistentAttackerGetsOneRepairPerLostProbeAndNothingLeaks) {
     desktop->monitorAddress(kTargetIp);
     ASSERT_TRUE(waitFor([&] { return lan->neighbourMac() == kTargetMac; }, 5s));
     std::this_thread::sleep_for(1500ms);
-    const int descriptorsBefore = openDescriptors();
+    const int descriptorsBefore = openDescriptors(program->pid());
 
     lan->forgeArp(ARP_FORGE, 5, 2500);
     ASSERT_TRUE(waitFor([&] { return lan->neighbourMac() == kTargetMac; }, 5s));
     std::this_thread::sleep_for(3s);
-    const int descriptorsAfter = openDescriptors();
-    const int zombies = zombieChildren();
+    const int descriptorsAfter = openDescriptors(program->pid());
+    const int zombies = unreapedChildren(program->pid());
     const std::string reports = program->stop();
 
     int lost = 0;

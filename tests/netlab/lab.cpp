@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
@@ -91,6 +92,35 @@ std::string mustRun(const std::vector<std::string>& argv) {
                                  "): " + result.output);
     }
     return result.output;
+}
+
+int openDescriptors(pid_t pid) {
+    int count = 0;
+    for ([[maybe_unused]] const auto& entry :
+         std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd")) {
+        ++count;
+    }
+    return count;
+}
+
+int unreapedChildren(pid_t pid) {
+    int zombies = 0;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        std::ifstream stat(entry.path() / "stat");
+        std::string line;
+        if (!std::getline(stat, line)) {
+            continue;
+        }
+        const auto close = line.rfind(')');
+        if (close == std::string::npos) {
+            continue;
+        }
+        char state = 0;
+        int parent = 0;
+        std::sscanf(line.c_str() + close + 1, " %c %d", &state, &parent);
+        zombies += state == 'Z' && parent == pid;
+    }
+    return zombies;
 }
 
 std::string unavailableReason() {

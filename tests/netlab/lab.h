@@ -44,6 +44,11 @@ class Process {
     std::string pending_;
 };
 
+// Facts of a running process read from /proc: how many descriptors it holds open, and how many
+// of its children ended without being reaped.
+int openDescriptors(pid_t pid);
+int unreapedChildren(pid_t pid);
+
 // A set of namespaces named after this process, deleted with the object.
 class Namespaces {
   public:

@@ -7,6 +7,7 @@
 //   tarnvik_soak [probes [repairs]]      (defaults 100000 and 10000)
 #include "form1.h"
 #include "form1_access.h"
+#include "lab.h"
 #include "test_support.h"
 
 #include <QApplication>
@@ -17,7 +18,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <unistd.h>
 
 // Freed memory held back to catch use-after-free would read as growth here.
 extern "C" const char* __asan_default_options() {
@@ -43,29 +44,9 @@ long residentKiB() {
     return -1;
 }
 
-int openDescriptors() {
-    int count = 0;
-    for ([[maybe_unused]] const auto& entry : fs::directory_iterator("/proc/self/fd")) {
-        ++count;
-    }
-    return count - 1; // the iterator's own
-}
-
-int unreapedChildren() {
-    int zombies = 0;
-    const std::string self = std::to_string(::getpid());
-    for (const auto& entry : fs::directory_iterator("/proc")) {
-        std::ifstream stat(entry.path() / "stat");
-        std::string line;
-        if (!std::getline(stat, line) || line.rfind(')') == std::string::npos) {
-            continue;
-        }
-        std::istringstream rest(line.substr(line.rfind(')') + 2));
-        std::string state, parent;
-        rest >> state >> parent;
-        zombies += state == "Z" && parent == self;
-    }
-    return zombies;
+// This process's descriptors, less the one that reading them opens.
+int ownDescriptors() {
+    return netlab::openDescriptors(::getpid()) - 1;
 }
 
 struct Phase {
@@ -85,13 +66,13 @@ template <typename Tick> Phase run(long count, Tick tick) {
         }
         if (i == count / 10) {
             phase.rssWarm = residentKiB();
-            phase.fdsWarm = openDescriptors();
+            phase.fdsWarm = ownDescriptors();
         }
     }
     QCoreApplication::processEvents();
     phase.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     phase.rssEnd = residentKiB();
-    phase.fdsEnd = openDescriptors();
+    phase.fdsEnd = ownDescriptors();
     return phase;
 }
 
@@ -142,7 +123,7 @@ int main(int argc, char** argv) {
     const long healthySuccesses = successes;
     target->setText("0.0.0.0");
     const Phase failing = run(repairs, tick);
-    const int zombies = unreapedChildren();
+    const int zombies = netlab::unreapedChildren(::getpid());
     const std::string log = testing::readFile(dir.path() / kAttackLogName);
     const std::string label =
         attackLogLine(QDateTime::currentDateTime(), QLocale::c()).substr(0, 19);
