@@ -1,60 +1,57 @@
-// The window toolkit operations the window's handlers rely on, in one place, so that the
-// handlers read in terms of captions, texts, visible and enabled flags rather than Qt.
+// The window toolkit operations the window's handlers rely on, and nothing more: captions, texts,
+// visible and enabled flags, the result list, the lamp's fill and the timer. Each toolkit binding
+// implements them over its own controls, so the handlers run unchanged on every toolkit.
 #pragma once
 
-#include <QAbstractButton>
-#include <QGroupBox>
-#include <QLineEdit>
-#include <QListWidget>
-#include <QTimer>
-#include <QWidget>
-
 #include <cstdint>
-#include <optional>
 #include <string>
 
-namespace tarnvik::controls {
+namespace tarnvik {
 
-// Twips are 1/1440 inch; pixels follow the screen's logical resolution (15 twips a pixel at 96
-// dpi).
-int twipsToPixels(int twips, double logicalDpi);
-
-// Places `widget` at a rectangle given in twips within its container.
-void placeInTwips(QWidget* widget, int left, int top, int width, int height, double logicalDpi);
-
-// Push button caption, exactly as written (access-key ampersand included), so it can be state.
-std::string caption(const QAbstractButton* button);
-void setCaption(QAbstractButton* button, const std::string& text);
-void setEnabled(QWidget* control, bool enabled);
-
-// The visible flag as set, also while the window itself is not shown.
-bool visible(const QWidget* frame);
-void setVisible(QWidget* frame, bool shown);
-
-std::string text(const QLineEdit* box);
-void setText(QLineEdit* box, const std::string& text);
-
-void clear(QListWidget* list);
-void addItem(QListWidget* list, const std::string& line);
-
-void setEnabled(QTimer* timer, bool enabled);
-
-// The status lamp: a filled circle with a one-pixel outline in the window-text colour. Its fill
-// is a colour value (red in the low byte, green next, blue high); before the first value it is
-// the palette's base colour, as a text box's background.
-class Lamp : public QWidget {
-    Q_OBJECT
-  public:
-    explicit Lamp(QWidget* parent = nullptr);
-
-    void setFillColor(std::uint32_t colorValue);
-    std::optional<std::uint32_t> fillColor() const { return fill_; }
-
-  protected:
-    void paintEvent(QPaintEvent* event) override;
-
-  private:
-    std::optional<std::uint32_t> fill_;
+// The window's controls, by the names the handlers know them by.
+enum class Control {
+    zdip,
+    txtPing,
+    zdym,
+    txtConvert,
+    Label2,
+    Shape1,
+    Label3,
+    zx,
+    qb,
+    List1,
+    cmdFormat,
+    Command1,
+    Command2,
+    Timer1,
 };
 
-} // namespace tarnvik::controls
+// Texts are UTF-8. A caption reads back exactly as written, access-key ampersand included, so
+// that it can serve as state.
+class Controls {
+  public:
+    virtual ~Controls() = default;
+
+    virtual std::string caption(Control button) const = 0;
+    virtual void setCaption(Control button, const std::string& caption) = 0;
+
+    virtual std::string text(Control box) const = 0;
+    // Replaces the whole text, also with the empty text.
+    virtual void setText(Control box, const std::string& text) = 0;
+
+    // The flag as set, also while the window itself is not shown. Hiding a frame hides the
+    // controls inside it; they keep their text.
+    virtual bool visible(Control frame) const = 0;
+    virtual void setVisible(Control frame, bool shown) = 0;
+
+    // A disabled button delivers no click; the timer ticks exactly while enabled.
+    virtual void setEnabled(Control control, bool enabled) = 0;
+
+    virtual void clear(Control list) = 0;
+    virtual void addItem(Control list, const std::string& line) = 0;
+
+    // A colour value: red in the low byte, green next, blue high.
+    virtual void setFillColor(Control shape, std::uint32_t colorValue) = 0;
+};
+
+} // namespace tarnvik

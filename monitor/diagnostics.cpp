@@ -1,23 +1,8 @@
 #include "diagnostics.h"
-#include "repair.h"
-#include "system_posix.h"
-
-#include <linux/capability.h>
 
 #include <algorithm>
 
 namespace tarnvik {
-
-StartupFacts systemStartupFacts() {
-    StartupFacts facts;
-    facts.echoSocket = systemEchoSocketKind();
-    facts.privileged = posix::runningPrivileged();
-    facts.helper = posix::executableDirectory() / kFlushHelperName;
-    facts.helperPresent = posix::executableFile(facts.helper);
-    facts.helperCapable =
-        facts.helperPresent && posix::hasFileCapability(facts.helper, CAP_NET_ADMIN);
-    return facts;
-}
 
 std::vector<std::string> startupDiagnostics(const StartupFacts& facts) {
     std::vector<std::string> lines;
@@ -40,12 +25,22 @@ std::vector<std::string> startupDiagnostics(const StartupFacts& facts) {
     return lines;
 }
 
+std::size_t utf8SequenceLength(unsigned char lead) {
+    if (lead >= 0xF0) {
+        return 4;
+    }
+    if (lead >= 0xE0) {
+        return 3;
+    }
+    return lead >= 0xC0 ? 2 : 1;
+}
+
 std::string printableExcerpt(std::string_view text, std::size_t limit) {
     std::string out;
     std::size_t at = 0;
     while (at < text.size()) {
         const auto byte = static_cast<unsigned char>(text[at]);
-        const std::size_t length = std::min(posix::utf8SequenceLength(byte), text.size() - at);
+        const std::size_t length = std::min(utf8SequenceLength(byte), text.size() - at);
         if (out.size() + length > limit) {
             return out + "...";
         }

@@ -1,5 +1,5 @@
-// What the program says on standard error at start when it cannot do its whole job: no echo
-// socket at all, or a repair that cannot flush the ARP cache.
+// What the Linux program says at start when it cannot do its whole job (no echo socket at all, or
+// a repair that cannot flush the ARP cache), and reports made safe to quote typed text.
 #pragma once
 
 #include "platform.h"
@@ -19,13 +19,14 @@ struct StartupFacts {
     bool helperCapable = false;
 };
 
-StartupFacts systemStartupFacts();
-
 // One line per problem, each with its remedy; none when all is well.
 std::vector<std::string> startupDiagnostics(const StartupFacts& facts);
 
 // Operator-typed text made safe to quote in a report on a terminal: control characters (C0, DEL,
 // C1) become '?', and text beyond `limit` bytes is cut at a character boundary and marked "...".
 std::string printableExcerpt(std::string_view text, std::size_t limit = 80);
+
+// Bytes of the UTF-8 sequence that `lead` starts (1 for ASCII and for a stray continuation byte).
+std::size_t utf8SequenceLength(unsigned char lead);
 
 } // namespace tarnvik

@@ -1,21 +1,17 @@
-// The program's one window. Its logic is a set of handlers named after their control and event;
-// run state and target mode live in the captions and frame visibility, not in variables.
+// The program's one window, as logic: its handlers, named after their control and event, drive
+// the controls through the operations of controls.h and know no toolkit. Run state and target
+// mode live in the captions and frame visibility, not in variables. A toolkit binding creates the
+// controls and routes their events here.
 #pragma once
 
 #include "controls.h"
 #include "cping.h"
 #include "repair.h"
 
-#include <QGroupBox>
-#include <QLabel>
-#include <QLineEdit>
-#include <QListWidget>
-#include <QPushButton>
-#include <QTimer>
-#include <QWidget>
-
+#include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 
 namespace tarnvik {
 
@@ -43,59 +39,50 @@ inline constexpr int kTimerInterval = 1000;
 inline constexpr int kClientWidthTwips = 3375;
 inline constexpr int kClientHeightTwips = 2385;
 
-class Form1 : public QWidget {
-    Q_OBJECT
+// Where each control stands, in twips within its container (the window, or for a text box its
+// frame), as every binding lays it out. Labels size themselves to their text from here.
+struct TwipsRect {
+    int left, top, width, height;
+};
+TwipsRect twipsGeometry(Control control);
+
+// The focus order of the Tab key; frames, labels, the lamp and the timer take no focus.
+inline constexpr Control kTabOrder[] = {Control::Command1, Control::cmdFormat, Control::List1,
+                                        Control::Command2, Control::txtPing,   Control::txtConvert,
+                                        Control::qb,       Control::zx};
+
+class Form1TestAccess;
+
+class Form1 {
   public:
     using EchoClientFactory = std::function<std::unique_ptr<cping>()>;
 
-    explicit Form1(
-        EchoClientFactory makeEchoClient = [] { return std::make_unique<cping>(); },
-        RepairSettings repair = systemRepairSettings(), QWidget* parent = nullptr);
-    ~Form1() override;
+    Form1(Controls& controls, EchoClientFactory makeEchoClient, RepairSettings repair);
 
-  protected:
-    void showEvent(QShowEvent* event) override;
-    void closeEvent(QCloseEvent* event) override;
-
-  private:
-    friend class Form1TestAccess;
-
+    // The events a binding routes here.
     void Form_Load();
     void Form_QueryUnload();
     void zx_Click();
     void Timer1_Timer();
-    void cping_PingReturn(std::string& ipAddress, std::string& successStatus,
-                          std::int32_t& roundTripMilliseconds);
     void Command2_Click();
     void qb_Click();
     void cmdFormat_Click();
     void Command1_Click();
 
-    void createControls();
+  private:
+    friend class Form1TestAccess;
+
+    void cping_PingReturn(std::string& ipAddress, std::string& successStatus,
+                          std::int32_t& roundTripMilliseconds);
     // The probe of Command1 and of every tick: a copy of the box's text goes to Ping.
     void probeTarget();
     void reportUnresolved(const std::string& name);
 
-    QGroupBox* zdip = nullptr;
-    QLineEdit* txtPing = nullptr;
-    QGroupBox* zdym = nullptr;
-    QLineEdit* txtConvert = nullptr;
-    QLabel* Label2 = nullptr;
-    controls::Lamp* Shape1 = nullptr;
-    QLabel* Label3 = nullptr;
-    QPushButton* zx = nullptr;
-    QPushButton* qb = nullptr;
-    QListWidget* List1 = nullptr;
-    QPushButton* cmdFormat = nullptr;
-    QPushButton* Command1 = nullptr;
-    QPushButton* Command2 = nullptr;
-    QTimer* Timer1 = nullptr;
-
+    Controls& controls_;
     EchoClientFactory makeEchoClient_;
     std::unique_ptr<cping> cping_;
     std::function<void(const std::string&)> report_;
     RepairAction repair_;
-    bool centred_ = false;
 };
 
 } // namespace tarnvik

@@ -1,9 +1,7 @@
 // The repair after a failed probe: one time-stamped line in the attack log, then the command
-// that flushes the ARP cache, started and not awaited.
+// that flushes the ARP cache, started and not awaited. The same on every operating system; what
+// differs (where the log goes, which command, the locale's date forms) comes in its settings.
 #pragma once
-
-#include <QDateTime>
-#include <QLocale>
 
 #include <filesystem>
 #include <functional>
@@ -16,43 +14,26 @@ namespace tarnvik {
 struct RepairSettings {
     std::filesystem::path logDirectory;
     std::vector<std::string> command;
-    std::function<QDateTime()> clock;
-    QLocale locale;
+    // The current local date and time in the general form of the user's locale, UTF-8.
+    std::function<std::string()> dateTime;
     // Receives one line for each failure of a repair.
     std::function<void(const std::string&)> report;
-    // Started with our own minimal environment, never through the user's PATH.
+    // Started with our own minimal environment, never through the user's search path.
     bool privileged = false;
     // The log directory is ours to create when it is missing.
     bool createLogDirectory = false;
 };
 
-inline constexpr const char* kFlushHelperName = "tarnvik-flush";
-
-// The attack log's directory: the program's own where its user may write, as always; otherwise
-// (an installed program) $XDG_STATE_HOME/tarnvik, or ~/.local/state/tarnvik without it.
-std::filesystem::path attackLogDirectory(const std::filesystem::path& programDirectory,
-                                         bool programDirectoryWritable,
-                                         const std::string& xdgStateHome, const std::string& home);
-
-// The helper beside the program by its absolute path, or "ip -4 neigh flush all" without it.
-std::vector<std::string> flushCommand(const std::filesystem::path& programDirectory,
-                                      bool helperPresent);
-
-// This machine's settings: log directory and flush command as above, the local clock, the user's
-// locale, reports on standard error. Says once on standard error where the log goes when it is
-// not beside the program.
-RepairSettings systemRepairSettings();
-
 inline constexpr const char* kAttackLogName = "arp_log.log";
 inline constexpr const char* kAttackLabel = "发生arp攻击的时间：";
 
-// The local date and time in the locale's general form: short date, a blank, long time without
-// time zone; a time of exactly 00:00:00 is left out. The C and POSIX locales take the Chinese
-// (PRC) forms yyyy/M/d and H:mm:ss. UTF-8.
-std::string generalDateTime(const QDateTime& local, const QLocale& locale);
-
 // One line of the attack log as stored: label, date and time, CR LF, in GBK.
-std::string attackLogLine(const QDateTime& local, const QLocale& locale);
+std::string attackLogLine(const std::string& dateTime);
+
+// This machine's settings: the log beside the program or in the user's state directory, the
+// command that flushes the ARP cache here, the local clock and locale, reports where the user
+// can read them. Says once where the log goes when it is not beside the program.
+RepairSettings systemRepairSettings();
 
 class RepairAction {
   public:

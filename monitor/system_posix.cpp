@@ -1,12 +1,18 @@
 #include "system_posix.h"
+#include "diagnostics.h"
+#include "repair.h"
+#include "system.h"
 
 #include <cerrno>
 #include <csignal>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <fstream>
 #include <iconv.h>
+#include <iostream>
+#include <linux/capability.h>
 #include <linux/close_range.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -15,7 +21,7 @@
 
 extern char** environ;
 
-namespace tarnvik::posix {
+namespace tarnvik {
 
 namespace {
 
@@ -43,15 +49,7 @@ std::string findProgram(const std::string& program, std::string_view dirs) {
 
 } // namespace
 
-std::size_t utf8SequenceLength(unsigned char lead) {
-    if (lead >= 0xF0) {
-        return 4;
-    }
-    if (lead >= 0xE0) {
-        return 3;
-    }
-    return lead >= 0xC0 ? 2 : 1;
-}
+namespace os {
 
 std::filesystem::path executableDirectory() {
     std::error_code error;
@@ -59,6 +57,7 @@ std::filesystem::path executableDirectory() {
     return error ? std::filesystem::path{} : self.parent_path();
 }
 
+// O_APPEND puts the one write at the end of the file, whichever copy of the program wrote last.
 int appendInOneWrite(const std::filesystem::path& path, std::string_view bytes) {
     const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
     if (fd < 0) {
@@ -91,6 +90,11 @@ int appendInOneWrite(const std::filesystem::path& path, std::string_view bytes) 
     return error;
 }
 
+// No shell; standard input and output on /dev/null, in a session of its own. The command is never
+// left as a zombie: an intermediate child that exits at once hands it to init. Unprivileged, a
+// bare name is looked up through PATH and the child inherits the environment; privileged, only in
+// the system's program directories, and the child gets a minimal environment of ours, so that
+// nothing the user's environment says (PATH, LD_PRELOAD, ...) reaches a privileged child.
 int startDetached(const std::vector<std::string>& argv, bool privileged) {
     if (argv.empty()) {
         return EINVAL;
@@ -168,48 +172,8 @@ int startDetached(const std::vector<std::string>& argv, bool privileged) {
     return got == static_cast<ssize_t>(sizeof error) ? error : 0;
 }
 
-bool runningPrivileged() {
-    if (::geteuid() == 0 || ::geteuid() != ::getuid() || ::getegid() != ::getgid()) {
-        return true;
-    }
-    std::ifstream status("/proc/self/status");
-    for (std::string line; std::getline(status, line);) {
-        if (line.rfind("CapEff:", 0) == 0 || line.rfind("CapPrm:", 0) == 0) {
-            if (std::stoull(line.substr(7), nullptr, 16) != 0) {
-                return true;
-            }
-        }
-    }
-    return false;
-}
-
 bool writableDirectory(const std::filesystem::path& directory) {
     return !directory.empty() && ::access(directory.c_str(), W_OK | X_OK) == 0;
-}
-
-bool hasFileCapability(const std::filesystem::path& program, int capability) {
-    // struct vfs_cap_data: magic and flags, then permitted and inheritable words, little-endian.
-    std::uint8_t data[24] = {};
-    const ssize_t size = ::getxattr(program.c_str(), "security.capability", data, sizeof data);
-    if (size < 12 || capability < 0 || capability >= 64) {
-        return false;
-    }
-    auto word = [&](std::size_t at) {
-        return std::uint32_t{data[at]} | std::uint32_t{data[at + 1]} << 8 |
-               std::uint32_t{data[at + 2]} << 16 | std::uint32_t{data[at + 3]} << 24;
-    };
-    const bool effective = (word(0) & 0x000001u) != 0;
-    const std::size_t permittedAt = capability < 32 ? 4 : 12;
-    if (permittedAt + 4 > static_cast<std::size_t>(size)) {
-        return false;
-    }
-    return effective && ((word(permittedAt) >> (capability % 32)) & 1u) != 0;
-}
-
-bool executableFile(const std::filesystem::path& path) {
-    struct stat info {};
-    return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
-           ::access(path.c_str(), X_OK) == 0;
 }
 
 std::string toGbk(std::string_view utf8) {
@@ -239,4 +203,156 @@ std::string toGbk(std::string_view utf8) {
     return out;
 }
 
-} // namespace tarnvik::posix
+std::string errorText(int error) {
+    return std::strerror(error);
+}
+
+std::string currentDateTime() {
+    return generalDateTime(QDateTime::currentDateTime(), QLocale::system());
+}
+
+void report(const std::string& line) {
+    // Reports quote paths and typed names; no control character of theirs reaches a terminal.
+    std::cerr << "tarnvik: " << printableExcerpt(line, 4096) << std::endl;
+}
+
+std::vector<std::string> startupDiagnostics() {
+    return tarnvik::startupDiagnostics(systemStartupFacts());
+}
+
+} // namespace os
+
+namespace posix {
+
+bool runningPrivileged() {
+    if (::geteuid() == 0 || ::geteuid() != ::getuid() || ::getegid() != ::getgid()) {
+        return true;
+    }
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind("CapEff:", 0) == 0 || line.rfind("CapPrm:", 0) == 0) {
+            if (std::stoull(line.substr(7), nullptr, 16) != 0) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+bool hasFileCapability(const std::filesystem::path& program, int capability) {
+    // struct vfs_cap_data: magic and flags, then permitted and inheritable words, little-endian.
+    std::uint8_t data[24] = {};
+    const ssize_t size = ::getxattr(program.c_str(), "security.capability", data, sizeof data);
+    if (size < 12 || capability < 0 || capability >= 64) {
+        return false;
+    }
+    auto word = [&](std::size_t at) {
+        return std::uint32_t{data[at]} | std::uint32_t{data[at + 1]} << 8 |
+               std::uint32_t{data[at + 2]} << 16 | std::uint32_t{data[at + 3]} << 24;
+    };
+    const bool effective = (word(0) & 0x000001u) != 0;
+    const std::size_t permittedAt = capability < 32 ? 4 : 12;
+    if (permittedAt + 4 > static_cast<std::size_t>(size)) {
+        return false;
+    }
+    return effective && ((word(permittedAt) >> (capability % 32)) & 1u) != 0;
+}
+
+bool executableFile(const std::filesystem::path& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+           ::access(path.c_str(), X_OK) == 0;
+}
+
+} // namespace posix
+
+namespace {
+
+// Qt's long time forms carry the time zone ("t"); the general form has none.
+QString withoutTimeZone(const QString& format) {
+    QString out;
+    bool quoted = false;
+    for (const QChar c : format) {
+        if (c == u'\'') {
+            quoted = !quoted;
+        }
+        if (!quoted && c == u't') {
+            continue;
+        }
+        out += c;
+    }
+    return out.simplified();
+}
+
+} // namespace
+
+std::string generalDateTime(const QDateTime& local, const QLocale& locale) {
+    const bool plain = locale.language() == QLocale::C;
+    const QLocale formatter = plain ? QLocale(QLocale::Chinese, QLocale::China) : locale;
+    const QString dateForm = plain ? "yyyy/M/d" : locale.dateFormat(QLocale::ShortFormat);
+    const QString timeForm =
+        plain ? "H:mm:ss" : withoutTimeZone(locale.timeFormat(QLocale::LongFormat));
+    const QTime time = local.time();
+    QString text = formatter.toString(local.date(), dateForm);
+    if (time.hour() != 0 || time.minute() != 0 || time.second() != 0) {
+        text += QStringLiteral(" ") + formatter.toString(time, timeForm);
+    }
+    return text.toStdString();
+}
+
+std::filesystem::path attackLogDirectory(const std::filesystem::path& programDirectory,
+                                         bool programDirectoryWritable,
+                                         const std::string& xdgStateHome, const std::string& home) {
+    if (programDirectoryWritable) {
+        return programDirectory;
+    }
+    // The XDG base directory rules ignore a relative path.
+    const std::filesystem::path state = !xdgStateHome.empty() && xdgStateHome.front() == '/'
+                                            ? std::filesystem::path(xdgStateHome)
+                                            : std::filesystem::path(home) / ".local" / "state";
+    return state / "tarnvik";
+}
+
+std::vector<std::string> flushCommand(const std::filesystem::path& programDirectory,
+                                      bool helperPresent) {
+    if (helperPresent) {
+        return {(programDirectory / kFlushHelperName).string()};
+    }
+    return {"ip", "-4", "neigh", "flush", "all"};
+}
+
+RepairSettings systemRepairSettings() {
+    const auto programDirectory = os::executableDirectory();
+    const bool writable = os::writableDirectory(programDirectory);
+    auto environment = [](const char* name) {
+        const char* value = std::getenv(name);
+        return std::string(value != nullptr ? value : "");
+    };
+    const auto logDirectory = attackLogDirectory(
+        programDirectory, writable, environment("XDG_STATE_HOME"), environment("HOME"));
+    if (!writable) {
+        os::report("cannot write to " + programDirectory.string() + "; the attack log is " +
+                   (logDirectory / kAttackLogName).string());
+    }
+    return RepairSettings{
+        logDirectory,
+        flushCommand(programDirectory, posix::executableFile(programDirectory / kFlushHelperName)),
+        os::currentDateTime,
+        os::report,
+        posix::runningPrivileged(),
+        !writable,
+    };
+}
+
+StartupFacts systemStartupFacts() {
+    StartupFacts facts;
+    facts.echoSocket = systemEchoSocketKind();
+    facts.privileged = posix::runningPrivileged();
+    facts.helper = os::executableDirectory() / kFlushHelperName;
+    facts.helperPresent = posix::executableFile(facts.helper);
+    facts.helperCapable =
+        facts.helperPresent && posix::hasFileCapability(facts.helper, CAP_NET_ADMIN);
+    return facts;
+}
+
+} // namespace tarnvik

@@ -1,36 +1,43 @@
-// The operating-system calls of the window's side, in plain POSIX: where the program lives,
-// appending to a file, starting a command detached, and the log's code page.
+// What only the Linux edition has: the attack log's place under the XDG rules, the capable flush
+// helper, the process's privileges, and the date forms from Qt's locale data.
 #pragma once
+
+#include "diagnostics.h"
+
+#include <QDateTime>
+#include <QLocale>
 
 #include <filesystem>
 #include <string>
-#include <string_view>
 #include <vector>
 
-namespace tarnvik::posix {
+namespace tarnvik {
 
-// The directory of the running executable, from /proc/self/exe; empty if it cannot be read.
-std::filesystem::path executableDirectory();
+inline constexpr const char* kFlushHelperName = "tarnvik-flush";
 
-// Appends `bytes` to `path` (created if missing) in a single write, so that lines of two running
-// copies never interleave. Returns 0 or the errno that stopped it.
-int appendInOneWrite(const std::filesystem::path& path, std::string_view bytes);
+// The attack log's directory: the program's own where its user may write, as always; otherwise
+// (an installed program) $XDG_STATE_HOME/tarnvik, or ~/.local/state/tarnvik without it.
+std::filesystem::path attackLogDirectory(const std::filesystem::path& programDirectory,
+                                         bool programDirectoryWritable,
+                                         const std::string& xdgStateHome, const std::string& home);
 
-// Starts argv[0] with no shell, standard input and output on /dev/null, in a session of its own,
-// and does not wait for it. The command is never left as a zombie: an intermediate child that
-// exits at once hands it to init. Unprivileged, a bare name is looked up through PATH and the
-// child inherits the environment; privileged, a bare name is looked up only in the system's
-// program directories and the child gets a minimal environment of ours, so that nothing the
-// user's environment says (PATH, LD_PRELOAD, ...) reaches a privileged child. Returns 0 once the
-// program runs, or the errno of the lookup, fork or exec that failed.
-int startDetached(const std::vector<std::string>& argv, bool privileged);
+// The helper beside the program by its absolute path, or "ip -4 neigh flush all" without it.
+std::vector<std::string> flushCommand(const std::filesystem::path& programDirectory,
+                                      bool helperPresent);
+
+// The local date and time in the locale's general form: short date, a blank, long time without
+// time zone; a time of exactly 00:00:00 is left out. The C and POSIX locales take the Chinese
+// (PRC) forms yyyy/M/d and H:mm:ss. UTF-8.
+std::string generalDateTime(const QDateTime& local, const QLocale& locale);
+
+// This process's echo socket, privileges and flush helper, for the start-up diagnostics.
+StartupFacts systemStartupFacts();
+
+namespace posix {
 
 // Whether this process runs with more than its user's rights: as root, set-id, or with any
 // capability.
 bool runningPrivileged();
-
-// Whether this process's user may create files in `directory`.
-bool writableDirectory(const std::filesystem::path& directory);
 
 // Whether `program` carries the file capability `capability` (a CAP_* number) as permitted and
 // effective.
@@ -39,10 +46,5 @@ bool hasFileCapability(const std::filesystem::path& program, int capability);
 // An executable regular file?
 bool executableFile(const std::filesystem::path& path);
 
-// UTF-8 text in code page 936 (GBK); characters GBK lacks become '?'.
-std::string toGbk(std::string_view utf8);
-
-// Bytes of the UTF-8 sequence that `lead` starts (1 for ASCII and for a stray continuation byte).
-std::size_t utf8SequenceLength(unsigned char lead);
-
-} // namespace tarnvik::posix
+} // namespace posix
+} // namespace tarnvik

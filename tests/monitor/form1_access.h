@@ -1,4 +1,5 @@
-// Reaches the handlers that only the toolkit calls: the timer's tick and the probe outcome.
+// Reaches the handlers that only the toolkit calls (the timer's tick, the probe outcome), on the
+// window's logic or through a binding's window.
 #pragma once
 
 #include "form1.h"
@@ -10,6 +11,11 @@ class Form1TestAccess {
     static void tick(Form1& form) { form.Timer1_Timer(); }
     static void outcome(Form1& form, std::string ip, std::string status, std::int32_t rtt) {
         form.cping_PingReturn(ip, status, rtt);
+    }
+    template <typename Window> static void tick(Window& window) { tick(window.form1_); }
+    template <typename Window>
+    static void outcome(Window& window, std::string ip, std::string status, std::int32_t rtt) {
+        outcome(window.form1_, std::move(ip), std::move(status), rtt);
     }
 };
 

@@ -1,4 +1,5 @@
 #include "repair.h"
+#include "system.h"
 #include "system_posix.h"
 #include "test_support.h"
 
@@ -28,11 +29,14 @@ const QDateTime kMorning(QDate(2026, 12, 7), QTime(9, 5, 3));
 
 TEST(AttackLogLine, IsGbkLabelThenTimeWithoutBlankThenCrLf) {
     ASSERT_EQ(kGbkLabel.size(), 19u);
-    EXPECT_EQ(attackLogLine(kMorning, QLocale::c()), kGbkLabel + "2026/12/7 9:05:03\r\n");
-    EXPECT_EQ(attackLogLine(QDateTime(QDate(2026, 1, 2), QTime(0, 0, 0)), QLocale::c()),
-              kGbkLabel + "2026/1/2\r\n");
-    EXPECT_EQ(attackLogLine(QDateTime(QDate(2026, 1, 2), QTime(0, 0, 1)), QLocale::c()),
-              kGbkLabel + "2026/1/2 0:00:01\r\n");
+    EXPECT_EQ(attackLogLine(generalDateTime(kMorning, QLocale::c())),
+              kGbkLabel + "2026/12/7 9:05:03\r\n");
+    EXPECT_EQ(
+        attackLogLine(generalDateTime(QDateTime(QDate(2026, 1, 2), QTime(0, 0, 0)), QLocale::c())),
+        kGbkLabel + "2026/1/2\r\n");
+    EXPECT_EQ(
+        attackLogLine(generalDateTime(QDateTime(QDate(2026, 1, 2), QTime(0, 0, 1)), QLocale::c())),
+        kGbkLabel + "2026/1/2 0:00:01\r\n");
 }
 
 TEST(AttackLogLine, FollowsTheUsersLocaleWithoutTimeZone) {
@@ -42,8 +46,8 @@ TEST(AttackLogLine, FollowsTheUsersLocaleWithoutTimeZone) {
 }
 
 TEST(Gbk, CharactersOutsideTheCodePageBecomeQuestionMarks) {
-    EXPECT_EQ(posix::toGbk("a\xe2\x98\x83z"), "a?z"); // U+2603 SNOWMAN
-    EXPECT_EQ(posix::toGbk("时间"), "\xca\xb1\xbc\xe4");
+    EXPECT_EQ(os::toGbk("a\xe2\x98\x83z"), "a?z"); // U+2603 SNOWMAN
+    EXPECT_EQ(os::toGbk("时间"), "\xca\xb1\xbc\xe4");
 }
 
 class RepairTest : public ::testing::Test {
@@ -106,7 +110,7 @@ TEST_F(RepairTest, CommandRunsDetachedWithoutConsoleAndIsNeverAZombie) {
                                "if [ -e /proc/$$/fd/" +
                                std::to_string(stray) +
                                " ]; then x=inherited; else x=closed; fi; echo $i $o $s $x > \"$0\"";
-    ASSERT_EQ(posix::startDetached({"/bin/sh", "-c", script, seen.string()}, false), 0);
+    ASSERT_EQ(os::startDetached({"/bin/sh", "-c", script, seen.string()}, false), 0);
     ::close(stray);
     ASSERT_TRUE(waitUntil([&] { return testing::countLines(seen) == 1; }));
     std::istringstream lines(readFile(seen));
@@ -138,11 +142,11 @@ TEST(AttackLogDirectory, BesideTheProgramExactlyWhenItsDirectoryIsWritable) {
 
 TEST(AttackLogDirectory, ReadOnlyDirectoryIsNotWritableEvenForRoot) {
     TempDir dir;
-    EXPECT_TRUE(posix::writableDirectory(dir.path()));
+    EXPECT_TRUE(os::writableDirectory(dir.path()));
     const auto locked = dir.path() / "locked";
     std::filesystem::create_directory(locked);
     testing::ReadOnlyFile readOnly(locked);
-    EXPECT_FALSE(posix::writableDirectory(locked));
+    EXPECT_FALSE(os::writableDirectory(locked));
 }
 
 TEST(FlushCommandChoice, HelperByAbsolutePathElseIp) {
@@ -196,10 +200,10 @@ TEST_F(RepairTest, HostileEnvironmentNeverReachesAPrivilegedCommand) {
     {
         ScopedVariable path("PATH", evil.string() + ":/usr/bin:/bin");
         ScopedVariable preload("LD_PRELOAD", (evil / "evil.so").string());
-        ASSERT_EQ(posix::startDetached(command, true), 0);
+        ASSERT_EQ(os::startDetached(command, true), 0);
         ASSERT_TRUE(waitUntil([&] { return testing::countLines(seen) >= 2; }));
         // Unprivileged, the user's PATH is the user's business.
-        ASSERT_EQ(posix::startDetached(command, false), 0);
+        ASSERT_EQ(os::startDetached(command, false), 0);
         ASSERT_TRUE(waitUntil([&] { return std::filesystem::exists(mark); }));
     }
     const std::string environment = readFile(seen);

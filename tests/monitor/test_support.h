@@ -3,6 +3,7 @@
 #pragma once
 
 #include "repair.h"
+#include "system_posix.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -72,8 +73,9 @@ struct RecordingRepair {
         return RepairSettings{
             logPath.parent_path(),
             {"/bin/sh", "-c", "echo started >> \"$0\"", marks.string()},
-            [] { return QDateTime(QDate(2026, 12, 7), QTime(9, 5, 3)); },
-            QLocale::c(),
+            [] {
+                return generalDateTime(QDateTime(QDate(2026, 12, 7), QTime(9, 5, 3)), QLocale::c());
+            },
             [this](const std::string& line) { reports.push_back(line); },
         };
     }

@@ -5,8 +5,8 @@
 // not hold exactly one whole line per repair.
 //
 //   tarnvik_soak [probes [repairs]]      (defaults 100000 and 10000)
-#include "form1.h"
 #include "form1_access.h"
+#include "form1_window.h"
 #include "lab.h"
 #include "test_support.h"
 
@@ -100,16 +100,16 @@ int main(int argc, char** argv) {
 
     testing::TempDir dir;
     long reports = 0;
-    RepairSettings settings{dir.path(),
-                            {"/bin/true"},
-                            [] { return QDateTime::currentDateTime(); },
-                            QLocale::c(),
-                            [&](const std::string& line) {
-                                ++reports;
-                                std::fprintf(stderr, "report: %s\n", line.c_str());
-                            }};
+    RepairSettings settings{
+        dir.path(),
+        {"/bin/true"},
+        [] { return generalDateTime(QDateTime::currentDateTime(), QLocale::c()); },
+        [&](const std::string& line) {
+            ++reports;
+            std::fprintf(stderr, "report: %s\n", line.c_str());
+        }};
     long successes = 0, failures = 0;
-    Form1 form([] { return std::make_unique<cping>(); }, settings);
+    qt::Form1Window form([] { return std::make_unique<cping>(); }, settings);
     auto* target = form.findChild<QLineEdit*>("txtPing");
     auto* list = form.findChild<QListWidget*>("List1");
     auto tick = [&] {
@@ -126,7 +126,7 @@ int main(int argc, char** argv) {
     const int zombies = netlab::unreapedChildren(::getpid());
     const std::string log = testing::readFile(dir.path() / kAttackLogName);
     const std::string label =
-        attackLogLine(QDateTime::currentDateTime(), QLocale::c()).substr(0, 19);
+        attackLogLine(generalDateTime(QDateTime::currentDateTime(), QLocale::c())).substr(0, 19);
     const bool logWhole = wholeLines(log, label, repairs);
 
     std::printf("soak: %ld probes to 127.0.0.1 in %.1f s (%.1f us each), %ld answered\n", probes,

@@ -5,17 +5,9 @@
 
 #include <cmath>
 
-namespace tarnvik::controls {
+namespace tarnvik::qt {
 
 namespace {
-
-QString fromUtf8(const std::string& text) {
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
-
-std::string toUtf8(const QString& text) {
-    return text.toUtf8().toStdString();
-}
 
 QColor fromColorValue(std::uint32_t value) {
     return QColor(static_cast<int>(value & 0xFFu), static_cast<int>((value >> 8) & 0xFFu),
@@ -28,53 +20,10 @@ int twipsToPixels(int twips, double logicalDpi) {
     return static_cast<int>(std::lround(twips * logicalDpi / 1440.0));
 }
 
-void placeInTwips(QWidget* widget, int left, int top, int width, int height, double logicalDpi) {
-    widget->setGeometry(twipsToPixels(left, logicalDpi), twipsToPixels(top, logicalDpi),
-                        twipsToPixels(width, logicalDpi), twipsToPixels(height, logicalDpi));
-}
-
-std::string caption(const QAbstractButton* button) {
-    return toUtf8(button->text());
-}
-
-void setCaption(QAbstractButton* button, const std::string& text) {
-    button->setText(fromUtf8(text));
-}
-
-void setEnabled(QWidget* control, bool enabled) {
-    control->setEnabled(enabled);
-}
-
-bool visible(const QWidget* frame) {
-    return !frame->isHidden();
-}
-
-void setVisible(QWidget* frame, bool shown) {
-    frame->setVisible(shown);
-}
-
-std::string text(const QLineEdit* box) {
-    return toUtf8(box->text());
-}
-
-void setText(QLineEdit* box, const std::string& text) {
-    box->setText(fromUtf8(text));
-}
-
-void clear(QListWidget* list) {
-    list->clear();
-}
-
-void addItem(QListWidget* list, const std::string& line) {
-    list->addItem(fromUtf8(line));
-}
-
-void setEnabled(QTimer* timer, bool enabled) {
-    if (enabled) {
-        timer->start();
-    } else {
-        timer->stop();
-    }
+void placeInTwips(QWidget* widget, const TwipsRect& twips, double logicalDpi) {
+    widget->setGeometry(twipsToPixels(twips.left, logicalDpi), twipsToPixels(twips.top, logicalDpi),
+                        twipsToPixels(twips.width, logicalDpi),
+                        twipsToPixels(twips.height, logicalDpi));
 }
 
 Lamp::Lamp(QWidget* parent) : QWidget(parent) {
@@ -105,4 +54,4 @@ void Lamp::paintEvent(QPaintEvent*) {
     painter.drawEllipse(QRectF(0.5, 0.5, side, side));
 }
 
-} // namespace tarnvik::controls
+} // namespace tarnvik::qt

@@ -1,6 +1,6 @@
 #include "fake_platform.h"
-#include "form1.h"
 #include "form1_access.h"
+#include "form1_window.h"
 #include "icon.h"
 #include "test_support.h"
 
@@ -29,7 +29,7 @@ QString q(const char* utf8) {
 class Form1Test : public ::testing::Test {
   protected:
     Form1Test() {
-        form = std::make_unique<Form1>(
+        form = std::make_unique<qt::Form1Window>(
             [this] {
                 auto owned = std::make_unique<FakePlatform>(log);
                 platform = owned.get();
@@ -50,7 +50,7 @@ class Form1Test : public ::testing::Test {
     QLineEdit* box(const char* name) { return control<QLineEdit>(name); }
     QGroupBox* frame(const char* name) { return control<QGroupBox>(name); }
     QTimer* timer() { return control<QTimer>("Timer1"); }
-    controls::Lamp* lamp() { return control<controls::Lamp>("Shape1"); }
+    qt::Lamp* lamp() { return control<qt::Lamp>("Shape1"); }
     QStringList lines() {
         QStringList all;
         auto* list = control<QListWidget>("List1");
@@ -77,7 +77,7 @@ class Form1Test : public ::testing::Test {
     RecordingRepair recorder{dir.path()};
     std::shared_ptr<PlatformLog> log = std::make_shared<PlatformLog>();
     FakePlatform* platform = nullptr; // owned by the window's echo client
-    std::unique_ptr<Form1> form;
+    std::unique_ptr<qt::Form1Window> form;
 };
 
 TEST_F(Form1Test, OpensStoppedInAddressModeWithEveryControlAsDrawn) {

@@ -3,8 +3,8 @@
 // costs no half-written log line, and monitoring goes on. And whatever an operator types: it is
 // probed or reported, and nothing but the address derived from it is ever sent to.
 #include "fake_platform.h"
-#include "form1.h"
 #include "form1_access.h"
+#include "form1_window.h"
 #include "test_support.h"
 
 #include <QLineEdit>
@@ -37,7 +37,7 @@ class FaultTest : public ::testing::Test {
         if (!command.empty()) {
             settings.command = std::move(command);
         }
-        form = std::make_unique<Form1>(
+        form = std::make_unique<qt::Form1Window>(
             [this] {
                 auto platform = std::make_unique<FakePlatform>(log);
                 platform->echo = EchoScript{0, ip_status::timedOut, 0};
@@ -55,7 +55,7 @@ class FaultTest : public ::testing::Test {
     TempDir dir;
     RecordingRepair recorder{dir.path()};
     std::shared_ptr<PlatformLog> log = std::make_shared<PlatformLog>();
-    std::unique_ptr<Form1> form;
+    std::unique_ptr<qt::Form1Window> form;
 };
 
 // Mounts a tmpfs of `bytes` on `where` for one scope (needs root; the test binary runs in a
@@ -88,7 +88,7 @@ TEST_F(FaultTest, FullDiskLeavesOnlyWholeLinesAndTheNextRepairIsWhole) {
         GTEST_SKIP() << "mounting a tmpfs needs root";
     }
     const std::string line =
-        attackLogLine(QDateTime(QDate(2026, 12, 7), QTime(9, 5, 3)), QLocale::c());
+        attackLogLine(generalDateTime(QDateTime(QDate(2026, 12, 7), QTime(9, 5, 3)), QLocale::c()));
     // One page of filler and one page of log with room for less than a line: the disk takes the
     // first bytes of the next line and refuses the rest.
     std::string earlier;

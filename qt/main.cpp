@@ -1,5 +1,5 @@
-#include "diagnostics.h"
-#include "form1.h"
+#include "form1_window.h"
+#include "system.h"
 
 #include <QApplication>
 
@@ -16,11 +16,11 @@ int main(int argc, char** argv) {
                      argv[0]);
         return 1;
     }
-    for (const auto& line : tarnvik::startupDiagnostics(tarnvik::systemStartupFacts())) {
-        std::fprintf(stderr, "tarnvik: %s\n", line.c_str());
+    for (const auto& line : tarnvik::os::startupDiagnostics()) {
+        tarnvik::os::report(line);
     }
     QApplication app(argc, argv);
-    tarnvik::Form1 window;
+    tarnvik::qt::Form1Window window;
     window.show();
     return app.exec();
 }

@@ -1,0 +1,55 @@
+// The operating-system seam of the window's side: where the program lives, appending to a file,
+// starting a command detached, the log's code page, the locale's date and time, and where
+// reports go. system_posix.cpp and system_win32.cpp implement it; nothing else in monitor/ calls
+// the operating system. Errors are the system's own numbers (errno, or GetLastError), never
+// exceptions.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tarnvik::os {
+
+// The directory of the running executable; empty if it cannot be found out.
+std::filesystem::path executableDirectory();
+
+// Whether this process's user may create files in `directory`.
+bool writableDirectory(const std::filesystem::path& directory);
+
+// Appends `bytes` to `path` (created if missing) in a single write, so that lines of two running
+// copies never interleave, and never leaves part of them behind. Returns 0 or the error that
+// stopped it.
+int appendInOneWrite(const std::filesystem::path& path, std::string_view bytes);
+
+// Starts argv[0] with the other arguments, with no console or window of its own, and does not
+// wait for it. A bare program name is looked up where the system keeps its own programs (and,
+// unprivileged on POSIX, through the user's PATH). Returns 0 once the program runs, or the error
+// of the lookup or start that failed.
+int startDetached(const std::vector<std::string>& argv, bool privileged);
+
+// The system's description of an error number from the calls above.
+std::string errorText(int error);
+
+// UTF-8 text in code page 936 (GBK), whatever the system's own code page; characters GBK lacks
+// become '?'.
+std::string toGbk(std::string_view utf8);
+
+// The current local date and time in the general form of the user's locale: short date, a
+// blank, long time; a time of exactly 00:00:00 is left out. UTF-8.
+std::string currentDateTime();
+
+// One line to wherever this system's user and a tester can read the program's reports.
+void report(const std::string& line);
+
+// What the program says at start when it cannot do its whole job here, each with its remedy.
+std::vector<std::string> startupDiagnostics();
+
+// A path as UTF-8 text.
+inline std::string pathText(const std::filesystem::path& path) {
+    const auto text = path.u8string();
+    return {text.begin(), text.end()};
+}
+
+} // namespace tarnvik::os
