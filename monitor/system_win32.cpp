@@ -1,0 +1,301 @@
+#include "system_win32.h"
+#include "diagnostics.h"
+#include "repair.h"
+#include "system.h"
+
+#include <knownfolders.h>
+#include <shlobj.h>
+
+namespace tarnvik {
+
+namespace win32 {
+
+std::wstring widen(std::string_view utf8) {
+    const int length =
+        ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(length > 0 ? length : 0), L'\0');
+    if (length > 0) {
+        ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(),
+                              length);
+    }
+    return wide;
+}
+
+std::string narrow(std::wstring_view wide) {
+    const int length = ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()),
+                                             nullptr, 0, nullptr, nullptr);
+    std::string utf8(static_cast<std::size_t>(length > 0 ? length : 0), '\0');
+    if (length > 0) {
+        ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), utf8.data(),
+                              length, nullptr, nullptr);
+    }
+    return utf8;
+}
+
+std::string generalDateTime(const SYSTEMTIME& local, const wchar_t* localeName) {
+    wchar_t date[128] = {};
+    if (::GetDateFormatEx(localeName, DATE_SHORTDATE, &local, nullptr, date, 128, nullptr) == 0) {
+        ::GetDateFormatEx(LOCALE_NAME_INVARIANT, 0, &local, L"yyyy'/'M'/'d", date, 128, nullptr);
+    }
+    std::wstring text = date;
+    if (local.wHour != 0 || local.wMinute != 0 || local.wSecond != 0) {
+        wchar_t time[128] = {};
+        if (::GetTimeFormatEx(localeName, 0, &local, nullptr, time, 128) == 0) {
+            ::GetTimeFormatEx(LOCALE_NAME_INVARIANT, 0, &local, L"H':'mm':'ss", time, 128);
+        }
+        text += L' ';
+        text += time;
+    }
+    return narrow(text);
+}
+
+bool runningElevated() {
+    HANDLE token = nullptr;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) {
+        return false;
+    }
+    const UniqueHandle owned(token);
+    TOKEN_ELEVATION elevation{};
+    DWORD size = 0;
+    return ::GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size) &&
+           elevation.TokenIsElevated != 0;
+}
+
+std::vector<std::string> startupDiagnostics(bool elevated) {
+    if (elevated) {
+        return {};
+    }
+    return {"repairs start 'arp -d', which needs an elevated process, so they cannot flush the "
+            "ARP cache: start tarnvik.exe with 'Run as administrator'"};
+}
+
+} // namespace win32
+
+namespace os {
+
+namespace {
+
+// Where reports go besides the debugger: the standard error the program was given (a pipe or a
+// file), else the console of the command prompt it was started from, if any.
+HANDLE reportStream() {
+    static const win32::UniqueHandle stream = []() -> win32::UniqueHandle {
+        const HANDLE given = ::GetStdHandle(STD_ERROR_HANDLE);
+        if (given != nullptr && given != INVALID_HANDLE_VALUE) {
+            // Not ours to close: duplicated, so the owner below may.
+            HANDLE copy = nullptr;
+            ::DuplicateHandle(::GetCurrentProcess(), given, ::GetCurrentProcess(), &copy, 0, FALSE,
+                              DUPLICATE_SAME_ACCESS);
+            return win32::UniqueHandle(copy);
+        }
+        if (::AttachConsole(ATTACH_PARENT_PROCESS)) {
+            return win32::UniqueHandle(::CreateFileW(L"CONOUT$", GENERIC_WRITE,
+                                                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                                     OPEN_EXISTING, 0, nullptr));
+        }
+        return win32::UniqueHandle();
+    }();
+    return stream.get();
+}
+
+// A command line as CreateProcessW splits it again: arguments with blanks or quotes quoted,
+// backslashes before a quote doubled.
+std::wstring commandLine(const std::vector<std::string>& argv) {
+    std::wstring line;
+    for (const auto& arg : argv) {
+        const std::wstring wide = win32::widen(arg);
+        if (!line.empty()) {
+            line += L' ';
+        }
+        if (!wide.empty() && wide.find_first_of(L" \t\"") == std::wstring::npos) {
+            line += wide;
+            continue;
+        }
+        line += L'"';
+        std::size_t backslashes = 0;
+        for (const wchar_t c : wide) {
+            if (c == L'\\') {
+                ++backslashes;
+                continue;
+            }
+            line.append(c == L'"' ? 2 * backslashes + 1 : backslashes, L'\\');
+            backslashes = 0;
+            line += c;
+        }
+        line.append(2 * backslashes, L'\\');
+        line += L'"';
+    }
+    return line;
+}
+
+// The program to start: a path as given; a bare name only from the system directory, never
+// from the program's or the current directory, where anyone might have put one.
+std::wstring programPath(const std::string& program) {
+    std::wstring wide = win32::widen(program);
+    if (wide.find_first_of(L"\\/:") != std::wstring::npos) {
+        return wide;
+    }
+    wchar_t system[MAX_PATH] = {};
+    const UINT length = ::GetSystemDirectoryW(system, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) {
+        return {};
+    }
+    if (wide.find(L'.') == std::wstring::npos) {
+        wide += L".exe";
+    }
+    return std::wstring(system, length) + L'\\' + wide;
+}
+
+} // namespace
+
+std::filesystem::path executableDirectory() {
+    std::wstring name(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length =
+            ::GetModuleFileNameW(nullptr, name.data(), static_cast<DWORD>(name.size()));
+        if (length == 0) {
+            return {};
+        }
+        if (length < name.size()) {
+            name.resize(length);
+            return std::filesystem::path(name).parent_path();
+        }
+        name.resize(name.size() * 2);
+    }
+}
+
+bool writableDirectory(const std::filesystem::path& directory) {
+    if (directory.empty()) {
+        return false;
+    }
+    // Access rights are the file system's to decide, so ask it with a file that vanishes again.
+    const auto probe =
+        directory / (L".tarnvik-write-test-" + std::to_wstring(::GetCurrentProcessId()));
+    const win32::UniqueHandle file(::CreateFileW(
+        probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+        FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+    return file.get() != INVALID_HANDLE_VALUE;
+}
+
+int appendInOneWrite(const std::filesystem::path& path, std::string_view bytes) {
+    // FILE_APPEND_DATA alone puts every write at the end of the file, whichever copy of the
+    // program wrote last. A reparse point is opened as itself, never followed, and refused.
+    const win32::UniqueHandle file(::CreateFileW(
+        path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (file.get() == INVALID_HANDLE_VALUE) {
+        return static_cast<int>(::GetLastError());
+    }
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (!::GetFileInformationByHandle(file.get(), &information)) {
+        return static_cast<int>(::GetLastError());
+    }
+    if ((information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        return ERROR_CANT_ACCESS_FILE;
+    }
+    DWORD written = 0;
+    if (!::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
+                     nullptr)) {
+        return static_cast<int>(::GetLastError());
+    }
+    return written == bytes.size() ? 0 : ERROR_DISK_FULL;
+}
+
+int startDetached(const std::vector<std::string>& argv, bool /*privileged*/) {
+    if (argv.empty()) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    const std::wstring program = programPath(argv[0]);
+    if (program.empty() || ::GetFileAttributesW(program.c_str()) == INVALID_FILE_ATTRIBUTES) {
+        return ERROR_FILE_NOT_FOUND;
+    }
+    std::wstring line = commandLine(argv);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_HIDE;
+    PROCESS_INFORMATION started{};
+    if (!::CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
+                          nullptr, nullptr, &startup, &started)) {
+        return static_cast<int>(::GetLastError());
+    }
+    // Not awaited: both handles go at once, and the command runs on by itself.
+    ::CloseHandle(started.hThread);
+    ::CloseHandle(started.hProcess);
+    return 0;
+}
+
+std::string errorText(int error) {
+    wchar_t text[512] = {};
+    const DWORD length = ::FormatMessageW(
+        FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+        static_cast<DWORD>(error), MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), text, 512, nullptr);
+    std::wstring message(text, length);
+    while (!message.empty() &&
+           (message.back() == L'\r' || message.back() == L'\n' || message.back() == L' ')) {
+        message.pop_back();
+    }
+    return message.empty() ? "error " + std::to_string(error) : win32::narrow(message);
+}
+
+std::string toGbk(std::string_view utf8) {
+    const std::wstring wide = win32::widen(utf8);
+    const int length = ::WideCharToMultiByte(936, 0, wide.data(), static_cast<int>(wide.size()),
+                                             nullptr, 0, "?", nullptr);
+    std::string gbk(static_cast<std::size_t>(length > 0 ? length : 0), '\0');
+    if (length > 0) {
+        ::WideCharToMultiByte(936, 0, wide.data(), static_cast<int>(wide.size()), gbk.data(),
+                              length, "?", nullptr);
+    }
+    return gbk;
+}
+
+std::string currentDateTime() {
+    SYSTEMTIME now{};
+    ::GetLocalTime(&now);
+    return win32::generalDateTime(now, LOCALE_NAME_USER_DEFAULT);
+}
+
+void report(const std::string& line) {
+    const std::string text = "tarnvik: " + printableExcerpt(line, 4096) + "\r\n";
+    const std::wstring wide = win32::widen(text);
+    ::OutputDebugStringW(wide.c_str());
+    const HANDLE stream = reportStream();
+    if (stream == nullptr || stream == INVALID_HANDLE_VALUE) {
+        return;
+    }
+    DWORD mode = 0;
+    DWORD written = 0;
+    if (::GetConsoleMode(stream, &mode)) {
+        ::WriteConsoleW(stream, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
+    } else {
+        ::WriteFile(stream, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    }
+}
+
+std::vector<std::string> startupDiagnostics() {
+    return win32::startupDiagnostics(win32::runningElevated());
+}
+
+} // namespace os
+
+RepairSettings systemRepairSettings() {
+    const auto programDirectory = os::executableDirectory();
+    const bool writable = os::writableDirectory(programDirectory);
+    std::filesystem::path logDirectory = programDirectory;
+    if (!writable) {
+        // An install under Program Files: the user's own local application data instead.
+        PWSTR localAppData = nullptr;
+        if (::SHGetKnownFolderPath(FOLDERID_LocalAppData, 0, nullptr, &localAppData) == S_OK) {
+            logDirectory = std::filesystem::path(localAppData) / L"Tarnvik";
+        }
+        ::CoTaskMemFree(localAppData);
+        os::report("cannot write to " + os::pathText(programDirectory) + "; the attack log is " +
+                   os::pathText(logDirectory / kAttackLogName));
+    }
+    return RepairSettings{
+        logDirectory, {"arp", "-d"}, os::currentDateTime, os::report, win32::runningElevated(),
+        !writable,
+    };
+}
+
+} // namespace tarnvik

@@ -1,0 +1,37 @@
+// What only the Windows edition has: UTF-16 for the system's wide calls, the date forms of the
+// user's locale, and the elevation that "arp -d" needs.
+#pragma once
+
+#include <windows.h>
+
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tarnvik::win32 {
+
+std::wstring widen(std::string_view utf8);
+std::string narrow(std::wstring_view wide);
+
+struct HandleCloser {
+    void operator()(HANDLE handle) const {
+        if (handle != nullptr && handle != INVALID_HANDLE_VALUE) {
+            ::CloseHandle(handle);
+        }
+    }
+};
+using UniqueHandle = std::unique_ptr<void, HandleCloser>;
+
+// The general date-and-time form of `localeName` (LOCALE_NAME_USER_DEFAULT for the user's own):
+// short date, a blank, long time; the time left out at exactly 00:00:00. The Chinese (PRC) forms
+// yyyy/M/d and H:mm:ss where the locale gives none. UTF-8.
+std::string generalDateTime(const SYSTEMTIME& local, const wchar_t* localeName);
+
+// Whether this process runs elevated, as "arp -d" needs.
+bool runningElevated();
+
+// The start-up diagnostics for a process that is or is not elevated.
+std::vector<std::string> startupDiagnostics(bool elevated);
+
+} // namespace tarnvik::win32

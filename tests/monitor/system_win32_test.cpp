@@ -1,0 +1,85 @@
+// The monitor's Windows layer under Wine: the log line's bytes, appending, and the hidden start.
+#include "repair.h"
+#include "system.h"
+#include "system_win32.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+namespace tarnvik {
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kGbkLabel = "\xb7\xa2\xc9\xfa"
+                              "arp"
+                              "\xb9\xa5\xbb\xf7\xb5\xc4\xca\xb1\xbc\xe4\xa3\xba";
+
+std::string readFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream all;
+    all << in.rdbuf();
+    return all.str();
+}
+
+fs::path freshDirectory(const char* name) {
+    const fs::path dir = fs::temp_directory_path() / name;
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    return dir;
+}
+
+TEST(Win32System, LogLineIsGbkWithTheLocalesDateAndTimeAndCrLf) {
+    const SYSTEMTIME morning{2026, 12, 1, 7, 9, 5, 3, 0};
+    const SYSTEMTIME midnight{2026, 1, 5, 2, 0, 0, 0, 0};
+    EXPECT_EQ(win32::generalDateTime(morning, L"zh-CN"), "2026/12/7 09:05:03");
+    EXPECT_EQ(win32::generalDateTime(morning, L"en-US"), "12/7/2026 9:05:03 AM");
+    EXPECT_EQ(win32::generalDateTime(midnight, L"zh-CN"), "2026/1/2");
+    EXPECT_EQ(win32::generalDateTime(morning, L"xx-no-such-locale"), "2026/12/7 9:05:03");
+    EXPECT_EQ(attackLogLine("2026/12/7 9:05:03"), kGbkLabel + "2026/12/7 9:05:03\r\n");
+    EXPECT_EQ(os::toGbk("a\xe2\x98\x83z"), "a?z");
+}
+
+TEST(Win32System, AppendsWholeLinesAndNeverThroughALink) {
+    const fs::path dir = freshDirectory("tarnvik-append");
+    const fs::path log = dir / "arp_log.log";
+    EXPECT_EQ(os::appendInOneWrite(log, "one\r\n"), 0);
+    EXPECT_EQ(os::appendInOneWrite(log, "two\r\n"), 0);
+    EXPECT_EQ(readFile(log), "one\r\ntwo\r\n");
+
+    const fs::path linked = dir / "linked.log";
+    // Wine 8 answers CreateSymbolicLinkW with success and makes nothing.
+    const DWORD made = ::CreateSymbolicLinkW(linked.c_str(), log.c_str(), 0)
+                           ? ::GetFileAttributesW(linked.c_str())
+                           : INVALID_FILE_ATTRIBUTES;
+    if (made == INVALID_FILE_ATTRIBUTES || (made & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+        GTEST_SKIP() << "no symbolic links can be made here";
+    }
+    EXPECT_NE(os::appendInOneWrite(linked, "three\r\n"), 0);
+    EXPECT_EQ(readFile(log), "one\r\ntwo\r\n");
+}
+
+TEST(Win32System, CommandStartsHiddenWithoutConsoleAndIsNotAwaited) {
+    const fs::path dir = freshDirectory("tarnvik-start");
+    fs::copy_file(COMMAND_DOUBLE, dir / "arp.exe");
+    const fs::path gate = dir / "gate";
+    ::SetEnvironmentVariableW(L"TARNVIK_DOUBLE_GATE", gate.c_str());
+    // The double waits for the gate, which opens only once the start has returned.
+    EXPECT_EQ(os::startDetached({os::pathText(dir / "arp.exe"), "-d"}, true), 0);
+    std::ofstream(gate) << "open";
+    ::SetEnvironmentVariableW(L"TARNVIK_DOUBLE_GATE", nullptr);
+    const fs::path marks = dir / "command_double.log";
+    for (int i = 0; i < 500 && readFile(marks).empty(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_NE(readFile(marks).find("arp.exe -d\tshow=0\tconsole=0\r\n"), std::string::npos)
+        << readFile(marks);
+    EXPECT_EQ(os::startDetached({"tarnvik-no-such-command"}, false), ERROR_FILE_NOT_FOUND);
+}
+
+} // namespace
+} // namespace tarnvik

@@ -1,0 +1,178 @@
+// The Win32 window under Wine on Xvfb, in this process: its geometry, captions, focus, keys and
+// lamp as the screen shows them, and the repair's log bytes and hidden command.
+#include "fake_platform.h"
+#include "form1_access.h"
+#include "form1_window.h"
+#include "system.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+namespace tarnvik::win32 {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::EchoScript;
+using testing::FakePlatform;
+using testing::PlatformLog;
+
+std::string readFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream all;
+    all << in.rdbuf();
+    return all.str();
+}
+
+class Win32WindowTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
+        dir = fs::temp_directory_path() / (std::string("tarnvik-") + test->name());
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+        fs::copy_file(COMMAND_DOUBLE, dir / "arp.exe");
+        RepairSettings repair{dir,
+                              {os::pathText(dir / "arp.exe"), "-d"},
+                              [] {
+                                  return generalDateTime({2026, 12, 1, 7, 9, 5, 3, 0}, L"zh-CN");
+                              },
+                              [this](const std::string& line) { reports.push_back(line); }};
+        window = std::make_unique<Form1Window>(
+            [this] {
+                auto platform = std::make_unique<FakePlatform>(log);
+                platform->hosts = {{"www.example.net", ipv4FromOctets(10, 0, 0, 1)}};
+                platform->echo = EchoScript{1, 0, 3};
+                return std::make_unique<cping>(std::move(platform));
+            },
+            repair);
+        ASSERT_TRUE(window->create(SW_SHOWNORMAL));
+        ::SetForegroundWindow(window->handle());
+        pump();
+    }
+
+    void pump() {
+        MSG message{};
+        while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            if (message.message != WM_QUIT && !window->translate(message)) {
+                ::TranslateMessage(&message);
+                ::DispatchMessageW(&message);
+            }
+        }
+    }
+    // A key as the message loop receives it for the control with the focus.
+    void key(UINT message, WPARAM code, LPARAM flags = 0) {
+        MSG sent{::GetFocus(), message, code, flags, 0, {}};
+        if (!window->translate(sent)) {
+            ::DispatchMessageW(&sent);
+        }
+        pump();
+    }
+    HWND control(Control c) const { return window->control(c); }
+    COLORREF lampCentre() {
+        ::RedrawWindow(control(Control::Shape1), nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+        const HDC dc = ::GetDC(control(Control::Shape1));
+        const COLORREF pixel = ::GetPixel(dc, 8, 8);
+        ::ReleaseDC(control(Control::Shape1), dc);
+        return pixel;
+    }
+
+    fs::path dir;
+    std::shared_ptr<PlatformLog> log = std::make_shared<PlatformLog>();
+    std::vector<std::string> reports;
+    std::unique_ptr<Form1Window> window;
+};
+
+TEST_F(Win32WindowTest, OpensCentredAndFixedWithEveryCaptionByteForByte) {
+    ASSERT_EQ(window->dpi(), 96u);
+    RECT client{};
+    ::GetClientRect(window->handle(), &client);
+    EXPECT_EQ(client.right, 225);
+    EXPECT_EQ(client.bottom, 159);
+    const LONG style = ::GetWindowLongW(window->handle(), GWL_STYLE);
+    EXPECT_EQ(style & (WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX), 0);
+    EXPECT_NE(style & WS_SYSMENU, 0);
+    RECT outer{};
+    ::GetWindowRect(window->handle(), &outer);
+    MONITORINFO monitor{sizeof monitor, {}, {}, 0};
+    ::GetMonitorInfoW(::MonitorFromWindow(window->handle(), MONITOR_DEFAULTTOPRIMARY), &monitor);
+    EXPECT_LE(std::abs((outer.left + outer.right) - (monitor.rcWork.left + monitor.rcWork.right)),
+              2);
+    EXPECT_LE(std::abs((outer.top + outer.bottom) - (monitor.rcWork.top + monitor.rcWork.bottom)),
+              2);
+
+    auto text = [](HWND item) {
+        wchar_t buffer[256] = {};
+        return narrow(std::wstring(buffer, ::GetWindowTextW(item, buffer, 256)));
+    };
+    EXPECT_EQ(text(window->handle()), "Tarnvik");
+    const std::pair<Control, const char*> captions[] = {
+        {Control::zdip, "确保到指定IP地址畅通"},
+        {Control::zdym, "确保到指定域名畅通"},
+        {Control::Label2, "状态指示"},
+        {Control::Label3, "绿色代表畅通，红色代表故障"},
+        {Control::zx, "开始运行"},
+        {Control::qb, "切换 - > 确保到指定域名畅通"},
+        {Control::cmdFormat, "转换WWW地址到IP(&C)"},
+        {Control::Command1, "&Ping"},
+        {Control::Command2, "修复"},
+        {Control::txtPing, ""}};
+    for (const auto& [c, caption] : captions) {
+        EXPECT_EQ(text(control(c)), caption);
+    }
+    EXPECT_FALSE(::IsWindowVisible(control(Control::txtConvert)));
+    for (const Control c :
+         {Control::List1, Control::cmdFormat, Control::Command1, Control::Command2}) {
+        RECT at{};
+        ::GetWindowRect(control(c), &at);
+        ::MapWindowPoints(nullptr, window->handle(), reinterpret_cast<POINT*>(&at), 2);
+        EXPECT_TRUE(::IsWindowVisible(control(c)) && ::IsWindowEnabled(control(c)));
+        EXPECT_TRUE(at.left >= client.right || at.top >= client.bottom) << "out of view";
+    }
+}
+
+TEST_F(Win32WindowTest, FocusStartsOnThePingButtonAndTabCyclesAsOrdered) {
+    EXPECT_EQ(::GetFocus(), control(Control::Command1));
+    for (const Control next : {Control::cmdFormat, Control::List1, Control::Command2,
+                               Control::txtPing, Control::qb, Control::zx, Control::Command1}) {
+        key(WM_KEYDOWN, VK_TAB);
+        EXPECT_EQ(::GetFocus(), control(next)) << static_cast<int>(next);
+    }
+    key(WM_KEYDOWN, VK_SPACE);
+    key(WM_KEYUP, VK_SPACE, 0xC0000000);
+    EXPECT_EQ(log->echoes.size(), 1u) << "Space presses the out-of-view Ping button";
+}
+
+TEST_F(Win32WindowTest, AccessKeysReachTheOutOfViewButtons) {
+    ::SetWindowTextW(control(Control::txtConvert), L"www.example.net");
+    const LPARAM alt = 1 << 29;
+    key(WM_SYSCHAR, 'c', alt);
+    EXPECT_EQ(::GetWindowTextLengthW(control(Control::txtPing)), 8) << "10.0.0.1";
+    key(WM_SYSCHAR, 'p', alt);
+    ASSERT_EQ(log->echoes.size(), 1u);
+    EXPECT_EQ(log->echoes[0].destination, ipv4FromOctets(10, 0, 0, 1));
+    EXPECT_EQ(::SendMessageW(control(Control::List1), LB_GETCOUNT, 0, 0), 1);
+}
+
+TEST_F(Win32WindowTest, LampShowsItsColourAndAFailureLogsGbkAndStartsTheCommandHidden) {
+    EXPECT_EQ(lampCentre(), ::GetSysColor(COLOR_WINDOW));
+    Form1TestAccess::outcome(*window, "10.0.0.1", "success", 0);
+    EXPECT_EQ(lampCentre(), RGB(0, 255, 0));
+    Form1TestAccess::outcome(*window, "10.0.0.1", "failure", 0);
+    EXPECT_EQ(lampCentre(), RGB(255, 0, 0));
+    EXPECT_EQ(readFile(dir / "arp_log.log"), "\xb7\xa2\xc9\xfa"
+                                             "arp"
+                                             "\xb9\xa5\xbb\xf7\xb5\xc4\xca\xb1\xbc\xe4\xa3\xba"
+                                             "2026/12/7 09:05:03\r\n");
+    const fs::path marks = dir / "command_double.log";
+    for (int i = 0; i < 500 && readFile(marks).empty(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_NE(readFile(marks).find(" -d\tshow=0\tconsole=0"), std::string::npos) << readFile(marks);
+    EXPECT_TRUE(reports.empty());
+}
+
+} // namespace
+} // namespace tarnvik::win32

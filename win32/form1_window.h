@@ -1,0 +1,72 @@
+// The window on native Win32 controls: creates them with their names' places, captions, twips
+// geometry at the window's own DPI, tab order, focus and access keys, implements the toolkit
+// operations over them, and routes their messages to the window's handlers.
+#pragma once
+
+#include "form1.h"
+#include "system_win32.h"
+
+#include <windows.h>
+
+#include <array>
+#include <optional>
+
+namespace tarnvik::win32 {
+
+class Form1Window final : private Controls {
+  public:
+    explicit Form1Window(
+        Form1::EchoClientFactory makeEchoClient = [] { return std::make_unique<cping>(); },
+        RepairSettings repair = systemRepairSettings());
+    Form1Window(const Form1Window&) = delete;
+    Form1Window& operator=(const Form1Window&) = delete;
+    ~Form1Window() override;
+
+    // Creates the window and its controls, runs Form_Load, centres it on its monitor and shows
+    // it with `showCommand`. False when the window cannot be made.
+    bool create(int showCommand);
+
+    // Lets the dialog manager take Tab, the access keys and Space; true when it did.
+    bool translate(MSG& message);
+
+    HWND handle() const { return window_; }
+    HWND control(Control control) const;
+    // The scale the window is laid out at: pixels per inch.
+    UINT dpi() const { return dpi_; }
+
+  private:
+    friend class tarnvik::Form1TestAccess;
+
+    static LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT onMessage(UINT message, WPARAM wParam, LPARAM lParam);
+    void createControls();
+    void layout();
+    void onClick(int id);
+    void paintLamp(const DRAWITEMSTRUCT& item) const;
+
+    std::string caption(Control button) const override;
+    void setCaption(Control button, const std::string& caption) override;
+    std::string text(Control box) const override;
+    void setText(Control box, const std::string& text) override;
+    bool visible(Control frame) const override;
+    void setVisible(Control frame, bool shown) override;
+    void setEnabled(Control control, bool enabled) override;
+    void clear(Control list) override;
+    void addItem(Control list, const std::string& line) override;
+    void setFillColor(Control shape, std::uint32_t colorValue) override;
+
+    struct FontDeleter {
+        void operator()(HFONT font) const { ::DeleteObject(font); }
+    };
+
+    HWND window_ = nullptr;
+    std::array<HWND, 14> controls_{};
+    HWND tooltip_ = nullptr;
+    HWND focus_ = nullptr;
+    UINT dpi_ = USER_DEFAULT_SCREEN_DPI;
+    std::unique_ptr<std::remove_pointer_t<HFONT>, FontDeleter> font_;
+    std::optional<std::uint32_t> lampFill_;
+    Form1 form1_;
+};
+
+} // namespace tarnvik::win32
