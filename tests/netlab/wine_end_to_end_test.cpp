@@ -1,0 +1,98 @@
+// The Windows edition on the LAN: the real tarnvik.exe under Wine, in the workstation's namespace
+// with a Wine session of its own (the echo leaves from the namespace of the session's server),
+// driven through the keyboard. Its lamp is read off the screen, its attack log and the marks of
+// the stand-in arp.exe from outside.
+#include "lan.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+namespace tarnvik::netlab {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+std::string readFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+int countLines(const fs::path& path) {
+    const std::string all = readFile(path);
+    return static_cast<int>(std::count(all.begin(), all.end(), '\n'));
+}
+
+TEST(WineEndToEnd, GreenWhileAnsweredThenRedWithOneRepairPerFailedProbe) {
+    if (const auto reason = lanUnavailableReason(); !reason.empty()) {
+        GTEST_SKIP() << reason;
+    }
+    if (std::string(TARNVIK_WINDOWS_EXE).empty()) {
+        GTEST_SKIP() << "the Windows edition was not built (tools/test builds it)";
+    }
+    const fs::path prefix = TARNVIK_WINE_PREFIX;
+    const std::vector<std::string> session{"env", "WINEPREFIX=" + prefix.string(), "WINEARCH=win64",
+                                           "WINEDEBUG=-all",
+                                           "WINEDLLOVERRIDES=mscoree,mshtml=;arp.exe=n"};
+    auto endSession = [&] {
+        auto argv = session;
+        argv.insert(argv.end(), {"wineserver", "-k"});
+        run(argv);
+    };
+    // No server of this prefix may run outside the namespace, or the echo would leave from there.
+    endSession();
+    const fs::path system32 = prefix / "drive_c/windows/system32";
+    fs::copy_file(TARNVIK_COMMAND_DOUBLE, system32 / "arp.exe",
+                  fs::copy_options::overwrite_existing);
+    fs::remove(system32 / "command_double.log");
+
+    Lan lan("w");
+    Desktop desktop(lan.namespaces(), lan.ws());
+    char pattern[] = "/tmp/tarnvik-wine-XXXXXX";
+    const fs::path dir = ::mkdtemp(pattern);
+    fs::copy_file(TARNVIK_WINDOWS_EXE, dir / "tarnvik.exe");
+    auto program =
+        desktop.start("/usr/bin/wine", dir, nullptr, {(dir / "tarnvik.exe").string()}, session);
+    const std::string window = desktop.xdotool({"search", "--name", "^Tarnvik$"}).output;
+    auto lamp = [&] {
+        // The lamp's centre: 2760 + 255 / 2 twips across, 480 + 255 / 2 down, at 15 twips a pixel.
+        return lan.namespaces()
+            .exec(lan.ws(),
+                  {"sh", "-c",
+                   "DISPLAY=" + desktop.display() + " xwd -silent -id " +
+                       window.substr(0, window.find('\n')) +
+                       " | convert xwd:- -crop 1x1+192+40 txt:- | grep -o '#[0-9A-F]\\{6\\}'"})
+            .output;
+    };
+    desktop.monitorAddress(kTargetIp);
+    std::this_thread::sleep_for(2500ms);
+    const std::string whileAnswered = lamp();
+    EXPECT_FALSE(fs::exists(dir / "arp_log.log")) << "no repair while the target answers";
+
+    lan.namespaces().sysctl(lan.target(), "net.ipv4.icmp_echo_ignore_all", "1");
+    std::this_thread::sleep_for(4500ms);
+    const std::string whileSilent = lamp();
+    const int repairs = countLines(dir / "arp_log.log");
+    program->stop();
+    endSession();
+
+    EXPECT_EQ(whileAnswered, "#00FF00\n");
+    EXPECT_EQ(whileSilent, "#FF0000\n");
+    EXPECT_GE(repairs, 2) << "one repair per failed probe, about one a second";
+    EXPECT_LE(repairs, 5);
+    const std::string label = "\xb7\xa2\xc9\xfa"
+                              "arp"
+                              "\xb9\xa5\xbb\xf7\xb5\xc4\xca\xb1\xbc\xe4\xa3\xba";
+    EXPECT_EQ(readFile(dir / "arp_log.log").rfind(label, 0), 0u);
+    const std::string marks = readFile(system32 / "command_double.log");
+    EXPECT_EQ(countLines(system32 / "command_double.log"), repairs) << marks;
+    EXPECT_NE(marks.find("arp -d\tshow=0"), std::string::npos) << marks;
+    fs::remove_all(dir);
+}
+
+} // namespace
+} // namespace tarnvik::netlab
