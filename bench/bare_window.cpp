@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The floor for the window's footprint: a bare Qt 6 window of the same fixed size. With
 // "--legend" it shows one label with the window's Chinese legend, which is what loading the
 // fonts costs by itself.

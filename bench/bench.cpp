@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Benchmarks of the echo client and the window, each figure next to a reference measured in the
 // same run. Needs root: every network figure is taken inside namespaces built here.
 //

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Cross-builds the Windows edition on Debian with mingw-w64 (posix threads, which GoogleTest
 # needs). Everything links statically, so the programs need only the DLLs of Windows itself.
 set(CMAKE_SYSTEM_NAME Windows)

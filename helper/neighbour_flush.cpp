@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "neighbour_flush.h"
 
 #include <libmnl/libmnl.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Deleting the machine's IPv4 neighbour (ARP) entries that are not permanent, as
 // `ip -4 neigh flush all` does, through rtnetlink. The only privileged code of the project.
 #pragma once

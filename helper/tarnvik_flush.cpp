@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // tarnvik-flush: empties the ARP cache of its learnt IPv4 entries and exits. It takes no
 // arguments and reads no configuration and no environment, so that it can carry
 // cap_net_admin while the window carries nothing.

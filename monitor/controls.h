@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The window toolkit operations the window's handlers rely on, and nothing more: captions, texts,
 // visible and enabled flags, the result list, the lamp's fill and the timer. Each toolkit binding
 // implements them over its own controls, so the handlers run unchanged on every toolkit.

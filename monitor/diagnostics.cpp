@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "diagnostics.h"
 
 #include <algorithm>
@@ -7,9 +8,10 @@ namespace tarnvik {
 std::vector<std::string> startupDiagnostics(const StartupFacts& facts) {
     std::vector<std::string> lines;
     if (facts.echoSocket == EchoSocketKind::None) {
+        // Never a capability for the window: the ping socket is the unprivileged way.
         lines.push_back("cannot open an ICMP socket, so every probe will fail: let your group use "
                         "ping sockets (sysctl -w net.ipv4.ping_group_range=\"0 2147483647\"), or "
-                        "give the program cap_net_raw");
+                        "run the program as root");
     }
     if (!facts.privileged) {
         if (!facts.helperPresent) {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the Linux program says at start when it cannot do its whole job (no echo socket at all, or
 // a repair that cannot flush the ARP cache), and reports made safe to quote typed text.
 #pragma once

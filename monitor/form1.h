@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The program's one window, as logic: its handlers, named after their control and event, drive
 // the controls through the operations of controls.h and know no toolkit. Run state and target
 // mode live in the captions and frame visibility, not in variables. A toolkit binding creates the

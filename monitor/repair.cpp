@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "repair.h"
 #include "system.h"
 
@@ -21,6 +22,12 @@ std::string attackLogLine(const std::string& dateTime) {
 
 RepairAction::RepairAction(RepairSettings settings) : settings_(std::move(settings)) {}
 
+void RepairAction::report(const std::string& line) const {
+    if (settings_.report) {
+        settings_.report(line);
+    }
+}
+
 bool RepairAction::run() {
     const auto path = logPath();
     if (settings_.createLogDirectory) {
@@ -28,11 +35,11 @@ bool RepairAction::run() {
         std::filesystem::create_directories(settings_.logDirectory, ignored);
     }
     if (const int error = os::appendInOneWrite(path, attackLogLine(settings_.dateTime()))) {
-        settings_.report("cannot append to " + os::pathText(path) + ": " + os::errorText(error));
+        report("cannot append to " + os::pathText(path) + ": " + os::errorText(error));
         return false;
     }
     if (const int error = os::startDetached(settings_.command, settings_.privileged)) {
-        settings_.report("cannot start " + joined(settings_.command) + ": " + os::errorText(error));
+        report("cannot start " + joined(settings_.command) + ": " + os::errorText(error));
         return false;
     }
     return true;

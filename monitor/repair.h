@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The repair after a failed probe: one time-stamped line in the attack log, then the command
 // that flushes the ARP cache, started and not awaited. The same on every operating system; what
 // differs (where the log goes, which command, the locale's date forms) comes in its settings.
@@ -47,6 +48,8 @@ class RepairAction {
     std::filesystem::path logPath() const { return settings_.logDirectory / kAttackLogName; }
 
   private:
+    void report(const std::string& line) const;
+
     RepairSettings settings_;
 };
 

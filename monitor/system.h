@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The operating-system seam of the window's side: where the program lives, appending to a file,
 // starting a command detached, the log's code page, the locale's date and time, and where
 // reports go. system_posix.cpp and system_win32.cpp implement it; nothing else in monitor/ calls

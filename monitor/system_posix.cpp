@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "system_posix.h"
 #include "diagnostics.h"
 #include "repair.h"
@@ -59,7 +60,10 @@ std::filesystem::path executableDirectory() {
 
 // O_APPEND puts the one write at the end of the file, whichever copy of the program wrote last.
 int appendInOneWrite(const std::filesystem::path& path, std::string_view bytes) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    // Never through a symbolic link: planted where others may write, it would send a
+    // privileged program's line into any file.
+    const int fd =
+        ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
     if (fd < 0) {
         return errno;
     }
@@ -328,9 +332,18 @@ RepairSettings systemRepairSettings() {
         const char* value = std::getenv(name);
         return std::string(value != nullptr ? value : "");
     };
-    const auto logDirectory = attackLogDirectory(
-        programDirectory, writable, environment("XDG_STATE_HOME"), environment("HOME"));
-    if (!writable) {
+    // An installed program never writes beside itself, under /usr, even where root may.
+    std::error_code ignored;
+    const bool installed =
+        programDirectory == std::filesystem::weakly_canonical(TARNVIK_INSTALLED_BINDIR, ignored);
+    const bool root = ::geteuid() == 0;
+    const auto logDirectory =
+        installed && root ? std::filesystem::path("/var/log/tarnvik")
+                          : attackLogDirectory(programDirectory, writable && !installed,
+                                               environment("XDG_STATE_HOME"), environment("HOME"));
+    if (installed) {
+        os::report("the attack log is " + (logDirectory / kAttackLogName).string());
+    } else if (!writable) {
         os::report("cannot write to " + programDirectory.string() + "; the attack log is " +
                    (logDirectory / kAttackLogName).string());
     }
@@ -340,7 +353,7 @@ RepairSettings systemRepairSettings() {
         os::currentDateTime,
         os::report,
         posix::runningPrivileged(),
-        !writable,
+        logDirectory != programDirectory,
     };
 }
 

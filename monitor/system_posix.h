@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What only the Linux edition has: the attack log's place under the XDG rules, the capable flush
 // helper, the process's privileges, and the date forms from Qt's locale data.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "system_win32.h"
 #include "diagnostics.h"
 #include "repair.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What only the Windows edition has: UTF-16 for the system's wide calls, the date forms of the
 // user's locale, and the elevation that "arp -d" needs.
 #pragma once

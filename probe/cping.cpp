@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "cping.h"
 
 #include <algorithm>
@@ -175,8 +176,9 @@ std::int32_t cping::Ping(std::string& szAddress) {
         reply.setStatus(ip_status::generalFailure);
     }
 
+    // Negated as an unsigned 32-bit value: a signed negation of 0x80000000 is undefined.
     result = count != 0 ? static_cast<std::int32_t>(reply.roundTripTime())
-                        : -static_cast<std::int32_t>(reply.status());
+                        : static_cast<std::int32_t>(0u - reply.status());
     std::string status = funcGetStatusText(reply.status());
     auto roundTrip = static_cast<std::int32_t>(reply.roundTripTime());
     if (PingReturn) {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The echo client: one ICMP echo request per call of Ping, its outcome reported through the
 // PingReturn event before Ping returns. It keeps nothing between calls but pingTimeout.
 #pragma once

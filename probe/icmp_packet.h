@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // ICMP echo packets as pure functions over bytes: building a request, the Internet checksum, and
 // deciding whether something that arrived answers our request. No sockets here, so every rule is
 // tested on crafted bytes.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The narrow seam between the echo client and the operating system. The client asks for nothing
 // else of the platform, so tests replace the whole of it with a scripted one.
 #pragma once

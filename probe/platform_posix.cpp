@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The platform layer on Linux: the only file that touches sockets and the resolver.
 #include "icmp_packet.h"
 #include "platform.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The echo client's platform on Windows: Winsock for start-up and names, the ICMP library for the
 // echo itself. The only file of the client that includes a Windows header.
 #include "platform.h"

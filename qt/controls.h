@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the Qt binding needs beyond Qt itself: twips at the screen's resolution, and the status
 // lamp as a widget.
 #pragma once

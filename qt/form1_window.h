@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The window on Qt 6 Widgets: creates the controls with their names, captions, twips geometry at
 // the screen's resolution, tab order, focus and access keys, implements the toolkit operations
 // over them, and routes their events to the window's handlers.

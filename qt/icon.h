@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The window's icon, drawn in code: a yellow smiling face, 16 x 16 in 256 colours as the window
 // shows it, and the same drawing at larger sizes for desktops and the Windows edition.
 #pragma once

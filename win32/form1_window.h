@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The window on native Win32 controls: creates them with their names' places, captions, twips
 // geometry at the window's own DPI, tab order, focus and access keys, implements the toolkit
 // operations over them, and routes their messages to the window's handlers.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Classification of anything that can arrive: a raw packet with its IP header, a datagram
 // without one, and a queued error about a quoted request. The first bytes choose the request
 // being waited for. No crash, and nothing counts as an answer that could not be one.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Dotted-text conversion of any bytes: no crash, no undefined behaviour, and whatever it accepts
 // converts back to the same address from its own dotted form.
 #include "cping_access.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Address normalisation of any text, through a platform that resolves in memory and never
 // touches the network: no crash, a web-style text loses its scheme, user and everything after
 // the host, and resolving asks for at most the one normalised name.

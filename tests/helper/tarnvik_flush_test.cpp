@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The repair helper in a namespace of its own: what it deletes, what it keeps, and what it
 // needs to do so.
 #include "lab.h"

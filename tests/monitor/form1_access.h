@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Reaches the handlers that only the toolkit calls (the timer's tick, the probe outcome), on the
 // window's logic or through a binding's window.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The window's handlers on a binding of plain records, with no toolkit at all: what each handler
 // asks of the controls, and in which order.
 #include "fake_platform.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Runs the window's tests on Qt's offscreen platform. As root the process first takes a private
 // mount namespace, so that tests can make a file read-only with a bind mount, which root obeys
 // too, without touching the machine's mounts.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "repair.h"
 #include "system.h"
 #include "system_posix.h"
@@ -98,6 +99,30 @@ TEST_F(RepairTest, CommandThatCannotStartLeavesItsLineWritten) {
     ASSERT_EQ(recorder.reports.size(), 1u);
     EXPECT_EQ(recorder.reports[0],
               "cannot start tarnvik-no-such-command -d: No such file or directory");
+}
+
+TEST_F(RepairTest, HelperGoneByTheTimeOfTheRepairIsReportedEvenWithoutAReportSink) {
+    auto settings = recorder.settings();
+    settings.command = {(dir.path() / "tarnvik-flush").string()};
+    EXPECT_FALSE(RepairAction(settings).run()) << "exec failed, so the start failed";
+    ASSERT_EQ(recorder.reports.size(), 1u);
+    EXPECT_EQ(recorder.reports[0],
+              "cannot start " + settings.command[0] + ": No such file or directory");
+    settings.report = nullptr;
+    EXPECT_FALSE(RepairAction(settings).run());
+    EXPECT_EQ(recorder.logLines(), 2);
+}
+
+TEST_F(RepairTest, LogThatIsASymbolicLinkIsNeverWrittenThrough) {
+    const auto victim = dir.path() / "victim";
+    std::ofstream(victim) << "kept\n";
+    std::filesystem::create_symlink(victim, recorder.logPath);
+    EXPECT_FALSE(RepairAction(recorder.settings()).run());
+    EXPECT_EQ(readFile(victim), "kept\n");
+    ASSERT_EQ(recorder.reports.size(), 1u);
+    EXPECT_NE(recorder.reports[0].find("symbolic links"), std::string::npos) << recorder.reports[0];
+    ::usleep(200'000);
+    EXPECT_EQ(recorder.commandsStarted(), 0);
 }
 
 TEST_F(RepairTest, CommandRunsDetachedWithoutConsoleAndIsNeverAZombie) {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The monitor's Windows layer under Wine: the log line's bytes, appending, and the hidden start.
 #include "repair.h"
 #include "system.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Helpers for the window's tests: a private temporary directory, a repair whose command only
 // leaves a mark, waiting for a condition, and making a file read-only for root as well.
 #pragma once

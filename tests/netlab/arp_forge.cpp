@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The lab's attacker: sends forged ARP replies that claim an address for a MAC address nobody
 // answers to, straight onto the link through an AF_PACKET socket.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Reading what tcpdump captured in a lab namespace: Ethernet frames from a pcap file, and the
 // ICMP echo and ARP traffic among them.
 #pragma once

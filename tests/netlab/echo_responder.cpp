@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // An echo responder for lab namespaces whose kernel ignores echo requests
 // (net.ipv4.icmp_echo_ignore_all=1). It answers every request after a delay and can first send
 // forged replies that a correct prober must ignore.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The real program on a real link: a copy of tarnvik runs in the LAN's workstation namespace on an
 // Xvfb display of its own and is driven through the keyboard; its attack log, the neighbour table
 // and the traffic captured at the target are checked from outside.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The lab's hostile neighbour: runs in the target's namespace, whose kernel must not answer echo
 // itself, and meets every echo request from the victim with a burst of ICMP that must change
 // nothing there (replies with another identifier or sequence, from another source, with a bad

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The network lab for tests: private network namespaces joined by veth pairs, with no route out,
 // always deleted again. Every packet a lab test sends stays inside namespaces made here.
 #pragma once

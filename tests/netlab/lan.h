@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A small LAN of namespaces behind a bridge, and a desktop on which the real program is driven
 // through the keyboard as a person would drive it:
 //   ws       198.18.0.1  02:00:00:00:00:01  the workstation; its hosts file names the target

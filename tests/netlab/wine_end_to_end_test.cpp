@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The Windows edition on the LAN: the real tarnvik.exe under Wine, in the workstation's namespace
 // with a Wine session of its own (the echo leaves from the namespace of the session's server),
 // driven through the keyboard. Its lamp is read off the screen, its attack log and the marks of

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Installs the Debian package on this machine, checks that only the helper carries a capability
 # and that the installed program starts for an ordinary user and logs where that user may write,
 # then removes the package again.
 set -euo pipefail
 deb=$1
+version=$2
 
 if [ "$(id -u)" -ne 0 ]; then
   echo "skipped: installing a package needs root"
@@ -37,4 +39,8 @@ if [ "$rc" -ne 124 ]; then
   exit 1
 fi
 grep -q "the attack log is $home/.local/state/tarnvik/arp_log.log" <<<"$output"
+# Root may write under /usr, yet the installed program logs to /var/log.
+output=$(env -i QT_QPA_PLATFORM=offscreen timeout 3 /usr/bin/tarnvik 2>&1) || true
+grep -q "the attack log is /var/log/tarnvik/arp_log.log" <<<"$output"
+test "$(/usr/bin/tarnvik --version)" = "tarnvik $version"
 echo "package installs; helper has cap_net_admin; program runs as an ordinary user"

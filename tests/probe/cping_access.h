@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The client's private operations, reached by the tests and fuzz targets alone.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "cping.h"
 #include "cping_access.h"
 #include "fake_platform.h"
@@ -94,7 +95,12 @@ TEST_F(CpingTest, ErrorReplyReturnsRoundTripWhileTimeoutReturnsNegatedStatus) {
     EXPECT_EQ(ping(target), 7);
     platform->echo = EchoScript{0, ip_status::timedOut, 0};
     EXPECT_EQ(ping(target), -11010);
-    ASSERT_EQ(events.size(), 2u);
+    // Statuses of 2^31 and above negate as 32-bit patterns, never as an overflowing int.
+    platform->echo = EchoScript{0, 0x80000000u, 0};
+    EXPECT_EQ(ping(target), INT32_MIN);
+    platform->echo = EchoScript{0, 0xFFFFFFFFu, 0};
+    EXPECT_EQ(ping(target), 1);
+    ASSERT_EQ(events.size(), 4u);
     EXPECT_EQ(events[0].successStatus, "failure");
     EXPECT_EQ(events[0].roundTripMilliseconds, 7);
     EXPECT_EQ(events[1].successStatus, "failure");

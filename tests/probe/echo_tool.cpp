@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Drives the real platform layer from the command line, for tests that run it inside lab
 // namespaces (where `ip netns exec` also supplies the namespace's hosts file).
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A scripted platform layer: it records every call the echo client makes and answers as told.
 #pragma once
 

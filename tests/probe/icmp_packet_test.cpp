@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "icmp_packet.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The real platform layer on this kernel, in a lab of namespaces built here:
 //   ws   198.18.0.1/24  (the prober; routes 198.19.0.0/16 through peer)
 //   peer 198.18.0.2/24  (answers echo; its route to 198.19.0.0/16 is "unreachable")

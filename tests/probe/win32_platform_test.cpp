@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The Windows echo layer itself, under Wine: loopback answers, 0.0.0.0 is refused before the ICMP
 // library sees it, names come from the hosts file, and every start-up is undone.
 #include "cping.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the system refuses the window while it monitors: a full disk, a program directory that
 // vanished, a flush command that is missing, a resolver that finds nothing. Each is reported,
 // costs no half-written log line, and monitoring goes on. And whatever an operator types: it is

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "fake_platform.h"
 #include "form1_access.h"
 #include "form1_window.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A long run of the window's monitoring cycle in one process: probes through the real platform
 // layer to 127.0.0.1, then failed probes (0.0.0.0 is refused without a packet) whose repairs write
 // the real attack log and start a replaced command. Prints its figures and exits non-zero when

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Stands in for a command the repair starts (as arp.exe in the lab's Wine prefix): appends one
 // line to command_double.log beside itself with its command line, how it was asked to show its
 // window, and whether it has a console. With TARNVIK_DOUBLE_GATE set it first waits for that file,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The Win32 window under Wine on Xvfb, in this process: its geometry, captions, focus, keys and
 // lamp as the screen shows them, and the repair's log bytes.
 #include "fake_platform.h"
