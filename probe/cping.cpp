@@ -142,7 +142,9 @@ std::string cping::funcGetIPFromHostName(std::string sHostName) {
     if (head(name, 4) != "www.") {
         funcNormalizeAddress(name, true);
     }
-    if (const auto address = platform_->resolveFirstIpv4(name)) {
+    // The lookup gets the probe's wait of its own; the echo still gets its full wait after it.
+    if (const auto address =
+            platform_->resolveFirstIpv4(name, static_cast<std::uint32_t>(pingTimeout_))) {
         result = funcAddrToIPText(*address);
     }
     return result;

@@ -121,8 +121,11 @@ class Platform {
     // May return null when no handle can be opened at all.
     virtual std::unique_ptr<EchoHandle> openEcho() noexcept = 0;
 
-    // The first IPv4 address of `name` in the resolver's own order, or nothing.
-    virtual std::optional<Ipv4Value> resolveFirstIpv4(const std::string& name) noexcept = 0;
+    // The first IPv4 address of `name` in the order the system's own lookup gives (hosts file,
+    // then DNS), or nothing. Gives up after `waitMilliseconds` (an unsigned 32-bit count), as if
+    // the name did not resolve, and leaves nothing of the lookup running in its caller's way.
+    virtual std::optional<Ipv4Value> resolveFirstIpv4(const std::string& name,
+                                                      std::uint32_t waitMilliseconds) noexcept = 0;
 
     // Dotted-decimal text of an address: four numbers without leading zeros.
     virtual std::string addressToText(Ipv4Value address) noexcept = 0;

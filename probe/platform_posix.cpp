@@ -3,9 +3,12 @@
 #include "icmp_packet.h"
 #include "platform.h"
 
+#include <ares.h>
 #include <arpa/inet.h>
+#include <arpa/nameser.h>
 #include <cerrno>
 #include <climits>
+#include <cstring>
 #include <ctime>
 #include <linux/errqueue.h>
 #include <linux/icmp.h>
@@ -317,6 +320,140 @@ class PosixEchoHandle final : public EchoHandle {
     std::array<std::uint8_t, 2048> buffer_{};
 };
 
+// What a query's callback leaves behind; it outlives the channel that calls it.
+struct LookupOutcome {
+    bool done = false;
+    std::optional<Ipv4Value> address;
+};
+
+std::optional<Ipv4Value> firstAddress(const hostent* entry) {
+    if (entry == nullptr || entry->h_addrtype != AF_INET || entry->h_length != 4 ||
+        entry->h_addr_list == nullptr || entry->h_addr_list[0] == nullptr) {
+        return std::nullopt;
+    }
+    in_addr first{};
+    std::memcpy(&first, entry->h_addr_list[0], sizeof first);
+    return fromInAddr(first);
+}
+
+// The A records of a DNS answer, in the answer's own order.
+void onAnswer(void* outcome, int status, int /*timeouts*/, unsigned char* answer, int length) {
+    auto& result = *static_cast<LookupOutcome*>(outcome);
+    result.done = true;
+    hostent* entry = nullptr;
+    if (status == ARES_SUCCESS &&
+        ::ares_parse_a_reply(answer, length, &entry, nullptr, nullptr) == ARES_SUCCESS) {
+        result.address = firstAddress(entry);
+    }
+    if (entry != nullptr) {
+        ::ares_free_hostent(entry);
+    }
+}
+
+struct ChannelDeleter {
+    void operator()(ares_channeldata* channel) const { ::ares_destroy(channel); }
+};
+using Channel = std::unique_ptr<ares_channeldata, ChannelDeleter>;
+
+// Runs the channel's queries until `outcome` is done or the deadline passes.
+void runUntil(ares_channel channel, const LookupOutcome& outcome, std::int64_t deadline) {
+    while (!outcome.done) {
+        const std::int64_t remaining = deadline - monotonicNanoseconds();
+        if (remaining <= 0) {
+            return;
+        }
+        ares_socket_t sockets[ARES_GETSOCK_MAXNUM];
+        const int wanted = ::ares_getsock(channel, sockets, ARES_GETSOCK_MAXNUM);
+        std::vector<pollfd> polled;
+        for (int i = 0; i < ARES_GETSOCK_MAXNUM; ++i) {
+            const bool readable = ARES_GETSOCK_READABLE(wanted, i);
+            const bool writable = ARES_GETSOCK_WRITABLE(wanted, i);
+            if (readable || writable) {
+                polled.push_back(
+                    {sockets[i],
+                     static_cast<short>((readable ? POLLIN : 0) | (writable ? POLLOUT : 0)), 0});
+            }
+        }
+        timeval limit{static_cast<time_t>(remaining / 1'000'000'000),
+                      static_cast<suseconds_t>(remaining % 1'000'000'000 / 1000)};
+        timeval next{};
+        const timeval* wait = ::ares_timeout(channel, &limit, &next);
+        const long milliseconds = wait->tv_sec * 1000 + (wait->tv_usec + 999) / 1000;
+        const int ready = ::poll(polled.data(), polled.size(),
+                                 static_cast<int>(std::clamp<long>(milliseconds, 0, INT_MAX)));
+        if (ready < 0 && errno != EINTR) {
+            return;
+        }
+        if (ready <= 0) {
+            // The library's own retries and time-outs.
+            ::ares_process_fd(channel, ARES_SOCKET_BAD, ARES_SOCKET_BAD);
+            continue;
+        }
+        for (const pollfd& entry : polled) {
+            const bool in = (entry.revents & (POLLIN | POLLERR | POLLHUP)) != 0;
+            const bool out = (entry.revents & POLLOUT) != 0;
+            if (in || out) {
+                ::ares_process_fd(channel, in ? entry.fd : ARES_SOCKET_BAD,
+                                  out ? entry.fd : ARES_SOCKET_BAD);
+            }
+        }
+    }
+}
+
+// One lookup as the system makes it: the hosts file and DNS in the order nsswitch.conf (or
+// resolv.conf) gives, each answer in its own order, but on an event loop of ours, so that it ends
+// at the deadline whatever the name server does. Nothing is left running: the channel goes with
+// it. (c-ares' own gethostbyname sorts the addresses; its parts keep them as given.)
+std::optional<Ipv4Value> resolveWithin(const std::string& name, std::uint32_t waitMilliseconds) {
+    // A dotted address stands for itself, as the system's lookup takes it, without a query.
+    in_addr literal{};
+    if (name.find_first_not_of("0123456789.") == std::string::npos &&
+        ::inet_aton(name.c_str(), &literal) != 0) {
+        return fromInAddr(literal);
+    }
+    static const int initialised = ::ares_library_init(ARES_LIB_INIT_ALL);
+    if (initialised != ARES_SUCCESS) {
+        return std::nullopt;
+    }
+    const std::int64_t deadline =
+        monotonicNanoseconds() + static_cast<std::int64_t>(waitMilliseconds) * 1'000'000;
+    ares_channel raw = nullptr;
+    if (::ares_init(&raw) != ARES_SUCCESS) {
+        return std::nullopt;
+    }
+    LookupOutcome outcome;
+    // Destroyed before `outcome`: a query cut short calls back into it once more.
+    const Channel channel(raw);
+    ares_options options{};
+    int mask = 0;
+    std::string order = "fb";
+    if (::ares_save_options(raw, &options, &mask) == ARES_SUCCESS) {
+        if ((mask & ARES_OPT_LOOKUPS) != 0 && options.lookups != nullptr) {
+            order = options.lookups;
+        }
+        ::ares_destroy_options(&options);
+    }
+    for (const char source : order) {
+        if (source == 'f') {
+            hostent* entry = nullptr;
+            if (::ares_gethostbyname_file(raw, name.c_str(), AF_INET, &entry) == ARES_SUCCESS) {
+                const auto address = firstAddress(entry);
+                ::ares_free_hostent(entry);
+                if (address) {
+                    return address;
+                }
+            }
+        } else if (source == 'b') {
+            ::ares_search(raw, name.c_str(), ns_c_in, ns_t_a, onAnswer, &outcome);
+            runUntil(raw, outcome, deadline);
+            if (outcome.address) {
+                return outcome.address;
+            }
+        }
+    }
+    return std::nullopt;
+}
+
 class PosixPlatform final : public Platform {
   public:
     // POSIX sockets need no library start-up, so it cannot fail and there is nothing to undo.
@@ -333,37 +470,14 @@ class PosixPlatform final : public Platform {
         }
     }
 
-    std::optional<Ipv4Value> resolveFirstIpv4(const std::string& name) noexcept override {
+    std::optional<Ipv4Value> resolveFirstIpv4(const std::string& name,
+                                              std::uint32_t waitMilliseconds) noexcept override {
         // A NUL inside the text would silently resolve a shorter name.
         if (name.find('\0') != std::string::npos) {
             return std::nullopt;
         }
         try {
-            // gethostbyname_r keeps the order of the hosts file or the DNS answer; getaddrinfo
-            // re-sorts it.
-            std::vector<char> work(1024);
-            hostent entry{};
-            hostent* found = nullptr;
-            int resolverError = 0;
-            for (;;) {
-                const int rc = ::gethostbyname_r(name.c_str(), &entry, work.data(), work.size(),
-                                                 &found, &resolverError);
-                if (rc == ERANGE && work.size() < (1u << 20)) {
-                    work.resize(work.size() * 2);
-                    continue;
-                }
-                if (rc != 0 || found == nullptr) {
-                    return std::nullopt;
-                }
-                break;
-            }
-            if (found->h_addrtype != AF_INET || found->h_length != 4 ||
-                found->h_addr_list == nullptr || found->h_addr_list[0] == nullptr) {
-                return std::nullopt;
-            }
-            in_addr first{};
-            std::memcpy(&first, found->h_addr_list[0], sizeof first);
-            return fromInAddr(first);
+            return resolveWithin(name, waitMilliseconds);
         } catch (...) {
             return std::nullopt;
         }

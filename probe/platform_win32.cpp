@@ -5,6 +5,7 @@
 
 // Winsock 2 before windows.h, and both before the ICMP library's headers, which need them.
 #include <winsock2.h>
+#include <ws2tcpip.h>
 
 #include <windows.h>
 
@@ -13,6 +14,7 @@
 #include <icmpapi.h>
 
 #include <cstring>
+#include <vector>
 
 namespace tarnvik {
 
@@ -24,27 +26,41 @@ bool isIpStatus(DWORD error) {
     return error >= IP_STATUS_BASE && error <= IP_GENERAL_FAILURE;
 }
 
-// Text in the system's ANSI code page, as the resolver takes it; nothing when a character has no
-// exact form there, so that no other name is ever asked for in its place.
-std::optional<std::string> toAnsi(const std::string& utf8) {
-    const int wideLength = ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(),
-                                                 static_cast<int>(utf8.size()), nullptr, 0);
-    if (wideLength <= 0) {
-        return std::nullopt;
+// A name lookup in flight. GetAddrInfoExW writes into it until it completes, which may be long
+// after its caller stopped waiting, so it lives until then; it keeps a Winsock start-up of its own
+// meanwhile, so that its caller's clean-up cannot pull Winsock from under it.
+struct Lookup {
+    Lookup() = default;
+    Lookup(const Lookup&) = delete;
+    Lookup& operator=(const Lookup&) = delete;
+    ~Lookup() {
+        if (result != nullptr) {
+            ::FreeAddrInfoExW(result);
+        }
+        if (overlapped.hEvent != nullptr) {
+            ::CloseHandle(overlapped.hEvent);
+        }
+        if (holdsWinsock) {
+            ::WSACleanup();
+        }
     }
-    std::wstring wide(static_cast<std::size_t>(wideLength), L'\0');
-    ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), static_cast<int>(utf8.size()),
-                          wide.data(), wideLength);
-    BOOL lossy = FALSE;
-    const int length = ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), wideLength,
-                                             nullptr, 0, nullptr, &lossy);
-    if (length <= 0 || lossy) {
-        return std::nullopt;
+    bool completed() const { return ::WaitForSingleObject(overlapped.hEvent, 0) == WAIT_OBJECT_0; }
+
+    OVERLAPPED overlapped{};
+    ADDRINFOEXW* result = nullptr;
+    std::wstring name;
+    bool holdsWinsock = false;
+};
+
+std::wstring fromUtf8(const std::string& utf8) {
+    const int length = ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(),
+                                             static_cast<int>(utf8.size()), nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(length > 0 ? length : 0), L'\0');
+    if (length > 0) {
+        ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(),
+                              static_cast<int>(utf8.size()), wide.data(), length);
     }
-    std::string ansi(static_cast<std::size_t>(length), '\0');
-    ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), wideLength, ansi.data(),
-                          length, nullptr, nullptr);
-    return ansi;
+    return wide;
 }
 
 class IcmpEchoHandle final : public EchoHandle {
@@ -96,6 +112,16 @@ class IcmpEchoHandle final : public EchoHandle {
 
 class Win32Platform final : public Platform {
   public:
+    Win32Platform() = default;
+    Win32Platform(const Win32Platform&) = delete;
+    Win32Platform& operator=(const Win32Platform&) = delete;
+    ~Win32Platform() override {
+        // Completions still to come would write into these: they stay with the process.
+        for (auto& lookup : abandoned_) {
+            static_cast<void>(lookup.release());
+        }
+    }
+
     bool startup() noexcept override {
         WSADATA data{};
         return ::WSAStartup(MAKEWORD(1, 1), &data) == 0;
@@ -115,24 +141,52 @@ class Win32Platform final : public Platform {
         }
     }
 
-    std::optional<Ipv4Value> resolveFirstIpv4(const std::string& name) noexcept override {
-        // The empty name is this machine itself to gethostbyname, and a NUL inside the text
+    std::optional<Ipv4Value> resolveFirstIpv4(const std::string& name,
+                                              std::uint32_t waitMilliseconds) noexcept override {
+        // The empty name is this machine itself to the resolver, and a NUL inside the text
         // would silently resolve a shorter name: neither is a name the operator gave.
         if (name.empty() || name.find('\0') != std::string::npos) {
             return std::nullopt;
         }
         try {
-            const auto ansi = toAnsi(name);
-            if (!ansi) {
+            std::erase_if(abandoned_, [](const auto& lookup) { return lookup->completed(); });
+            auto lookup = std::make_unique<Lookup>();
+            lookup->name = fromUtf8(name);
+            lookup->overlapped.hEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+            if (lookup->name.empty() || lookup->overlapped.hEvent == nullptr) {
                 return std::nullopt;
             }
-            const hostent* found = ::gethostbyname(ansi->c_str());
-            if (found == nullptr || found->h_addrtype != AF_INET || found->h_length != 4 ||
-                found->h_addr_list == nullptr || found->h_addr_list[0] == nullptr) {
+            ADDRINFOEXW hints{};
+            hints.ai_family = AF_INET;
+            const INT started =
+                ::GetAddrInfoExW(lookup->name.c_str(), nullptr, NS_ALL, nullptr, &hints,
+                                 &lookup->result, nullptr, &lookup->overlapped, nullptr, nullptr);
+            if (started == WSA_IO_PENDING) {
+                // The bound comes from this wait: Wine ignores the call's own time-out.
+                if (::WaitForSingleObject(lookup->overlapped.hEvent, waitMilliseconds) !=
+                    WAIT_OBJECT_0) {
+                    WSADATA data{};
+                    lookup->holdsWinsock = ::WSAStartup(MAKEWORD(2, 2), &data) == 0;
+                    abandoned_.push_back(std::move(lookup));
+                    return std::nullopt;
+                }
+                // What GetAddrInfoExOverlappedResult would read.
+                if (lookup->overlapped.Internal != 0) {
+                    return std::nullopt;
+                }
+            } else if (started != NO_ERROR) {
                 return std::nullopt;
             }
-            const auto* bytes = reinterpret_cast<const std::uint8_t*>(found->h_addr_list[0]);
-            return ipv4FromOctets(bytes[0], bytes[1], bytes[2], bytes[3]);
+            // mingw-w64 declares the link under another name of the same struct.
+            for (const ADDRINFOEXW* entry = lookup->result; entry != nullptr;
+                 entry = reinterpret_cast<const ADDRINFOEXW*>(entry->ai_next)) {
+                if (entry->ai_family == AF_INET && entry->ai_addr != nullptr) {
+                    sockaddr_in address{};
+                    std::memcpy(&address, entry->ai_addr, sizeof address);
+                    return static_cast<Ipv4Value>(address.sin_addr.S_un.S_addr);
+                }
+            }
+            return std::nullopt;
         } catch (...) {
             return std::nullopt;
         }
@@ -148,6 +202,9 @@ class Win32Platform final : public Platform {
             return {};
         }
     }
+
+  private:
+    std::vector<std::unique_ptr<Lookup>> abandoned_;
 };
 
 } // namespace

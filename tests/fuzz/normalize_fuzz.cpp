@@ -16,7 +16,8 @@ class MemoryPlatform final : public tarnvik::Platform {
     bool startup() noexcept override { return true; }
     void cleanup() noexcept override {}
     std::unique_ptr<tarnvik::EchoHandle> openEcho() noexcept override { std::abort(); }
-    std::optional<tarnvik::Ipv4Value> resolveFirstIpv4(const std::string& name) noexcept override {
+    std::optional<tarnvik::Ipv4Value> resolveFirstIpv4(const std::string& name,
+                                                       std::uint32_t) noexcept override {
         lookups.push_back(name);
         if (name == "www.example.net") {
             return tarnvik::ipv4FromOctets(10, 0, 0, 1);

@@ -406,6 +406,31 @@ TEST_F(EndToEnd, WithoutAnyIcmpSocketEveryTickFailsAndRepairsAndTheProgramSaysWh
     EXPECT_LE(lines, 5);
 }
 
+TEST_F(EndToEnd, SilentNameServerCostsALookupNoMoreThanTheProbesWait) {
+    // As when the attacker holds the gateway: the name server is an on-link address nobody
+    // holds, whose ARP requests go unanswered for as long as the test runs.
+    lan->namespaces().writeEtcFile(lan->ws(), "resolv.conf", "nameserver 198.18.0.99\n");
+    lan->namespaces().sysctl(lan->ws(), "net.ipv4.neigh.eth0.mcast_solicit", "100");
+    const std::string timed =
+        lan->namespaces().mustExec(lan->ws(), {ECHO_TOOL, "resolve-timed", "www.silent.test"});
+    startProgram();
+    desktop->monitorAddress("www.silent.test");
+    std::this_thread::sleep_for(10500ms);
+    program.reset();
+    lan->namespaces().writeEtcFile(lan->ws(), "resolv.conf", "nameserver 127.0.0.1\n");
+    lan->namespaces().sysctl(lan->ws(), "net.ipv4.neigh.eth0.mcast_solicit", "3");
+
+    long long lookup = -1;
+    std::sscanf(timed.c_str(), "[] %lld ms", &lookup);
+    const int repairs = countLines(logFile);
+    std::printf("[ figures  ] silent name server: lookup %lld ms, %d repairs in 10 s\n", lookup,
+                repairs);
+    EXPECT_GE(lookup, 1000) << timed;
+    EXPECT_LE(lookup, 1050) << timed;
+    EXPECT_GE(repairs, 9) << "one repair per tick";
+    EXPECT_LE(repairs, 11);
+}
+
 TEST_F(EndToEnd, UnresolvableNameIsReportedAndEveryTickFailsWithoutAPacket) {
     // Not in the hosts file, and the namespace's name server (127.0.0.1) refuses at once.
     startCapture();

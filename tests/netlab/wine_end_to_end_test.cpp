@@ -32,7 +32,7 @@ TEST(WineEndToEnd, GreenWhileAnsweredThenRedWithOneRepairPerFailedProbe) {
     if (const auto reason = lanUnavailableReason(); !reason.empty()) {
         GTEST_SKIP() << reason;
     }
-    if (std::string(TARNVIK_WINDOWS_EXE).empty()) {
+    if (std::string(TARNVIK_WINDOWS_BUILD).empty()) {
         GTEST_SKIP() << "the Windows edition was not built (tools/test builds it)";
     }
     const fs::path prefix = TARNVIK_WINE_PREFIX;
@@ -47,7 +47,8 @@ TEST(WineEndToEnd, GreenWhileAnsweredThenRedWithOneRepairPerFailedProbe) {
     // No server of this prefix may run outside the namespace, or the echo would leave from there.
     endSession();
     const fs::path system32 = prefix / "drive_c/windows/system32";
-    fs::copy_file(TARNVIK_COMMAND_DOUBLE, system32 / "arp.exe",
+    const fs::path windows = TARNVIK_WINDOWS_BUILD;
+    fs::copy_file(windows / "tests/win32/command_double.exe", system32 / "arp.exe",
                   fs::copy_options::overwrite_existing);
     fs::remove(system32 / "command_double.log");
 
@@ -55,7 +56,7 @@ TEST(WineEndToEnd, GreenWhileAnsweredThenRedWithOneRepairPerFailedProbe) {
     Desktop desktop(lan.namespaces(), lan.ws());
     char pattern[] = "/tmp/tarnvik-wine-XXXXXX";
     const fs::path dir = ::mkdtemp(pattern);
-    fs::copy_file(TARNVIK_WINDOWS_EXE, dir / "tarnvik.exe");
+    fs::copy_file(windows / "bin/tarnvik.exe", dir / "tarnvik.exe");
     auto program =
         desktop.start("/usr/bin/wine", dir, nullptr, {(dir / "tarnvik.exe").string()}, session);
     const std::string window = desktop.xdotool({"search", "--name", "^Tarnvik$"}).output;
@@ -93,6 +94,28 @@ TEST(WineEndToEnd, GreenWhileAnsweredThenRedWithOneRepairPerFailedProbe) {
     EXPECT_EQ(countLines(system32 / "command_double.log"), repairs) << marks;
     EXPECT_NE(marks.find("arp -d\tshow=0"), std::string::npos) << marks;
     fs::remove_all(dir);
+
+    // Wine resolves through this namespace's resolv.conf: a name server nobody holds.
+    lan.namespaces().writeEtcFile(lan.ws(), "resolv.conf", "nameserver 198.18.0.99\n");
+    lan.namespaces().sysctl(lan.ws(), "net.ipv4.neigh.eth0.mcast_solicit", "100");
+    auto argv = session;
+    argv.insert(argv.end(), {"TARNVIK_SILENT_NAME=www.silent.test", "/usr/bin/wine",
+                             fs::path(TARNVIK_WINDOWS_BUILD) / "tests/probe/probe_tests.exe",
+                             "--gtest_filter=*SilentNameServer*"});
+    const auto started = std::chrono::steady_clock::now();
+    const auto lookup = lan.namespaces().exec(lan.ws(), argv);
+    const auto took = std::chrono::steady_clock::now() - started;
+    endSession();
+    if (const auto figures = lookup.output.find("[ figures  ]"); figures != std::string::npos) {
+        std::printf(
+            "%s",
+            lookup.output.substr(figures, lookup.output.find('\n', figures) + 1 - figures).c_str());
+    }
+    std::printf("[ figures  ] the test program under Wine, from start to end: %lld ms\n",
+                static_cast<long long>(
+                    std::chrono::duration_cast<std::chrono::milliseconds>(took).count()));
+    EXPECT_EQ(lookup.exitCode, 0) << lookup.output;
+    EXPECT_NE(lookup.output.find("[  PASSED  ] 1 test"), std::string::npos) << lookup.output;
 }
 
 } // namespace

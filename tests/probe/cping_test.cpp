@@ -54,6 +54,9 @@ TEST_F(CpingTest, TimeoutStartsAt1000AndIsPassedAsItsBitPattern) {
     EXPECT_EQ(log->echoes[0].wait, 1000u);
     EXPECT_EQ(log->echoes[1].wait, 0u);
     EXPECT_EQ(log->echoes[2].wait, 0xFFFFFFFFu);
+    std::string web = "www.example.net";
+    ping(web);
+    EXPECT_EQ(log->lookupWaits, std::vector<std::uint32_t>{0xFFFFFFFFu}) << "as long as the echo";
 }
 
 TEST_F(CpingTest, AnsweredDottedTarget) {

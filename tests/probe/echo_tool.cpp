@@ -6,6 +6,7 @@
 //       one raw echo per pair, one line each:
 //       kind=K count=N status=S rtt=R from=A elapsed_ms=E
 //   echo_tool ping TARGET        the echo client's event line: ipAddress TAB status TAB rtt
+//   echo_tool resolve-timed NAME  the same, and how long the lookup took
 //   echo_tool resolve NAME [REST] [dotted text] of the name's first address; with REST, of
 //                                NAME, a NUL character and REST
 #include "cping.h"
@@ -56,7 +57,7 @@ int echo(int argc, char** argv) {
         std::uint32_t destination = 0;
         if (address != "0.0.0.0") {
             // The resolver takes a dotted text as it is, without a lookup.
-            destination = platform->resolveFirstIpv4(address).value_or(0);
+            destination = platform->resolveFirstIpv4(address, 1000).value_or(0);
         }
         EchoReplyRecord reply;
         const auto started = std::chrono::steady_clock::now();
@@ -104,6 +105,15 @@ int main(int argc, char** argv) {
             name += '\0' + std::string(argv[3]);
         }
         std::printf("[%s]\n", client.funcGetIPFromHostName(name).c_str());
+        return 0;
+    }
+    if (mode == "resolve-timed") {
+        const auto start = std::chrono::steady_clock::now();
+        const std::string address = client.funcGetIPFromHostName(argv[2]);
+        std::printf("[%s] %lld ms\n", address.c_str(),
+                    static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                               std::chrono::steady_clock::now() - start)
+                                               .count()));
         return 0;
     }
     return 2;

@@ -30,6 +30,7 @@ struct PlatformLog {
     int closes = 0;
     std::vector<EchoCall> echoes;
     std::vector<std::string> lookups;
+    std::vector<std::uint32_t> lookupWaits;
     int echoesInProgress = 0;
     int mostEchoesAtOnce = 0;
 };
@@ -65,8 +66,10 @@ class FakePlatform final : public Platform {
         return std::make_unique<Handle>(log_, echo);
     }
 
-    std::optional<Ipv4Value> resolveFirstIpv4(const std::string& name) noexcept override {
+    std::optional<Ipv4Value> resolveFirstIpv4(const std::string& name,
+                                              std::uint32_t wait) noexcept override {
         log_->lookups.push_back(name);
+        log_->lookupWaits.push_back(wait);
         const auto found = hosts.find(name);
         if (found == hosts.end()) {
             return std::nullopt;
