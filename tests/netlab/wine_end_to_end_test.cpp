@@ -102,18 +102,8 @@ TEST(WineEndToEnd, GreenWhileAnsweredThenRedWithOneRepairPerFailedProbe) {
     argv.insert(argv.end(), {"TARNVIK_SILENT_NAME=www.silent.test", "/usr/bin/wine",
                              fs::path(TARNVIK_WINDOWS_BUILD) / "tests/probe/probe_tests.exe",
                              "--gtest_filter=*SilentNameServer*"});
-    const auto started = std::chrono::steady_clock::now();
     const auto lookup = lan.namespaces().exec(lan.ws(), argv);
-    const auto took = std::chrono::steady_clock::now() - started;
     endSession();
-    if (const auto figures = lookup.output.find("[ figures  ]"); figures != std::string::npos) {
-        std::printf(
-            "%s",
-            lookup.output.substr(figures, lookup.output.find('\n', figures) + 1 - figures).c_str());
-    }
-    std::printf("[ figures  ] the test program under Wine, from start to end: %lld ms\n",
-                static_cast<long long>(
-                    std::chrono::duration_cast<std::chrono::milliseconds>(took).count()));
     EXPECT_EQ(lookup.exitCode, 0) << lookup.output;
     EXPECT_NE(lookup.output.find("[  PASSED  ] 1 test"), std::string::npos) << lookup.output;
 }
