@@ -9,6 +9,7 @@
 #include "cping.h"
 #include "icmp_packet.h"
 #include "lan.h"
+#include "neighbour.h"
 
 #include <linux/icmp.h>
 #include <netinet/in.h>
@@ -157,6 +158,32 @@ int innerCost(int count) {
     return 0;
 }
 
+// What the evidence costs an answered probe: reading the route and the next hop's entry, beside
+// the probe of the same on-link peer itself.
+int innerEvidence(int count) {
+    cping client;
+    const Ipv4Value peer = ipv4FromOctets(198, 18, 0, 2);
+    std::vector<double> reads, probes;
+    for (int i = 0; i < count + 200; ++i) {
+        std::string target = "198.18.0.2";
+        auto start = Clock::now();
+        client.Ping(target);
+        const double probe =
+            std::chrono::duration<double, std::micro>(Clock::now() - start).count();
+        NeighbourReading reading;
+        start = Clock::now();
+        readNeighbour(peer, reading);
+        const double read = std::chrono::duration<double, std::micro>(Clock::now() - start).count();
+        if (i >= 200) {
+            probes.push_back(probe);
+            reads.push_back(read);
+        }
+    }
+    std::printf("read_median=%.2f read_p99=%.2f probe_median=%.2f\n", median(reads),
+                percentile(reads, 99), median(probes));
+    return 0;
+}
+
 // ---- the table ----
 
 struct Row {
@@ -237,6 +264,13 @@ void costRows(PairLab& pair) {
                 fixed(numbersAfter(out, "socket_median=").at(0)) + " us",
                 fixed(numbersAfter(out, "socket_p99=").at(0)) + " us", "-", ""});
     }
+    const auto out = pair.lab.mustExec(pair.ws, {self(), "--inner", "evidence", "2000"});
+    const double readMedian = numbersAfter(out, "read_median=").at(0);
+    const double probeMedian = numbersAfter(out, "probe_median=").at(0);
+    addRow({"evidence read per answered probe, median", fixed(readMedian) + " us",
+            fixed(probeMedian) + " us (probe)", ratio(readMedian, probeMedian), "<= 50 us"});
+    addRow({"evidence read per answered probe, p99",
+            fixed(numbersAfter(out, "read_p99=").at(0)) + " us", "-", "-", ""});
     pair.lab.sysctl(pair.ws, "net.ipv4.ping_group_range", "1 0");
 }
 
@@ -474,6 +508,9 @@ int main(int argc, char** argv) {
         }
         if (mode == "cost" && argc == 4) {
             return innerCost(std::stoi(argv[3]));
+        }
+        if (mode == "evidence" && argc == 4) {
+            return innerEvidence(std::stoi(argv[3]));
         }
         return 2;
     }

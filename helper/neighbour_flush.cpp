@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "neighbour_flush.h"
+#include "netlink.h"
 
 #include <libmnl/libmnl.h>
 #include <linux/neighbour.h>
@@ -21,11 +22,6 @@ struct Entry {
     int interfaceIndex = 0;
     in_addr address{};
 };
-
-struct SocketCloser {
-    void operator()(mnl_socket* socket) const { mnl_socket_close(socket); }
-};
-using NetlinkSocket = std::unique_ptr<mnl_socket, SocketCloser>;
 
 int keepDestination(const nlattr* attribute, void* data) {
     if (mnl_attr_get_type(attribute) == NDA_DST &&
@@ -53,35 +49,12 @@ int collectEntry(const nlmsghdr* message, void* data) {
     return MNL_CB_OK;
 }
 
-// Sends one request and reads its answers until the kernel says it is done.
-int exchange(mnl_socket* socket, nlmsghdr* request, mnl_cb_t callback, void* data) {
-    if (mnl_socket_sendto(socket, request, request->nlmsg_len) < 0) {
-        return errno;
-    }
-    const unsigned int port = mnl_socket_get_portid(socket);
-    std::vector<char> buffer(MNL_SOCKET_BUFFER_SIZE);
-    for (;;) {
-        const ssize_t got = mnl_socket_recvfrom(socket, buffer.data(), buffer.size());
-        if (got < 0) {
-            return errno;
-        }
-        const int result = mnl_cb_run(buffer.data(), static_cast<size_t>(got), request->nlmsg_seq,
-                                      port, callback, data);
-        if (result == MNL_CB_ERROR) {
-            return errno;
-        }
-        if (result == MNL_CB_STOP) {
-            return 0;
-        }
-    }
-}
-
 } // namespace
 
 FlushOutcome flushIpv4Neighbours() {
     FlushOutcome outcome;
-    NetlinkSocket socket(mnl_socket_open(NETLINK_ROUTE));
-    if (!socket || mnl_socket_bind(socket.get(), 0, MNL_SOCKET_AUTOPID) < 0) {
+    const netlink::Socket socket = netlink::openRoutingSocket();
+    if (!socket) {
         outcome.error = errno;
         outcome.failure = "cannot open a routing socket";
         return outcome;
@@ -89,14 +62,9 @@ FlushOutcome flushIpv4Neighbours() {
     auto sequence = static_cast<unsigned int>(std::time(nullptr));
     std::vector<char> buffer(MNL_SOCKET_BUFFER_SIZE);
 
-    nlmsghdr* dump = mnl_nlmsg_put_header(buffer.data());
-    dump->nlmsg_type = RTM_GETNEIGH;
-    dump->nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
-    dump->nlmsg_seq = ++sequence;
-    auto* family = static_cast<ndmsg*>(mnl_nlmsg_put_extra_header(dump, sizeof(ndmsg)));
-    family->ndm_family = AF_INET;
     std::vector<Entry> entries;
-    if (const int error = exchange(socket.get(), dump, collectEntry, &entries)) {
+    if (const int error =
+            netlink::dumpIpv4Neighbours(socket.get(), ++sequence, collectEntry, &entries)) {
         outcome.error = error;
         outcome.failure = "cannot list the neighbour entries";
         return outcome;
@@ -111,7 +79,7 @@ FlushOutcome flushIpv4Neighbours() {
         neighbour->ndm_family = AF_INET;
         neighbour->ndm_ifindex = entry.interfaceIndex;
         mnl_attr_put(remove, NDA_DST, sizeof entry.address, &entry.address);
-        const int error = exchange(socket.get(), remove, nullptr, nullptr);
+        const int error = netlink::exchange(socket.get(), remove, nullptr, nullptr);
         // An entry that went away meanwhile is as good as deleted.
         if (error != 0 && error != ENOENT) {
             outcome.error = error;

@@ -103,8 +103,10 @@ void Form1::cping_PingReturn(std::string& ipAddress, std::string& successStatus,
                                           std::to_string(roundTripMilliseconds));
     if (successStatus == "success") {
         controls_.setFillColor(Control::Shape1, kGreen);
+        repair_.answered(ipAddress);
     } else {
         controls_.setFillColor(Control::Shape1, kRed);
+        repair_.failed(ipAddress);
         Command2_Click();
     }
 }

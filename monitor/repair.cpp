@@ -2,6 +2,8 @@
 #include "repair.h"
 #include "system.h"
 
+#include <utility>
+
 namespace tarnvik {
 
 namespace {
@@ -20,7 +22,21 @@ std::string attackLogLine(const std::string& dateTime) {
     return os::toGbk(std::string(kAttackLabel) + dateTime + "\r\n");
 }
 
-RepairAction::RepairAction(RepairSettings settings) : settings_(std::move(settings)) {}
+RepairAction::RepairAction(RepairSettings settings) : settings_(std::move(settings)) {
+    if (settings_.evidence) {
+        evidence_.emplace(*settings_.evidence);
+    }
+}
+
+void RepairAction::answered(const std::string& probed) {
+    if (evidence_) {
+        evidence_->answered(probed);
+    }
+}
+
+void RepairAction::failed(const std::string& probed) {
+    failedProbe_ = probed;
+}
 
 void RepairAction::report(const std::string& line) const {
     if (settings_.report) {
@@ -37,6 +53,10 @@ bool RepairAction::run() {
     if (const int error = os::appendInOneWrite(path, attackLogLine(settings_.dateTime()))) {
         report("cannot append to " + os::pathText(path) + ": " + os::errorText(error));
         return false;
+    }
+    // The table as the failure left it: read before the flush changes it.
+    if (const auto probed = std::exchange(failedProbe_, std::nullopt); probed && evidence_) {
+        evidence_->failed(*probed);
     }
     if (const int error = os::startDetached(settings_.command, settings_.privileged)) {
         report("cannot start " + joined(settings_.command) + ": " + os::errorText(error));

@@ -4,8 +4,11 @@
 // differs (where the log goes, which command, the locale's date forms) comes in its settings.
 #pragma once
 
+#include "evidence.h"
+
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -23,6 +26,8 @@ struct RepairSettings {
     bool privileged = false;
     // The log directory is ours to create when it is missing.
     bool createLogDirectory = false;
+    // Where the evidence of each failed probe is read and kept; none, no evidence.
+    std::optional<EvidenceSettings> evidence = std::nullopt;
 };
 
 inline constexpr const char* kAttackLogName = "arp_log.log";
@@ -45,12 +50,19 @@ class RepairAction {
     // reported and returns false; nothing is thrown.
     bool run();
 
+    // The outcome of a probe, for the evidence: an answered one notes the last good entry; a
+    // failed one is read again inside the next run, after its line and before the command.
+    void answered(const std::string& probed);
+    void failed(const std::string& probed);
+
     std::filesystem::path logPath() const { return settings_.logDirectory / kAttackLogName; }
 
   private:
     void report(const std::string& line) const;
 
     RepairSettings settings_;
+    std::optional<EvidenceRecorder> evidence_;
+    std::optional<std::string> failedProbe_;
 };
 
 } // namespace tarnvik

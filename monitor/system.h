@@ -41,6 +41,13 @@ std::string toGbk(std::string_view utf8);
 // blank, long time; a time of exactly 00:00:00 is left out. UTF-8.
 std::string currentDateTime();
 
+// The current local date and time in ISO 8601 with its offset: 2026-12-07T09:05:03+01:00.
+std::string currentIsoDateTime();
+
+// One evidence record to the system's own log (the journal, else syslog; the Windows
+// Application event log), the verdict in its message. A failure there is ignored: the file has it.
+void systemLog(const std::string& evidenceLine, const std::string& verdict);
+
 // One line to wherever this system's user and a tester can read the program's reports.
 void report(const std::string& line);
 

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "system_posix.h"
 #include "diagnostics.h"
+#include "neighbour.h"
 #include "repair.h"
 #include "system.h"
 
@@ -9,6 +10,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <fstream>
 #include <iconv.h>
@@ -18,6 +20,8 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
+#include <syslog.h>
+#include <systemd/sd-journal.h>
 #include <unistd.h>
 
 extern char** environ;
@@ -215,6 +219,49 @@ std::string currentDateTime() {
     return generalDateTime(QDateTime::currentDateTime(), QLocale::system());
 }
 
+std::string currentIsoDateTime() {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    ::localtime_r(&now, &local);
+    char text[40] = {};
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S%z", &local);
+    std::string iso = text;
+    // %z gives +0100; ISO 8601's extended form, as the date and time have, is +01:00.
+    if (iso.size() >= 5) {
+        iso.insert(iso.size() - 2, ":");
+    }
+    return iso;
+}
+
+void systemLog(const std::string& evidenceLine, const std::string& verdict) {
+    std::vector<std::string> fields;
+    std::string_view rest = evidenceLine.substr(0, evidenceLine.find('\n'));
+    for (std::size_t tab; (tab = rest.find('\t')) != std::string_view::npos;) {
+        fields.emplace_back(rest.substr(0, tab));
+        rest.remove_prefix(tab + 1);
+    }
+    fields.emplace_back(rest);
+    if (fields.size() != 7) {
+        return;
+    }
+    const std::string message = "ARP evidence for " + fields[1] + ": " + verdict + " (next hop " +
+                                fields[2] + ", was " + fields[3] + ", now " + fields[4] + " " +
+                                fields[5] + ")";
+    const int sent = ::sd_journal_send(
+        "MESSAGE=%s", message.c_str(), "PRIORITY=%d",
+        verdict == "changed" ? LOG_WARNING : LOG_NOTICE, "SYSLOG_IDENTIFIER=tarnvik",
+        "TARNVIK_TIME=%s", fields[0].c_str(), "TARNVIK_PROBED=%s", fields[1].c_str(),
+        "TARNVIK_NEXT_HOP=%s", fields[2].c_str(), "TARNVIK_LAST_GOOD_MAC=%s", fields[3].c_str(),
+        "TARNVIK_MAC_NOW=%s", fields[4].c_str(), "TARNVIK_STATE=%s", fields[5].c_str(),
+        "TARNVIK_VERDICT=%s", verdict.c_str(), nullptr);
+    if (sent < 0) {
+        // No journal here: the classic system log, where one listens.
+        ::openlog("tarnvik", LOG_PID, LOG_USER);
+        ::syslog(verdict == "changed" ? LOG_WARNING : LOG_NOTICE, "%s", message.c_str());
+        ::closelog();
+    }
+}
+
 void report(const std::string& line) {
     // Reports quote paths and typed names; no control character of theirs reaches a terminal.
     std::cerr << "tarnvik: " << printableExcerpt(line, 4096) << std::endl;
@@ -354,6 +401,8 @@ RepairSettings systemRepairSettings() {
         os::report,
         posix::runningPrivileged(),
         logDirectory != programDirectory,
+        EvidenceSettings{logDirectory, os::currentIsoDateTime, readNeighbour, os::report,
+                         os::systemLog},
     };
 }
 

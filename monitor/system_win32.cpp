@@ -1,11 +1,15 @@
 // SPDX-License-Identifier: MIT
 #include "system_win32.h"
 #include "diagnostics.h"
+#include "neighbour.h"
 #include "repair.h"
 #include "system.h"
 
 #include <knownfolders.h>
 #include <shlobj.h>
+
+#include <cstdio>
+#include <cstdlib>
 
 namespace tarnvik {
 
@@ -256,6 +260,33 @@ std::string currentDateTime() {
     return win32::generalDateTime(now, LOCALE_NAME_USER_DEFAULT);
 }
 
+std::string currentIsoDateTime() {
+    SYSTEMTIME local{};
+    ::GetLocalTime(&local);
+    TIME_ZONE_INFORMATION zone{};
+    const DWORD kind = ::GetTimeZoneInformation(&zone);
+    // The bias is minutes to add to local time to get UTC; daylight time adds its own.
+    const long bias = zone.Bias + (kind == TIME_ZONE_ID_DAYLIGHT ? zone.DaylightBias : 0);
+    const long offset = -bias;
+    char text[40] = {};
+    std::snprintf(text, sizeof text, "%04u-%02u-%02uT%02u:%02u:%02u%c%02ld:%02ld", local.wYear,
+                  local.wMonth, local.wDay, local.wHour, local.wMinute, local.wSecond,
+                  offset < 0 ? '-' : '+', std::labs(offset) / 60, std::labs(offset) % 60);
+    return text;
+}
+
+void systemLog(const std::string& evidenceLine, const std::string& verdict) {
+    const HANDLE source = ::RegisterEventSourceW(nullptr, L"Tarnvik");
+    if (source == nullptr) {
+        return;
+    }
+    const std::wstring message = win32::widen("ARP evidence: " + verdict + "\t" + evidenceLine);
+    const wchar_t* strings[] = {message.c_str()};
+    ::ReportEventW(source, verdict == "changed" ? EVENTLOG_WARNING_TYPE : EVENTLOG_INFORMATION_TYPE,
+                   0, 1, nullptr, 1, 0, strings, nullptr);
+    ::DeregisterEventSource(source);
+}
+
 void report(const std::string& line) {
     const std::string text = "tarnvik: " + printableExcerpt(line, 4096) + "\r\n";
     const std::wstring wide = win32::widen(text);
@@ -294,8 +325,14 @@ RepairSettings systemRepairSettings() {
                    os::pathText(logDirectory / kAttackLogName));
     }
     return RepairSettings{
-        logDirectory, {"arp", "-d"}, os::currentDateTime, os::report, win32::runningElevated(),
+        logDirectory,
+        {"arp", "-d"},
+        os::currentDateTime,
+        os::report,
+        win32::runningElevated(),
         !writable,
+        EvidenceSettings{logDirectory, os::currentIsoDateTime, readNeighbour, os::report,
+                         os::systemLog},
     };
 }
 

@@ -93,6 +93,12 @@ TEST(WineEndToEnd, GreenWhileAnsweredThenRedWithOneRepairPerFailedProbe) {
     const std::string marks = readFile(system32 / "command_double.log");
     EXPECT_EQ(countLines(system32 / "command_double.log"), repairs) << marks;
     EXPECT_NE(marks.find("arp -d\tshow=0"), std::string::npos) << marks;
+    // The evidence as the IP helper read it: the target kept its address.
+    const std::string evidence = readFile(dir / "arp_evidence.log");
+    EXPECT_NE(
+        evidence.find(std::string("\t198.18.0.2\t198.18.0.2\t") + kTargetMac + '\t' + kTargetMac),
+        std::string::npos)
+        << evidence;
     fs::remove_all(dir);
 
     // Wine resolves through this namespace's resolv.conf: a name server nobody holds.

@@ -1,0 +1,68 @@
+// SPDX-License-Identifier: MIT
+// One rtnetlink request and its answers through libmnl, as both the flush helper and the
+// window's evidence reading make them.
+#pragma once
+
+#include <libmnl/libmnl.h>
+#include <linux/neighbour.h>
+#include <linux/rtnetlink.h>
+#include <sys/socket.h>
+
+#include <cerrno>
+#include <memory>
+#include <vector>
+
+namespace tarnvik::netlink {
+
+struct SocketCloser {
+    void operator()(mnl_socket* socket) const { mnl_socket_close(socket); }
+};
+using Socket = std::unique_ptr<mnl_socket, SocketCloser>;
+
+// Sends one request and reads its answers until the kernel says it is done (the end of a dump,
+// or the acknowledgement a request asks for with NLM_F_ACK). Returns 0 or the errno.
+inline int exchange(mnl_socket* socket, nlmsghdr* request, mnl_cb_t callback, void* data) {
+    if (mnl_socket_sendto(socket, request, request->nlmsg_len) < 0) {
+        return errno;
+    }
+    const unsigned int port = mnl_socket_get_portid(socket);
+    std::vector<char> buffer(MNL_SOCKET_BUFFER_SIZE);
+    for (;;) {
+        const ssize_t got = mnl_socket_recvfrom(socket, buffer.data(), buffer.size());
+        if (got < 0) {
+            return errno;
+        }
+        const int result = mnl_cb_run(buffer.data(), static_cast<size_t>(got), request->nlmsg_seq,
+                                      port, callback, data);
+        if (result == MNL_CB_ERROR) {
+            return errno;
+        }
+        if (result == MNL_CB_STOP) {
+            return 0;
+        }
+    }
+}
+
+// A routing socket bound to an address of its own; null (with errno set) when none can be had.
+inline Socket openRoutingSocket() {
+    Socket socket(mnl_socket_open(NETLINK_ROUTE));
+    if (socket && mnl_socket_bind(socket.get(), 0, MNL_SOCKET_AUTOPID) < 0) {
+        socket.reset();
+    }
+    return socket;
+}
+
+// Every IPv4 neighbour entry, each handed to `callback`.
+inline int dumpIpv4Neighbours(mnl_socket* socket, unsigned int sequence, mnl_cb_t callback,
+                              void* data) {
+    std::vector<char> buffer(MNL_SOCKET_BUFFER_SIZE);
+    nlmsghdr* dump = mnl_nlmsg_put_header(buffer.data());
+    dump->nlmsg_type = RTM_GETNEIGH;
+    dump->nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
+    dump->nlmsg_seq = sequence;
+    auto* family = static_cast<ndmsg*>(mnl_nlmsg_put_extra_header(dump, sizeof(ndmsg)));
+    family->ndm_family = AF_INET;
+    return exchange(socket, dump, callback, data);
+}
+
+} // namespace tarnvik::netlink
