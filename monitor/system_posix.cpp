@@ -235,7 +235,8 @@ std::string currentIsoDateTime() {
 
 void systemLog(const std::string& evidenceLine, const std::string& verdict) {
     std::vector<std::string> fields;
-    std::string_view rest = evidenceLine.substr(0, evidenceLine.find('\n'));
+    std::string_view rest = evidenceLine;
+    rest = rest.substr(0, rest.find('\n'));
     for (std::size_t tab; (tab = rest.find('\t')) != std::string_view::npos;) {
         fields.emplace_back(rest.substr(0, tab));
         rest.remove_prefix(tab + 1);
