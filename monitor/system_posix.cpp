@@ -17,11 +17,12 @@
 #include <iostream>
 #include <linux/capability.h>
 #include <linux/close_range.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
 #include <syslog.h>
-#include <systemd/sd-journal.h>
 #include <unistd.h>
 
 extern char** environ;
@@ -248,17 +249,32 @@ void systemLog(const std::string& evidenceLine, const std::string& verdict) {
     const std::string message = "ARP evidence for " + fields[1] + ": " + verdict + " (next hop " +
                                 fields[2] + ", was " + fields[3] + ", now " + fields[4] + " " +
                                 fields[5] + ")";
-    const int sent = ::sd_journal_send(
-        "MESSAGE=%s", message.c_str(), "PRIORITY=%d",
-        verdict == "changed" ? LOG_WARNING : LOG_NOTICE, "SYSLOG_IDENTIFIER=tarnvik",
-        "TARNVIK_TIME=%s", fields[0].c_str(), "TARNVIK_PROBED=%s", fields[1].c_str(),
-        "TARNVIK_NEXT_HOP=%s", fields[2].c_str(), "TARNVIK_LAST_GOOD_MAC=%s", fields[3].c_str(),
-        "TARNVIK_MAC_NOW=%s", fields[4].c_str(), "TARNVIK_STATE=%s", fields[5].c_str(),
-        "TARNVIK_VERDICT=%s", verdict.c_str(), nullptr);
+    // The journal's native protocol, one datagram of FIELD=value lines (no value here holds a
+    // line break), on a socket of its own that is closed again: libsystemd's
+    // sd_journal_send would keep one open for the rest of the process.
+    const int priority = verdict == "changed" ? LOG_WARNING : LOG_NOTICE;
+    const char* names[] = {"TARNVIK_TIME",          "TARNVIK_PROBED",  "TARNVIK_NEXT_HOP",
+                           "TARNVIK_LAST_GOOD_MAC", "TARNVIK_MAC_NOW", "TARNVIK_STATE"};
+    std::string record = "MESSAGE=" + message + "\nPRIORITY=" + std::to_string(priority) +
+                         "\nSYSLOG_IDENTIFIER=tarnvik\nTARNVIK_VERDICT=" + verdict + "\n";
+    for (std::size_t i = 0; i < std::size(names); ++i) {
+        record += std::string(names[i]) + "=" + fields[i] + "\n";
+    }
+    const int journal = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strcpy(address.sun_path, "/run/systemd/journal/socket");
+    const ssize_t sent =
+        journal < 0 ? -1
+                    : ::sendto(journal, record.data(), record.size(), MSG_NOSIGNAL,
+                               reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    if (journal >= 0) {
+        ::close(journal);
+    }
     if (sent < 0) {
         // No journal here: the classic system log, where one listens.
         ::openlog("tarnvik", LOG_PID, LOG_USER);
-        ::syslog(verdict == "changed" ? LOG_WARNING : LOG_NOTICE, "%s", message.c_str());
+        ::syslog(priority, "%s", message.c_str());
         ::closelog();
     }
 }
