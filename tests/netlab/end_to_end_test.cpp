@@ -22,16 +22,6 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-std::string readText(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
-
-int countLines(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    return static_cast<int>(std::count(std::istreambuf_iterator<char>(in), {}, '\n'));
-}
-
 template <typename Condition> bool waitFor(Condition done, std::chrono::milliseconds limit) {
     const auto deadline = std::chrono::steady_clock::now() + limit;
     while (!done()) {
@@ -223,7 +213,7 @@ TEST_F(EndToEnd, OneForgedReplyIsDetectedLoggedFlushedAndHealed) {
         5s));
     std::this_thread::sleep_for(3s);
     const std::string reports = program->stop();
-    const std::string evidence = readText(dir / "arp_evidence.log");
+    const std::string evidence = readFile(dir / "arp_evidence.log");
     std::printf("[ figures  ] evidence: %s", evidence.c_str());
     EXPECT_NE(
         evidence.find(std::string("\t198.18.0.2\t198.18.0.2\t") + kTargetMac + "\t" + kFakeMac),
@@ -382,7 +372,7 @@ TEST_F(EndToEnd, SilentTargetFailsAndRepairsEveryTickWithoutOverlap) {
     std::printf("[ figures  ] silent target: %zu probes, %d repairs, widest gap %.3f s\n",
                 requests.size(), lines, widest);
     // Never answered since start: nothing to compare the entry with, on every line.
-    const std::string evidence = readText(dir / "arp_evidence.log");
+    const std::string evidence = readFile(dir / "arp_evidence.log");
     std::size_t unknown = 0;
     for (auto at = evidence.find("\tunknown\n"); at != std::string::npos;
          at = evidence.find("\tunknown\n", at + 1)) {
@@ -401,13 +391,13 @@ TEST_F(EndToEnd, EvidenceTellsASilentHostFromALostLink) {
     // The host keeps its address but stops answering: the entry is the same.
     lan->namespaces().sysctl(lan->target(), "net.ipv4.icmp_echo_ignore_all", "1");
     std::this_thread::sleep_for(2500ms);
-    const std::string silent = readText(dir / "arp_evidence.log");
+    const std::string silent = readFile(dir / "arp_evidence.log");
     // Its link goes: once the repair has flushed the entry, nobody answers for the address.
     lan->namespaces().mustExec(lan->target(), {"ip", "link", "set", "eth0", "down"});
     std::this_thread::sleep_for(4s);
     program.reset();
     lan->namespaces().mustExec(lan->target(), {"ip", "link", "set", "eth0", "up"});
-    const std::string all = readText(dir / "arp_evidence.log");
+    const std::string all = readFile(dir / "arp_evidence.log");
     std::printf("[ figures  ] evidence:\n%s", all.c_str());
     EXPECT_NE(silent.find(std::string(kTargetMac) + '\t' + kTargetMac), std::string::npos);
     EXPECT_NE(silent.find("\tunchanged\n"), std::string::npos) << silent;
@@ -429,7 +419,7 @@ TEST_F(EndToEnd, EvidenceOfATargetBehindARouterNamesTheRouter) {
     program.reset();
     lan->namespaces().mustExec(lan->ws(), {"ip", "route", "del", "198.19.0.0/24"});
     lan->namespaces().mustExec(lan->target(), {"ip", "addr", "del", "198.19.0.7/32", "dev", "lo"});
-    const std::string evidence = readText(dir / "arp_evidence.log");
+    const std::string evidence = readFile(dir / "arp_evidence.log");
     std::printf("[ figures  ] evidence behind a router:\n%s", evidence.c_str());
     EXPECT_NE(evidence.find(std::string("\t198.19.0.7\t") + kTargetIp + '\t' + kTargetMac),
               std::string::npos)

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "lab.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -93,6 +94,16 @@ std::string mustRun(const std::vector<std::string>& argv) {
                                  "): " + result.output);
     }
     return result.output;
+}
+
+std::string readFile(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+int countLines(const std::filesystem::path& file) {
+    const std::string all = readFile(file);
+    return static_cast<int>(std::count(all.begin(), all.end(), '\n'));
 }
 
 int openDescriptors(pid_t pid) {

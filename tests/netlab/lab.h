@@ -4,6 +4,7 @@
 #pragma once
 
 #include <chrono>
+#include <filesystem>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -48,6 +49,10 @@ class Process {
 // Facts of a running process read from /proc: how many descriptors it holds open, and how many
 // of its children ended without being reaped.
 int openDescriptors(pid_t pid);
+
+// A file the program wrote, whole (empty when there is none), and how many lines it holds.
+std::string readFile(const std::filesystem::path& file);
+int countLines(const std::filesystem::path& file);
 int unreapedChildren(pid_t pid);
 
 // A set of namespaces named after this process, deleted with the object.

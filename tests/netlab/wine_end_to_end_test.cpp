@@ -18,16 +18,6 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-std::string readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
-
-int countLines(const fs::path& path) {
-    const std::string all = readFile(path);
-    return static_cast<int>(std::count(all.begin(), all.end(), '\n'));
-}
-
 TEST(WineEndToEnd, GreenWhileAnsweredThenRedWithOneRepairPerFailedProbe) {
     if (const auto reason = lanUnavailableReason(); !reason.empty()) {
         GTEST_SKIP() << reason;
