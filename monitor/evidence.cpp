@@ -91,7 +91,7 @@ void EvidenceRecorder::failed(const std::string& probed) {
                " to " + now.linkAddress);
     }
     const auto path = settings_.logDirectory / kEvidenceLogName;
-    if (const int error = os::appendInOneWrite(path, line)) {
+    if (const int error = os::appendInOneWrite(path, line, settings_.ownerOnly)) {
         report("cannot append to " + os::pathText(path) + ": " + os::errorText(error));
     }
     if (settings_.systemLog) {

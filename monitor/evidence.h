@@ -34,6 +34,8 @@ struct EvidenceSettings {
     std::function<void(const std::string&)> report;
     // The system's own log: the line's fields and the verdict; failures there are its own.
     std::function<void(const std::string& line, const std::string& verdict)> systemLog;
+    // The log is created readable by this user alone (it sits in a private directory).
+    bool ownerOnly = false;
 };
 
 class EvidenceRecorder {

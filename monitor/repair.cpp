@@ -46,11 +46,16 @@ void RepairAction::report(const std::string& line) const {
 
 bool RepairAction::run() {
     const auto path = logPath();
-    if (settings_.createLogDirectory) {
-        std::error_code ignored; // a failure shows as the append's own
-        std::filesystem::create_directories(settings_.logDirectory, ignored);
+    if (!settings_.logDirectory.is_absolute()) {
+        report("cannot append to the attack log: it has no directory");
+        return false;
     }
-    if (const int error = os::appendInOneWrite(path, attackLogLine(settings_.dateTime()))) {
+    if (settings_.createLogDirectory) {
+        // A failure shows as the append's own.
+        (void)os::createPrivateDirectories(settings_.logDirectory);
+    }
+    if (const int error = os::appendInOneWrite(path, attackLogLine(settings_.dateTime()),
+                                               settings_.createLogDirectory)) {
         report("cannot append to " + os::pathText(path) + ": " + os::errorText(error));
         return false;
     }

@@ -24,7 +24,8 @@ struct RepairSettings {
     std::function<void(const std::string&)> report;
     // Started with our own minimal environment, never through the user's search path.
     bool privileged = false;
-    // The log directory is ours to create when it is missing.
+    // The log directory is ours (the user's state directory): created when it is missing, and
+    // it and the logs in it open to this user alone.
     bool createLogDirectory = false;
     // Where the evidence of each failed probe is read and kept; none, no evidence.
     std::optional<EvidenceSettings> evidence = std::nullopt;

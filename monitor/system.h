@@ -20,9 +20,16 @@ std::filesystem::path executableDirectory();
 bool writableDirectory(const std::filesystem::path& directory);
 
 // Appends `bytes` to `path` (created if missing) in a single write, so that lines of two running
-// copies never interleave, and never leaves part of them behind. Returns 0 or the error that
-// stopped it.
-int appendInOneWrite(const std::filesystem::path& path, std::string_view bytes);
+// copies never interleave, and never leaves part of them behind. A file it creates with
+// `ownerOnly` is readable by this user alone (POSIX; a Windows user's own folders already are).
+// Returns 0 or the error that stopped it.
+int appendInOneWrite(const std::filesystem::path& path, std::string_view bytes,
+                     bool ownerOnly = false);
+
+// Creates `directory` and its missing parents, each open to this user alone on POSIX (0700, as
+// the XDG rules ask of the state directory); an existing one keeps its mode. Returns 0 or the
+// error that stopped it.
+int createPrivateDirectories(const std::filesystem::path& directory);
 
 // Starts argv[0] with the other arguments, with no console or window of its own, and does not
 // wait for it. A bare program name is looked up where the system keeps its own programs (and,

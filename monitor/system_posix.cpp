@@ -64,11 +64,11 @@ std::filesystem::path executableDirectory() {
 }
 
 // O_APPEND puts the one write at the end of the file, whichever copy of the program wrote last.
-int appendInOneWrite(const std::filesystem::path& path, std::string_view bytes) {
+int appendInOneWrite(const std::filesystem::path& path, std::string_view bytes, bool ownerOnly) {
     // Never through a symbolic link: planted where others may write, it would send a
     // privileged program's line into any file.
-    const int fd =
-        ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
+    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW,
+                          ownerOnly ? 0600 : 0644);
     if (fd < 0) {
         return errno;
     }
@@ -179,6 +179,21 @@ int startDetached(const std::vector<std::string>& argv, bool privileged) {
     } while (got < 0 && errno == EINTR);
     ::close(report[0]);
     return got == static_cast<ssize_t>(sizeof error) ? error : 0;
+}
+
+int createPrivateDirectories(const std::filesystem::path& directory) {
+    std::filesystem::path partial;
+    for (const auto& part : directory) {
+        partial /= part;
+        if (::mkdir(partial.c_str(), 0700) != 0) {
+            const int error = errno;
+            struct stat existing {};
+            if (::stat(partial.c_str(), &existing) != 0 || !S_ISDIR(existing.st_mode)) {
+                return error;
+            }
+        }
+    }
+    return 0;
 }
 
 bool writableDirectory(const std::filesystem::path& directory) {
@@ -374,11 +389,16 @@ std::filesystem::path attackLogDirectory(const std::filesystem::path& programDir
     if (programDirectoryWritable) {
         return programDirectory;
     }
-    // The XDG base directory rules ignore a relative path.
-    const std::filesystem::path state = !xdgStateHome.empty() && xdgStateHome.front() == '/'
-                                            ? std::filesystem::path(xdgStateHome)
-                                            : std::filesystem::path(home) / ".local" / "state";
-    return state / "tarnvik";
+    // The XDG base directory rules ignore a relative path. Without either there is no place of
+    // the user's: a relative one would put the log wherever the working directory happens to be.
+    const auto absolute = [](const std::string& path) { return !path.empty() && path[0] == '/'; };
+    if (absolute(xdgStateHome)) {
+        return std::filesystem::path(xdgStateHome) / "tarnvik";
+    }
+    if (absolute(home)) {
+        return std::filesystem::path(home) / ".local" / "state" / "tarnvik";
+    }
+    return {};
 }
 
 std::vector<std::string> flushCommand(const std::filesystem::path& programDirectory,
@@ -399,13 +419,17 @@ RepairSettings systemRepairSettings() {
     // An installed program never writes beside itself, under /usr, even where root may.
     std::error_code ignored;
     const bool installed =
-        programDirectory == std::filesystem::weakly_canonical(TARNVIK_INSTALLED_BINDIR, ignored);
+        programDirectory == std::filesystem::weakly_canonical(TARNVIK_INSTALLED_BINDIR, ignored) ||
+        programDirectory == std::filesystem::weakly_canonical(TARNVIK_PACKAGE_BINDIR, ignored);
     const bool root = ::geteuid() == 0;
     const auto logDirectory =
         installed && root ? std::filesystem::path("/var/log/tarnvik")
                           : attackLogDirectory(programDirectory, writable && !installed,
                                                environment("XDG_STATE_HOME"), environment("HOME"));
-    if (installed) {
+    if (logDirectory.empty()) {
+        os::report("neither XDG_STATE_HOME nor HOME names an absolute directory, so the attack "
+                   "log has no place to go; repairs will not run until one of them does");
+    } else if (installed) {
         os::report("the attack log is " + (logDirectory / kAttackLogName).string());
     } else if (!writable) {
         os::report("cannot write to " + programDirectory.string() + "; the attack log is " +
@@ -419,7 +443,7 @@ RepairSettings systemRepairSettings() {
         posix::runningPrivileged(),
         logDirectory != programDirectory,
         EvidenceSettings{logDirectory, os::currentIsoDateTime, readNeighbour, os::report,
-                         os::systemLog},
+                         os::systemLog, logDirectory != programDirectory},
     };
 }
 

@@ -17,7 +17,8 @@ namespace tarnvik {
 inline constexpr const char* kFlushHelperName = "tarnvik-flush";
 
 // The attack log's directory: the program's own where its user may write, as always; otherwise
-// (an installed program) $XDG_STATE_HOME/tarnvik, or ~/.local/state/tarnvik without it.
+// (an installed program) $XDG_STATE_HOME/tarnvik, or ~/.local/state/tarnvik without it; empty
+// when neither names an absolute directory.
 std::filesystem::path attackLogDirectory(const std::filesystem::path& programDirectory,
                                          bool programDirectoryWritable,
                                          const std::string& xdgStateHome, const std::string& home);

@@ -181,7 +181,14 @@ bool writableDirectory(const std::filesystem::path& directory) {
     return file.get() != INVALID_HANDLE_VALUE;
 }
 
-int appendInOneWrite(const std::filesystem::path& path, std::string_view bytes) {
+int createPrivateDirectories(const std::filesystem::path& directory) {
+    std::error_code error;
+    std::filesystem::create_directories(directory, error);
+    return error ? error.value() : 0;
+}
+
+int appendInOneWrite(const std::filesystem::path& path, std::string_view bytes,
+                     bool /*ownerOnly*/) {
     // FILE_APPEND_DATA alone puts every write at the end of the file, whichever copy of the
     // program wrote last. A reparse point is opened as itself, never followed, and refused.
     const win32::UniqueHandle file(::CreateFileW(

@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: MIT
 #include "evidence.h"
 #include "system.h"
+#include "test_support.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <filesystem>
-#include <sys/mount.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -48,10 +48,11 @@ namespace {
 // The journal's socket, in this test process's own mount namespace (see main.cpp): what the
 // program sends there is what journald would file.
 TEST(Evidence, RecordGoesToTheJournalWithItsFields) {
-    if (::geteuid() != 0 ||
-        ::mount("tarnvik-test", "/run", "tmpfs", 0, "size=64k,mode=0755") != 0) {
-        GTEST_SKIP() << "needs root for a journal socket of its own";
+    if (const auto reason = testing::mountsUnavailable(); !reason.empty()) {
+        GTEST_SKIP() << "a journal socket of its own: " << reason;
     }
+    const testing::ScopedMount run("tarnvik-test", "/run", "tmpfs", 0, "size=64k,mode=0755");
+    ASSERT_TRUE(run.mounted());
     std::filesystem::create_directories("/run/systemd/journal");
     const int journal = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     sockaddr_un address{};
@@ -64,7 +65,6 @@ TEST(Evidence, RecordGoesToTheJournalWithItsFields) {
     char record[4096] = {};
     const ssize_t got = ::recv(journal, record, sizeof record - 1, MSG_DONTWAIT);
     ::close(journal);
-    ::umount2("/run", MNT_DETACH);
     ASSERT_GT(got, 0);
     const std::string fields(record, static_cast<std::size_t>(got));
     for (const char* field :

@@ -71,6 +71,7 @@ TEST_F(RepairTest, FirstRepairCreatesTheLogAndLaterOnesAppend) {
 }
 
 TEST_F(RepairTest, ReadOnlyLogGivesNoLineNoCommandAndAReport) {
+    SKIP_UNLESS_FILES_CAN_BE_LOCKED();
     RepairAction repair(recorder.settings());
     ASSERT_TRUE(repair.run());
     ASSERT_TRUE(waitUntil([&] { return recorder.commandsStarted() == 1; }));
@@ -163,9 +164,13 @@ TEST(AttackLogDirectory, BesideTheProgramExactlyWhenItsDirectoryIsWritable) {
     EXPECT_EQ(attackLogDirectory("/usr/bin", false, "", "/home/u"), "/home/u/.local/state/tarnvik");
     EXPECT_EQ(attackLogDirectory("/usr/bin", false, "relative", "/home/u"),
               "/home/u/.local/state/tarnvik");
+    // No absolute place of the user's: no directory rather than the working directory.
+    EXPECT_EQ(attackLogDirectory("/usr/bin", false, "", ""), "");
+    EXPECT_EQ(attackLogDirectory("/usr/bin", false, "relative", "home"), "");
 }
 
 TEST(AttackLogDirectory, ReadOnlyDirectoryIsNotWritableEvenForRoot) {
+    SKIP_UNLESS_FILES_CAN_BE_LOCKED();
     TempDir dir;
     EXPECT_TRUE(os::writableDirectory(dir.path()));
     const auto locked = dir.path() / "locked";
@@ -180,13 +185,41 @@ TEST(FlushCommandChoice, HelperByAbsolutePathElseIp) {
               (std::vector<std::string>{"ip", "-4", "neigh", "flush", "all"}));
 }
 
-TEST_F(RepairTest, FallbackLogDirectoryIsCreatedWhenNeeded) {
+TEST_F(RepairTest, FallbackLogDirectoryIsCreatedForItsUserAlone) {
+    const auto existing = dir.path() / "home";
+    std::filesystem::create_directory(existing);
+    ::chmod(existing.c_str(), 0755);
     auto settings = recorder.settings();
-    settings.logDirectory = dir.path() / "state" / "tarnvik";
+    settings.logDirectory = existing / "state" / "tarnvik";
     settings.createLogDirectory = true;
     RepairAction repair(settings);
+    const mode_t mask = ::umask(0022);
     EXPECT_TRUE(repair.run());
-    EXPECT_EQ(testing::countLines(dir.path() / "state" / "tarnvik" / "arp_log.log"), 1);
+    ::umask(mask);
+    EXPECT_EQ(testing::countLines(settings.logDirectory / "arp_log.log"), 1);
+    auto mode = [](const std::filesystem::path& path) {
+        struct stat info {};
+        ::stat(path.c_str(), &info);
+        return info.st_mode & 0777;
+    };
+    EXPECT_EQ(mode(existing), 0755u) << "an existing directory keeps its mode";
+    EXPECT_EQ(mode(existing / "state"), 0700u);
+    EXPECT_EQ(mode(settings.logDirectory), 0700u);
+    EXPECT_EQ(mode(settings.logDirectory / "arp_log.log"), 0600u);
+}
+
+TEST_F(RepairTest, NoLogDirectoryMeansNoLineNoCommandAndAReport) {
+    const auto cwd = std::filesystem::current_path();
+    std::filesystem::current_path(dir.path());
+    auto settings = recorder.settings();
+    settings.logDirectory.clear();
+    RepairAction repair(settings);
+    EXPECT_FALSE(repair.run());
+    std::filesystem::current_path(cwd);
+    EXPECT_FALSE(std::filesystem::exists(dir.path() / "arp_log.log"));
+    EXPECT_EQ(recorder.reports.size(), 1u);
+    ::usleep(200'000);
+    EXPECT_EQ(recorder.commandsStarted(), 0);
 }
 
 // Sets an environment variable for one scope.

@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <sys/mount.h>
@@ -89,31 +90,72 @@ struct RecordingRepair {
     std::vector<std::string> reports;
 };
 
-// Makes an existing file read-only in a way root obeys: a read-only bind mount of it, in the
-// test process's private mount namespace. Without root, the file mode does it.
+// Why mounts made by this test process would reach the machine's own, or empty text when the
+// process has a private mount namespace (main() takes one as root and fills this in).
+std::string& mountNamespaceProblem();
+
+// Mounts for one scope in the test process's private mount namespace; mounts nothing where that
+// namespace is not private, so that nothing a test mounts can reach the machine.
+class ScopedMount {
+  public:
+    ScopedMount(const char* source, std::filesystem::path target, const char* type,
+                unsigned long flags, const char* data = nullptr)
+        : target_(std::move(target)) {
+        mounted_ = ::geteuid() == 0 && mountNamespaceProblem().empty() &&
+                   ::mount(source, target_.c_str(), type, flags, data) == 0;
+    }
+    ScopedMount(const ScopedMount&) = delete;
+    ScopedMount& operator=(const ScopedMount&) = delete;
+    ~ScopedMount() {
+        if (mounted_) {
+            ::umount2(target_.c_str(), MNT_DETACH);
+        }
+    }
+    bool mounted() const { return mounted_; }
+
+  private:
+    std::filesystem::path target_;
+    bool mounted_ = false;
+};
+
+// Why a test that mounts cannot run here, or empty text.
+inline std::string mountsUnavailable() {
+    if (::geteuid() != 0) {
+        return "mounting needs root";
+    }
+    return mountNamespaceProblem();
+}
+
+// Makes an existing file read-only in a way root obeys: a read-only bind mount of it. Without
+// root, the file mode does it.
 class ReadOnlyFile {
   public:
     explicit ReadOnlyFile(std::filesystem::path path) : path_(std::move(path)) {
         if (::geteuid() == 0) {
-            mounted_ = ::mount(path_.c_str(), path_.c_str(), nullptr, MS_BIND, nullptr) == 0 &&
-                       ::mount(nullptr, path_.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY,
-                               nullptr) == 0;
+            bind_.emplace(path_.c_str(), path_, nullptr, MS_BIND);
+            readOnly_ = bind_->mounted() && ::mount(nullptr, path_.c_str(), nullptr,
+                                                    MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) == 0;
         } else {
-            ::chmod(path_.c_str(), 0444);
+            readOnly_ = ::chmod(path_.c_str(), 0444) == 0;
         }
     }
     ReadOnlyFile(const ReadOnlyFile&) = delete;
     ReadOnlyFile& operator=(const ReadOnlyFile&) = delete;
     ~ReadOnlyFile() {
-        if (mounted_) {
-            ::umount2(path_.c_str(), MNT_DETACH);
-        }
+        bind_.reset();
         ::chmod(path_.c_str(), 0644);
     }
+    bool readOnly() const { return readOnly_; }
 
   private:
     std::filesystem::path path_;
-    bool mounted_ = false;
+    std::optional<ScopedMount> bind_;
+    bool readOnly_ = false;
 };
+
+// Skips a test that makes files read-only where root could do so only on the machine's mounts.
+#define SKIP_UNLESS_FILES_CAN_BE_LOCKED()                                                          \
+    if (::geteuid() == 0 && !::tarnvik::testing::mountNamespaceProblem().empty())                  \
+    GTEST_SKIP() << ::tarnvik::testing::mountNamespaceProblem()
 
 } // namespace tarnvik::testing

@@ -9,10 +9,12 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <poll.h>
 #include <spawn.h>
 #include <stdexcept>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 extern char** environ;
@@ -32,14 +34,20 @@ std::pair<pid_t, int> spawnWithPipe(const std::vector<std::string>& argv) {
     posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
     posix_spawn_file_actions_adddup2(&actions, fds[1], STDERR_FILENO);
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    // A group of its own, so that ending it also ends whatever it started.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+    posix_spawnattr_setpgroup(&attributes, 0);
     std::vector<char*> args;
     for (const auto& arg : argv) {
         args.push_back(const_cast<char*>(arg.c_str()));
     }
     args.push_back(nullptr);
     pid_t pid = -1;
-    const int rc = ::posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
+    const int rc = ::posix_spawnp(&pid, args[0], &actions, &attributes, args.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
     ::close(fds[1]);
     if (rc != 0) {
         ::close(fds[0]);
@@ -48,24 +56,56 @@ std::pair<pid_t, int> spawnWithPipe(const std::vector<std::string>& argv) {
     return {pid, fds[0]};
 }
 
-std::string readAll(int fd) {
-    std::string out;
-    char chunk[4096];
-    for (;;) {
-        const ssize_t got = ::read(fd, chunk, sizeof chunk);
-        if (got > 0) {
-            out.append(chunk, static_cast<std::size_t>(got));
-        } else if (got == 0 || errno != EINTR) {
-            return out;
-        }
-    }
+int exitCode(int status) {
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
-int waitFor(pid_t pid) {
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+// Reads what `fd` carries until the child `pid` has ended and the pipe is at its end, and reaps
+// it. Descendants may hold the pipe open long after the child has gone (Wine's session
+// processes do until the session ends), so once the child has ended, a pipe quiet for a moment
+// counts as ended too. At `deadline` the child's whole group is killed.
+std::pair<std::string, int> readUntilEnded(int fd, pid_t pid,
+                                           std::chrono::steady_clock::time_point deadline) {
+    using namespace std::chrono;
+    constexpr auto quiet = 300ms;
+    std::string out;
+    bool atEnd = false;
+    bool killed = false;
+    std::optional<int> status;
+    auto lastData = steady_clock::now();
+    while (!(status && (atEnd || steady_clock::now() - lastData >= quiet))) {
+        if (!atEnd) {
+            pollfd ready{fd, POLLIN, 0};
+            if (::poll(&ready, 1, 50) > 0) {
+                char chunk[4096];
+                const ssize_t got = ::read(fd, chunk, sizeof chunk);
+                if (got > 0) {
+                    out.append(chunk, static_cast<std::size_t>(got));
+                    lastData = steady_clock::now();
+                } else if (got == 0 || errno != EINTR) {
+                    atEnd = true;
+                }
+            }
+        } else if (!status) {
+            std::this_thread::sleep_for(10ms);
+        }
+        if (!status) {
+            int raw = 0;
+            if (::waitpid(pid, &raw, WNOHANG) == pid) {
+                status = exitCode(raw);
+                lastData = std::max(lastData, steady_clock::now());
+            }
+        }
+        if (!status && !killed && steady_clock::now() >= deadline) {
+            ::kill(-pid, SIGKILL);
+            ::kill(pid, SIGKILL);
+            killed = true;
+            out += "\n[ended by the lab: still running at its deadline]\n";
+        }
     }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    // Whatever of its group is still there has outlived it.
+    ::kill(-pid, SIGKILL);
+    return {out, *status};
 }
 
 std::string joined(const std::vector<std::string>& argv) {
@@ -78,12 +118,12 @@ std::string joined(const std::vector<std::string>& argv) {
 
 } // namespace
 
-CommandResult run(const std::vector<std::string>& argv) {
+CommandResult run(const std::vector<std::string>& argv, std::chrono::milliseconds timeout) {
     const auto [pid, output] = spawnWithPipe(argv);
     CommandResult result;
-    result.output = readAll(output);
+    std::tie(result.output, result.exitCode) =
+        readUntilEnded(output, pid, std::chrono::steady_clock::now() + timeout);
     ::close(output);
-    result.exitCode = waitFor(pid);
     return result;
 }
 
@@ -94,6 +134,14 @@ std::string mustRun(const std::vector<std::string>& argv) {
                                  "): " + result.output);
     }
     return result.output;
+}
+
+void deleteNamespace(const std::string& name) {
+    // A process left inside would keep running, cut off, for as long as the machine does.
+    run({"sh", "-c", "ip netns pids \"$0\" | xargs -r kill -9", name});
+    run({"ip", "netns", "del", name});
+    std::error_code ignored;
+    std::filesystem::remove_all("/etc/netns/" + name, ignored);
 }
 
 std::string readFile(const std::filesystem::path& file) {
@@ -148,7 +196,7 @@ std::string unavailableReason() {
     }
     // Entering one also needs a mount namespace with a real root (not so in a plain chroot).
     const auto entered = run({"ip", "netns", "exec", probe, "true"});
-    run({"ip", "netns", "del", probe});
+    deleteNamespace(probe);
     if (entered.exitCode != 0) {
         return "network namespaces cannot be entered here: " + entered.output;
     }
@@ -193,11 +241,13 @@ std::string Process::stop() {
     if (pid_ < 0) {
         return {};
     }
+    ::kill(-pid_, SIGTERM);
     ::kill(pid_, SIGTERM);
-    std::string rest = pending_ + readAll(output_);
+    using namespace std::chrono_literals;
+    std::string rest =
+        pending_ + readUntilEnded(output_, pid_, std::chrono::steady_clock::now() + 10s).first;
     ::close(output_);
     output_ = -1;
-    waitFor(pid_);
     pid_ = -1;
     pending_.clear();
     return rest;
@@ -207,15 +257,13 @@ Namespaces::Namespaces(std::string tag) : prefix_("tvk" + std::to_string(::getpi
 
 Namespaces::~Namespaces() {
     for (auto it = names_.rbegin(); it != names_.rend(); ++it) {
-        run({"ip", "netns", "del", *it});
-        std::error_code ignored;
-        std::filesystem::remove_all("/etc/netns/" + *it, ignored);
+        deleteNamespace(*it);
     }
 }
 
 std::string Namespaces::add(const std::string& role) {
     const std::string name = prefix_ + "-" + role;
-    run({"ip", "netns", "del", name});
+    deleteNamespace(name);
     mustRun({"ip", "netns", "add", name});
     names_.push_back(name);
     mustRun({"ip", "-n", name, "link", "set", "lo", "up"});

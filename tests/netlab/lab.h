@@ -16,8 +16,10 @@ struct CommandResult {
     std::string output; // standard output and standard error together
 };
 
-// Runs a program (no shell) and waits for it.
-CommandResult run(const std::vector<std::string>& argv);
+// Runs a program (no shell) in a process group of its own and waits for it, at most `timeout`:
+// then its group is killed. Processes it leaves behind are killed once it has ended.
+CommandResult run(const std::vector<std::string>& argv,
+                  std::chrono::milliseconds timeout = std::chrono::minutes(2));
 
 // Runs a program and throws with its output when it fails.
 std::string mustRun(const std::vector<std::string>& argv);
@@ -25,8 +27,12 @@ std::string mustRun(const std::vector<std::string>& argv);
 // Why the lab cannot be built here, or empty text when it can.
 std::string unavailableReason();
 
-// A program running in the background with its standard output on a pipe. Stopping it, also by
-// destruction, ends it with SIGTERM and reaps it.
+// Deletes a namespace and /etc/netns/NAME, killing what still runs inside it first.
+void deleteNamespace(const std::string& name);
+
+// A program running in the background, in a process group of its own, with its standard output
+// on a pipe. Stopping it, also by destruction, ends its group with SIGTERM (SIGKILL after 10 s)
+// and reaps it.
 class Process {
   public:
     explicit Process(const std::vector<std::string>& argv);

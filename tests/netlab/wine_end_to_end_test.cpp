@@ -44,6 +44,16 @@ TEST(WineEndToEnd, GreenWhileAnsweredThenRedWithOneRepairPerFailedProbe) {
 
     Lan lan("w");
     Desktop desktop(lan.namespaces(), lan.ws());
+    // The session's own processes outlive every program; with their streams on /dev/null they
+    // hold no pipe of the lab's open.
+    auto startSession = [&] {
+        auto argv = session;
+        argv.insert(argv.end(), {"DISPLAY=" + desktop.display(), "sh", "-c",
+                                 "wineserver -p && wine cmd /c exit; true"});
+        argv.insert(argv.begin(), {"sh", "-c", "exec \"$@\" </dev/null >/dev/null 2>&1", "-"});
+        lan.namespaces().exec(lan.ws(), argv);
+    };
+    startSession();
     char pattern[] = "/tmp/tarnvik-wine-XXXXXX";
     const fs::path dir = ::mkdtemp(pattern);
     fs::copy_file(windows / "bin/tarnvik.exe", dir / "tarnvik.exe");
@@ -97,6 +107,7 @@ TEST(WineEndToEnd, GreenWhileAnsweredThenRedWithOneRepairPerFailedProbe) {
     // Wine resolves through this namespace's resolv.conf: a name server nobody holds.
     lan.namespaces().writeEtcFile(lan.ws(), "resolv.conf", "nameserver 198.18.0.99\n");
     lan.namespaces().sysctl(lan.ws(), "net.ipv4.neigh.eth0.mcast_solicit", "100");
+    startSession();
     auto argv = session;
     argv.insert(argv.end(),
                 {"TARNVIK_SILENT_NAME=www.silent.test", "timeout", "-k", "5", "60", "/usr/bin/wine",

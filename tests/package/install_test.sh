@@ -2,7 +2,8 @@
 # SPDX-License-Identifier: MIT
 # Installs the Debian package on this machine, checks that only the helper carries a capability
 # and that the installed program starts for an ordinary user and logs where that user may write,
-# then removes the package again.
+# then removes the package again. A copy that a killed run of this test left installed is
+# removed first.
 set -euo pipefail
 deb=$1
 version=$2
@@ -12,12 +13,24 @@ if [ "$(id -u)" -ne 0 ]; then
   exit 77
 fi
 if dpkg -s tarnvik >/dev/null 2>&1; then
-  echo "skipped: a tarnvik package is installed here already, and this test does not touch it"
-  exit 77
+  echo "removing the tarnvik package that is installed here (left by an earlier run?)"
+  dpkg --purge tarnvik
 fi
 
 home=$(mktemp -d)
 trap 'dpkg --purge tarnvik >/dev/null 2>&1 || true; rm -rf "$home"' EXIT
+
+# Everything under /usr, whatever prefix the build had; nothing under /usr/local.
+if dpkg-deb -c "$deb" | awk '{print $6}' | grep -v '^\./usr/' | grep -v '^\./$'; then
+  echo "the package installs outside /usr"
+  exit 1
+fi
+# A system that cannot give the capability gets a warning, not a half-configured package.
+control=$(mktemp -d)
+dpkg-deb -e "$deb" "$control"
+warning=$(env PATH=/nonexistent /bin/sh "$control/postinst" configure 2>&1)
+rm -rf "$control"
+grep -q "could not give /usr/bin/tarnvik-flush the capability" <<<"$warning"
 
 dpkg -i "$deb"
 getcap /usr/bin/tarnvik-flush | grep -q "cap_net_admin=ep"

@@ -14,8 +14,6 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/mount.h>
-
 namespace tarnvik {
 namespace {
 
@@ -59,35 +57,14 @@ class FaultTest : public ::testing::Test {
     std::unique_ptr<qt::Form1Window> form;
 };
 
-// Mounts a tmpfs of `bytes` on `where` for one scope (needs root; the test binary runs in a
-// mount namespace of its own).
-class SmallDisk {
-  public:
-    SmallDisk(fs::path where, std::size_t bytes) : where_(std::move(where)) {
-        fs::create_directories(where_);
-        const std::string options = "size=" + std::to_string(bytes) + ",mode=0755";
-        mounted_ = ::mount("tarnvik-test", where_.c_str(), "tmpfs", 0, options.c_str()) == 0;
-    }
-    SmallDisk(const SmallDisk&) = delete;
-    SmallDisk& operator=(const SmallDisk&) = delete;
-    ~SmallDisk() {
-        if (mounted_) {
-            ::umount2(where_.c_str(), MNT_DETACH);
-        }
-    }
-    bool mounted() const { return mounted_; }
-
-  private:
-    fs::path where_;
-    bool mounted_ = false;
-};
-
 TEST_F(FaultTest, FullDiskLeavesOnlyWholeLinesAndTheNextRepairIsWhole) {
     const auto disk = dir.path() / "disk";
-    SmallDisk small(disk, 2 * 4096);
-    if (!small.mounted()) {
-        GTEST_SKIP() << "mounting a tmpfs needs root";
+    if (const auto reason = testing::mountsUnavailable(); !reason.empty()) {
+        GTEST_SKIP() << "a small disk: " << reason;
     }
+    fs::create_directories(disk);
+    const testing::ScopedMount small("tarnvik-test", disk, "tmpfs", 0, "size=8192,mode=0755");
+    ASSERT_TRUE(small.mounted());
     const std::string line =
         attackLogLine(generalDateTime(QDateTime(QDate(2026, 12, 7), QTime(9, 5, 3)), QLocale::c()));
     // One page of filler and one page of log with room for less than a line: the disk takes the
