@@ -1,58 +1,49 @@
 // SPDX-License-Identifier: MIT
 #include "evidence.h"
+#include "ip_text.h"
 #include "system.h"
-
-#include <cstdio>
 
 namespace tarnvik {
 
 namespace {
 
-std::string dotted(Ipv4Value address) {
-    const auto octets = ipv4Octets(address);
-    return std::to_string(octets[0]) + "." + std::to_string(octets[1]) + "." +
-           std::to_string(octets[2]) + "." + std::to_string(octets[3]);
-}
-
-// Only a dotted address names something to read the tables for.
-std::optional<Ipv4Value> parseDotted(const std::string& text) {
-    unsigned a = 0, b = 0, c = 0, d = 0;
-    char end = 0;
-    if (std::sscanf(text.c_str(), "%3u.%3u.%3u.%3u%c", &a, &b, &c, &d, &end) != 4 || a > 255 ||
-        b > 255 || c > 255 || d > 255 || (a | b | c | d) == 0) {
-        return std::nullopt;
-    }
-    return ipv4FromOctets(static_cast<std::uint8_t>(a), static_cast<std::uint8_t>(b),
-                          static_cast<std::uint8_t>(c), static_cast<std::uint8_t>(d));
-}
-
 std::string orDash(const std::string& text) {
     return text.empty() ? "-" : text;
 }
 
+// Only what the probe itself reads as an address names something to read the tables for, so no
+// text that holds a blank, a tab or a line break reaches a line.
+std::optional<Ipv4Value> probedAddress(const std::string& probed) {
+    const auto address = parseDottedIpv4(probed);
+    return address && *address != 0 ? address : std::nullopt;
+}
+
 } // namespace
 
-std::string evidenceVerdict(const std::optional<NeighbourReading>& lastGood,
-                            const NeighbourReading& now) {
+Verdict evidenceVerdict(const std::optional<NeighbourReading>& lastGood,
+                        const NeighbourReading& now) {
     if (now.local) {
-        return "local";
+        return Verdict::local;
     }
-    if (!lastGood || lastGood->linkAddress.empty()) {
-        return "unknown";
+    // After a route change the two readings are of different routers: nothing to compare.
+    if (!lastGood || lastGood->linkAddress.empty() || lastGood->local ||
+        lastGood->nextHop != now.nextHop) {
+        return Verdict::unknown;
     }
     if (now.linkAddress.empty()) {
-        return "unresolved";
+        return Verdict::unresolved;
     }
-    return now.linkAddress == lastGood->linkAddress ? "unchanged" : "changed";
+    return now.linkAddress == lastGood->linkAddress ? Verdict::unchanged : Verdict::changed;
 }
 
 std::string evidenceLine(const std::string& isoTime, const std::string& probed,
                          const std::optional<NeighbourReading>& lastGood,
                          const NeighbourReading& now) {
     const bool local = now.local;
-    return isoTime + '\t' + probed + '\t' + (local ? "-" : dotted(now.nextHop)) + '\t' +
+    return isoTime + '\t' + probed + '\t' + (local ? "-" : dottedText(now.nextHop)) + '\t' +
            (lastGood ? orDash(lastGood->linkAddress) : "-") + '\t' + orDash(now.linkAddress) +
-           '\t' + (local ? "-" : now.state) + '\t' + evidenceVerdict(lastGood, now) + '\n';
+           '\t' + (local ? "-" : now.state) + '\t' + verdictName(evidenceVerdict(lastGood, now)) +
+           '\n';
 }
 
 EvidenceRecorder::EvidenceRecorder(EvidenceSettings settings) : settings_(std::move(settings)) {}
@@ -64,7 +55,7 @@ void EvidenceRecorder::report(const std::string& line) const {
 }
 
 void EvidenceRecorder::answered(const std::string& probed) {
-    const auto address = parseDotted(probed);
+    const auto address = probedAddress(probed);
     NeighbourReading reading;
     if (!address || settings_.read(*address, reading) != 0) {
         return;
@@ -74,7 +65,7 @@ void EvidenceRecorder::answered(const std::string& probed) {
 }
 
 void EvidenceRecorder::failed(const std::string& probed) {
-    const auto address = parseDotted(probed);
+    const auto address = probedAddress(probed);
     if (!address) {
         return;
     }
@@ -85,9 +76,9 @@ void EvidenceRecorder::failed(const std::string& probed) {
     }
     const auto lastGood = probed == lastProbed_ ? lastGood_ : std::nullopt;
     const std::string line = evidenceLine(settings_.isoTime(), probed, lastGood, now);
-    const std::string verdict = evidenceVerdict(lastGood, now);
-    if (verdict == "changed") {
-        report("next hop " + dotted(now.nextHop) + " changed from " + lastGood->linkAddress +
+    const Verdict verdict = evidenceVerdict(lastGood, now);
+    if (verdict == Verdict::changed) {
+        report("next hop " + dottedText(now.nextHop) + " changed from " + lastGood->linkAddress +
                " to " + now.linkAddress);
     }
     const auto path = settings_.logDirectory / kEvidenceLogName;

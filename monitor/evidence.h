@@ -6,6 +6,7 @@
 #pragma once
 
 #include "neighbour.h"
+#include "verdict.h"
 
 #include <filesystem>
 #include <functional>
@@ -16,9 +17,9 @@ namespace tarnvik {
 
 inline constexpr const char* kEvidenceLogName = "arp_evidence.log";
 
-// changed, unchanged, unresolved, unknown or local, from the two readings.
-std::string evidenceVerdict(const std::optional<NeighbourReading>& lastGood,
-                            const NeighbourReading& now);
+// What the two readings say; readings of two different next hops compare as unknown.
+Verdict evidenceVerdict(const std::optional<NeighbourReading>& lastGood,
+                        const NeighbourReading& now);
 
 // One line of the evidence log, LF included.
 std::string evidenceLine(const std::string& isoTime, const std::string& probed,
@@ -33,7 +34,7 @@ struct EvidenceSettings {
     // Where failures and a changed link-layer address are reported.
     std::function<void(const std::string&)> report;
     // The system's own log: the line's fields and the verdict; failures there are its own.
-    std::function<void(const std::string& line, const std::string& verdict)> systemLog;
+    std::function<void(const std::string& line, Verdict verdict)> systemLog;
     // The log is created readable by this user alone (it sits in a private directory).
     bool ownerOnly = false;
 };

@@ -45,6 +45,9 @@ void RepairAction::report(const std::string& line) const {
 }
 
 bool RepairAction::run() {
+    // This run's failed probe, if any, whatever becomes of the run: a later run may come after
+    // the target has answered again.
+    const auto probed = std::exchange(failedProbe_, std::nullopt);
     const auto path = logPath();
     if (!settings_.logDirectory.is_absolute()) {
         report("cannot append to the attack log: it has no directory");
@@ -60,7 +63,7 @@ bool RepairAction::run() {
         return false;
     }
     // The table as the failure left it: read before the flush changes it.
-    if (const auto probed = std::exchange(failedProbe_, std::nullopt); probed && evidence_) {
+    if (probed && evidence_) {
         evidence_->failed(*probed);
     }
     if (const int error = os::startDetached(settings_.command, settings_.privileged)) {

@@ -38,9 +38,10 @@ inline constexpr const char* kAttackLabel = "发生arp攻击的时间：";
 std::string attackLogLine(const std::string& dateTime);
 
 // This machine's settings: the log beside the program or in the user's state directory, the
-// command that flushes the ARP cache here, the local clock and locale, reports where the user
-// can read them. Says once where the log goes when it is not beside the program.
-RepairSettings systemRepairSettings();
+// command that flushes the ARP cache here, reports where the user can read them, and the local
+// date and time in the user's locale as `localDateTime` gives them (the toolkit knows the
+// locale's forms). Says once where the log goes when it is not beside the program.
+RepairSettings systemRepairSettings(std::function<std::string()> localDateTime);
 
 class RepairAction {
   public:

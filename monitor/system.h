@@ -6,6 +6,8 @@
 // exceptions.
 #pragma once
 
+#include "verdict.h"
+
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -44,16 +46,12 @@ std::string errorText(int error);
 // become '?'.
 std::string toGbk(std::string_view utf8);
 
-// The current local date and time in the general form of the user's locale: short date, a
-// blank, long time; a time of exactly 00:00:00 is left out. UTF-8.
-std::string currentDateTime();
-
 // The current local date and time in ISO 8601 with its offset: 2026-12-07T09:05:03+01:00.
 std::string currentIsoDateTime();
 
 // One evidence record to the system's own log (the journal, else syslog; the Windows
 // Application event log), the verdict in its message. A failure there is ignored: the file has it.
-void systemLog(const std::string& evidenceLine, const std::string& verdict);
+void systemLog(const std::string& evidenceLine, Verdict verdict);
 
 // One line to wherever this system's user and a tester can read the program's reports.
 void report(const std::string& line);

@@ -231,10 +231,6 @@ std::string errorText(int error) {
     return std::strerror(error);
 }
 
-std::string currentDateTime() {
-    return generalDateTime(QDateTime::currentDateTime(), QLocale::system());
-}
-
 std::string currentIsoDateTime() {
     const std::time_t now = std::time(nullptr);
     std::tm local{};
@@ -249,7 +245,8 @@ std::string currentIsoDateTime() {
     return iso;
 }
 
-void systemLog(const std::string& evidenceLine, const std::string& verdict) {
+void systemLog(const std::string& evidenceLine, Verdict verdictKind) {
+    const std::string verdict = verdictName(verdictKind);
     std::vector<std::string> fields;
     std::string_view rest = evidenceLine;
     rest = rest.substr(0, rest.find('\n'));
@@ -267,7 +264,7 @@ void systemLog(const std::string& evidenceLine, const std::string& verdict) {
     // The journal's native protocol, one datagram of FIELD=value lines (no value here holds a
     // line break), on a socket of its own that is closed again: libsystemd's
     // sd_journal_send would keep one open for the rest of the process.
-    const int priority = verdict == "changed" ? LOG_WARNING : LOG_NOTICE;
+    const int priority = verdictKind == Verdict::changed ? LOG_WARNING : LOG_NOTICE;
     const char* names[] = {"TARNVIK_TIME",          "TARNVIK_PROBED",  "TARNVIK_NEXT_HOP",
                            "TARNVIK_LAST_GOOD_MAC", "TARNVIK_MAC_NOW", "TARNVIK_STATE"};
     std::string record = "MESSAGE=" + message + "\nPRIORITY=" + std::to_string(priority) +
@@ -349,40 +346,6 @@ bool executableFile(const std::filesystem::path& path) {
 
 } // namespace posix
 
-namespace {
-
-// Qt's long time forms carry the time zone ("t"); the general form has none.
-QString withoutTimeZone(const QString& format) {
-    QString out;
-    bool quoted = false;
-    for (const QChar c : format) {
-        if (c == u'\'') {
-            quoted = !quoted;
-        }
-        if (!quoted && c == u't') {
-            continue;
-        }
-        out += c;
-    }
-    return out.simplified();
-}
-
-} // namespace
-
-std::string generalDateTime(const QDateTime& local, const QLocale& locale) {
-    const bool plain = locale.language() == QLocale::C;
-    const QLocale formatter = plain ? QLocale(QLocale::Chinese, QLocale::China) : locale;
-    const QString dateForm = plain ? "yyyy/M/d" : locale.dateFormat(QLocale::ShortFormat);
-    const QString timeForm =
-        plain ? "H:mm:ss" : withoutTimeZone(locale.timeFormat(QLocale::LongFormat));
-    const QTime time = local.time();
-    QString text = formatter.toString(local.date(), dateForm);
-    if (time.hour() != 0 || time.minute() != 0 || time.second() != 0) {
-        text += QStringLiteral(" ") + formatter.toString(time, timeForm);
-    }
-    return text.toStdString();
-}
-
 std::filesystem::path attackLogDirectory(const std::filesystem::path& programDirectory,
                                          bool programDirectoryWritable,
                                          const std::string& xdgStateHome, const std::string& home) {
@@ -409,7 +372,7 @@ std::vector<std::string> flushCommand(const std::filesystem::path& programDirect
     return {"ip", "-4", "neigh", "flush", "all"};
 }
 
-RepairSettings systemRepairSettings() {
+RepairSettings systemRepairSettings(std::function<std::string()> localDateTime) {
     const auto programDirectory = os::executableDirectory();
     const bool writable = os::writableDirectory(programDirectory);
     auto environment = [](const char* name) {
@@ -438,7 +401,7 @@ RepairSettings systemRepairSettings() {
     return RepairSettings{
         logDirectory,
         flushCommand(programDirectory, posix::executableFile(programDirectory / kFlushHelperName)),
-        os::currentDateTime,
+        std::move(localDateTime),
         os::report,
         posix::runningPrivileged(),
         logDirectory != programDirectory,

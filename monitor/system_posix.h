@@ -5,9 +5,6 @@
 
 #include "diagnostics.h"
 
-#include <QDateTime>
-#include <QLocale>
-
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -26,11 +23,6 @@ std::filesystem::path attackLogDirectory(const std::filesystem::path& programDir
 // The helper beside the program by its absolute path, or "ip -4 neigh flush all" without it.
 std::vector<std::string> flushCommand(const std::filesystem::path& programDirectory,
                                       bool helperPresent);
-
-// The local date and time in the locale's general form: short date, a blank, long time without
-// time zone; a time of exactly 00:00:00 is left out. The C and POSIX locales take the Chinese
-// (PRC) forms yyyy/M/d and H:mm:ss. UTF-8.
-std::string generalDateTime(const QDateTime& local, const QLocale& locale);
 
 // This process's echo socket, privileges and flush helper, for the start-up diagnostics.
 StartupFacts systemStartupFacts();

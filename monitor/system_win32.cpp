@@ -74,6 +74,12 @@ std::vector<std::string> startupDiagnostics(bool elevated) {
             "ARP cache: start tarnvik.exe with 'Run as administrator'"};
 }
 
+std::string currentDateTime() {
+    SYSTEMTIME now{};
+    ::GetLocalTime(&now);
+    return generalDateTime(now, LOCALE_NAME_USER_DEFAULT);
+}
+
 } // namespace win32
 
 namespace os {
@@ -261,12 +267,6 @@ std::string toGbk(std::string_view utf8) {
     return gbk;
 }
 
-std::string currentDateTime() {
-    SYSTEMTIME now{};
-    ::GetLocalTime(&now);
-    return win32::generalDateTime(now, LOCALE_NAME_USER_DEFAULT);
-}
-
 std::string currentIsoDateTime() {
     SYSTEMTIME local{};
     ::GetLocalTime(&local);
@@ -282,14 +282,16 @@ std::string currentIsoDateTime() {
     return text;
 }
 
-void systemLog(const std::string& evidenceLine, const std::string& verdict) {
+void systemLog(const std::string& evidenceLine, Verdict verdict) {
     const HANDLE source = ::RegisterEventSourceW(nullptr, L"Tarnvik");
     if (source == nullptr) {
         return;
     }
-    const std::wstring message = win32::widen("ARP evidence: " + verdict + "\t" + evidenceLine);
+    const std::wstring message =
+        win32::widen("ARP evidence: " + std::string(verdictName(verdict)) + "\t" + evidenceLine);
     const wchar_t* strings[] = {message.c_str()};
-    ::ReportEventW(source, verdict == "changed" ? EVENTLOG_WARNING_TYPE : EVENTLOG_INFORMATION_TYPE,
+    ::ReportEventW(source,
+                   verdict == Verdict::changed ? EVENTLOG_WARNING_TYPE : EVENTLOG_INFORMATION_TYPE,
                    0, 1, nullptr, 1, 0, strings, nullptr);
     ::DeregisterEventSource(source);
 }
@@ -317,7 +319,7 @@ std::vector<std::string> startupDiagnostics() {
 
 } // namespace os
 
-RepairSettings systemRepairSettings() {
+RepairSettings systemRepairSettings(std::function<std::string()> localDateTime) {
     const auto programDirectory = os::executableDirectory();
     const bool writable = os::writableDirectory(programDirectory);
     std::filesystem::path logDirectory = programDirectory;
@@ -334,7 +336,7 @@ RepairSettings systemRepairSettings() {
     return RepairSettings{
         logDirectory,
         {"arp", "-d"},
-        os::currentDateTime,
+        std::move(localDateTime),
         os::report,
         win32::runningElevated(),
         !writable,

@@ -29,6 +29,9 @@ using UniqueHandle = std::unique_ptr<void, HandleCloser>;
 // yyyy/M/d and H:mm:ss where the locale gives none. UTF-8.
 std::string generalDateTime(const SYSTEMTIME& local, const wchar_t* localeName);
 
+// The current local date and time in the user's general form.
+std::string currentDateTime();
+
 // Whether this process runs elevated, as "arp -d" needs.
 bool runningElevated();
 

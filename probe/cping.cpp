@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: MIT
 #include "cping.h"
+#include "ip_text.h"
 
 #include <algorithm>
 #include <array>
-#include <charconv>
 #include <limits>
 #include <string_view>
 #include <vector>
@@ -35,25 +35,6 @@ std::string head(std::string_view text, std::size_t length) {
     return lowerAscii(trimSpaces(text.substr(0, std::min(length, text.size()))));
 }
 
-// Decimal digits with an optional sign, within the signed 32-bit range.
-std::optional<std::int32_t> parseWholeNumber(std::string_view part) {
-    if (!part.empty() && part.front() == '+') {
-        part.remove_prefix(1);
-        if (!part.empty() && part.front() == '-') {
-            return std::nullopt;
-        }
-    }
-    if (part.empty()) {
-        return std::nullopt;
-    }
-    std::int32_t value = 0;
-    const auto [end, error] = std::from_chars(part.data(), part.data() + part.size(), value);
-    if (error != std::errc{} || end != part.data() + part.size()) {
-        return std::nullopt;
-    }
-    return value;
-}
-
 } // namespace
 
 cping::cping(std::unique_ptr<Platform> platform) : platform_(std::move(platform)) {}
@@ -73,30 +54,7 @@ std::string cping::funcGetStatusText(std::uint32_t status) {
 }
 
 std::int32_t cping::funcIPTextToAddr(std::string szAddress) {
-    std::vector<std::string_view> parts;
-    std::string_view rest = szAddress;
-    for (;;) {
-        const auto dot = rest.find('.');
-        if (dot == std::string_view::npos) {
-            parts.push_back(rest);
-            break;
-        }
-        parts.push_back(rest.substr(0, dot));
-        rest.remove_prefix(dot + 1);
-    }
-    if (parts.size() != 4) {
-        return 0;
-    }
-    std::array<std::uint8_t, 4> octets{};
-    for (std::size_t i = 0; i < 4; ++i) {
-        const auto number = parseWholeNumber(parts[i]);
-        if (!number) {
-            return 0;
-        }
-        // Only the lowest 8 bits count: 256 gives 0, 300 gives 44, -1 gives 255.
-        octets[i] = static_cast<std::uint8_t>(static_cast<std::uint32_t>(*number) & 0xFFu);
-    }
-    return static_cast<std::int32_t>(ipv4FromOctets(octets[0], octets[1], octets[2], octets[3]));
+    return static_cast<std::int32_t>(parseDottedIpv4(szAddress).value_or(0));
 }
 
 std::string cping::funcAddrToIPText(Ipv4Value address) {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "controls.h"
+#include "date_time.h"
 #include "form1.h"
 
 #include <QGroupBox>
@@ -22,7 +23,7 @@ class Form1Window : public QWidget, private Controls {
   public:
     explicit Form1Window(
         Form1::EchoClientFactory makeEchoClient = [] { return std::make_unique<cping>(); },
-        RepairSettings repair = systemRepairSettings(), QWidget* parent = nullptr);
+        RepairSettings repair = systemRepairSettings(currentDateTime), QWidget* parent = nullptr);
 
   protected:
     void showEvent(QShowEvent* event) override;

@@ -18,7 +18,7 @@ class Form1Window final : private Controls {
   public:
     explicit Form1Window(
         Form1::EchoClientFactory makeEchoClient = [] { return std::make_unique<cping>(); },
-        RepairSettings repair = systemRepairSettings());
+        RepairSettings repair = systemRepairSettings(currentDateTime));
     Form1Window(const Form1Window&) = delete;
     Form1Window& operator=(const Form1Window&) = delete;
     ~Form1Window() override;

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "evidence.h"
+#include "repair.h"
 #include "system.h"
 #include "test_support.h"
 
@@ -20,6 +21,9 @@ TEST(Evidence, LineAndVerdictFromTheTwoReadings) {
     const NeighbourReading forged{false, hop, "02:00:00:00:00:66", "STALE"};
     const NeighbourReading lost{false, hop, "", "INCOMPLETE"};
     const NeighbourReading own{true, 0, "", "none"};
+    // The route moved to another router between the answered probe and the failure.
+    const NeighbourReading otherRouter{false, ipv4FromOctets(198, 18, 0, 9), "02:00:00:00:00:09",
+                                       "REACHABLE"};
     const std::string t = "2026-12-07T09:05:03+01:00";
     struct Case {
         std::optional<NeighbourReading> lastGood;
@@ -33,10 +37,52 @@ TEST(Evidence, LineAndVerdictFromTheTwoReadings) {
         {genuine, lost, "\t198.18.0.1\t02:00:00:00:00:01\t-\tINCOMPLETE\tunresolved\n"},
         {std::nullopt, forged, "\t198.18.0.1\t-\t02:00:00:00:00:66\tSTALE\tunknown\n"},
         {genuine, own, "\t-\t02:00:00:00:00:01\t-\t-\tlocal\n"},
+        {genuine, otherRouter,
+         "\t198.18.0.9\t02:00:00:00:00:01\t02:00:00:00:00:09\tREACHABLE\tunknown\n"},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(evidenceLine(t, "10.0.0.1", c.lastGood, c.now), t + "\t10.0.0.1" + c.line);
     }
+}
+
+// A failed append leaves nothing behind: the failed probe belongs to that run alone, and a later
+// run (after the target answered again) records nothing for it. Only what the probe itself reads
+// as an address is read and written; a blank, tab or line break makes it no address.
+TEST(Evidence, OnlyProbedAddressesOfTheirOwnRunAreRead) {
+    testing::TempDir dir;
+    std::vector<Ipv4Value> reads;
+    testing::RecordingRepair recorder{dir.path()};
+    auto settings = recorder.settings();
+    settings.evidence = EvidenceSettings{
+        dir.path(), [] { return std::string("T"); },
+        [&](Ipv4Value address, NeighbourReading& reading) {
+            reads.push_back(address);
+            reading = NeighbourReading{false, address, "02:00:00:00:00:02", "REACHABLE"};
+            return 0;
+        },
+        nullptr, nullptr};
+    RepairAction repair(settings);
+    repair.failed("10.0.0.1");
+    std::filesystem::create_directory(recorder.logPath); // the append fails on a directory
+    EXPECT_FALSE(repair.run());
+    std::filesystem::remove(recorder.logPath);
+    for (const char* refused : {" 10.0.0.1", "10.0.0.1\t", "10.0.0.1\n", "10.0.0.1 ", "0.0.0.0",
+                                "10.0.0", "www.example.com"}) {
+        repair.answered(refused);
+        repair.failed(refused);
+        EXPECT_TRUE(repair.run()) << refused;
+    }
+    EXPECT_TRUE(reads.empty());
+    EXPECT_FALSE(std::filesystem::exists(dir.path() / kEvidenceLogName));
+    repair.answered("10.0.0.1");
+    EXPECT_TRUE(repair.run()) << "a repair by hand has no failed probe";
+    EXPECT_FALSE(std::filesystem::exists(dir.path() / kEvidenceLogName));
+    repair.failed("10.0.0.1");
+    EXPECT_TRUE(repair.run());
+    EXPECT_EQ(reads.size(), 2u);
+    EXPECT_EQ(
+        testing::readFile(dir.path() / kEvidenceLogName),
+        "T\t10.0.0.1\t10.0.0.1\t02:00:00:00:00:02\t02:00:00:00:00:02\tREACHABLE\tunchanged\n");
 }
 
 } // namespace
@@ -61,7 +107,7 @@ TEST(Evidence, RecordGoesToTheJournalWithItsFields) {
     ASSERT_EQ(::bind(journal, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
     os::systemLog("2026-12-07T09:05:03+01:00\t198.18.0.2\t198.18.0.2\t02:00:00:00:00:02\t"
                   "02:00:00:00:00:66\tSTALE\tchanged\n",
-                  "changed");
+                  Verdict::changed);
     char record[4096] = {};
     const ssize_t got = ::recv(journal, record, sizeof record - 1, MSG_DONTWAIT);
     ::close(journal);

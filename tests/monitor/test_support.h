@@ -75,9 +75,7 @@ struct RecordingRepair {
         return RepairSettings{
             logPath.parent_path(),
             {"/bin/sh", "-c", "echo started >> \"$0\"", marks.string()},
-            [] {
-                return generalDateTime(QDateTime(QDate(2026, 12, 7), QTime(9, 5, 3)), QLocale::c());
-            },
+            [] { return std::string("2026/12/7 9:05:03"); },
             [this](const std::string& line) { reports.push_back(line); },
         };
     }

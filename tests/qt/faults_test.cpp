@@ -65,8 +65,7 @@ TEST_F(FaultTest, FullDiskLeavesOnlyWholeLinesAndTheNextRepairIsWhole) {
     fs::create_directories(disk);
     const testing::ScopedMount small("tarnvik-test", disk, "tmpfs", 0, "size=8192,mode=0755");
     ASSERT_TRUE(small.mounted());
-    const std::string line =
-        attackLogLine(generalDateTime(QDateTime(QDate(2026, 12, 7), QTime(9, 5, 3)), QLocale::c()));
+    const std::string line = attackLogLine("2026/12/7 9:05:03");
     // One page of filler and one page of log with room for less than a line: the disk takes the
     // first bytes of the next line and refuses the rest.
     std::string earlier;

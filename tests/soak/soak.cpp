@@ -6,6 +6,7 @@
 // not hold exactly one whole line per repair.
 //
 //   tarnvik_soak [probes [repairs]]      (defaults 100000 and 10000)
+#include "date_time.h"
 #include "form1_access.h"
 #include "form1_window.h"
 #include "lab.h"
@@ -104,7 +105,7 @@ int main(int argc, char** argv) {
     RepairSettings settings{
         dir.path(),
         {"/bin/true"},
-        [] { return generalDateTime(QDateTime::currentDateTime(), QLocale::c()); },
+        [] { return qt::generalDateTime(QDateTime::currentDateTime(), QLocale::c()); },
         [&](const std::string& line) {
             ++reports;
             std::fprintf(stderr, "report: %s\n", line.c_str());
@@ -127,7 +128,8 @@ int main(int argc, char** argv) {
     const int zombies = netlab::unreapedChildren(::getpid());
     const std::string log = testing::readFile(dir.path() / kAttackLogName);
     const std::string label =
-        attackLogLine(generalDateTime(QDateTime::currentDateTime(), QLocale::c())).substr(0, 19);
+        attackLogLine(qt::generalDateTime(QDateTime::currentDateTime(), QLocale::c()))
+            .substr(0, 19);
     const bool logWhole = wholeLines(log, label, repairs);
 
     std::printf("soak: %ld probes to 127.0.0.1 in %.1f s (%.1f us each), %ld answered\n", probes,

@@ -11,7 +11,6 @@
 
 #include <iphlpapi.h>
 
-#include <cstdio>
 #include <memory>
 #include <vector>
 
@@ -78,7 +77,8 @@ int readNeighbour(Ipv4Value destination, NeighbourReading& reading) {
         route.dwForwardType == MIB_IPROUTE_TYPE_INDIRECT ? route.dwForwardNextHop : destination;
     MIB_IPNET_TABLE2* raw = nullptr;
     if (const DWORD error = ::GetIpNetTable2(AF_INET, &raw); error != NO_ERROR) {
-        return static_cast<int>(error);
+        // An empty table is no failure: the entry is simply not there.
+        return error == ERROR_NOT_FOUND ? 0 : static_cast<int>(error);
     }
     const std::unique_ptr<MIB_IPNET_TABLE2, TableDeleter> table(raw);
     for (ULONG i = 0; i < table->NumEntries; ++i) {
@@ -88,13 +88,8 @@ int readNeighbour(Ipv4Value destination, NeighbourReading& reading) {
             continue;
         }
         reading.state = stateWord(row.State);
-        if (row.PhysicalAddressLength == 6 && row.State != NlnsIncomplete &&
-            row.State != NlnsUnreachable) {
-            char text[18];
-            const UCHAR* mac = row.PhysicalAddress;
-            std::snprintf(text, sizeof text, "%02x:%02x:%02x:%02x:%02x:%02x", mac[0], mac[1],
-                          mac[2], mac[3], mac[4], mac[5]);
-            reading.linkAddress = text;
+        if (row.State != NlnsIncomplete && row.State != NlnsUnreachable) {
+            reading.linkAddress = linkAddressText({row.PhysicalAddress, row.PhysicalAddressLength});
         }
         break;
     }

@@ -1,11 +1,13 @@
 // SPDX-License-Identifier: MIT
-// The operating-system seam for the evidence behind an attack line: which next hop the route
-// toward an address uses, and what the neighbour table holds for it. Reading needs no
-// privilege. neighbour_posix.cpp (rtnetlink) and neighbour_win32.cpp implement it.
+// The operating-system seam for the neighbour table: which next hop the route toward an address
+// uses, and what the table holds for it. Reading needs no privilege. neighbour_posix.cpp
+// (rtnetlink) and neighbour_win32.cpp (the IP helper) implement it.
 #pragma once
 
 #include "platform.h"
 
+#include <cstdint>
+#include <span>
 #include <string>
 
 namespace tarnvik {
@@ -25,5 +27,8 @@ struct NeighbourReading {
 // Reads the route toward `destination` and its next hop's neighbour entry. Returns 0 or the
 // error number that stopped it (os::errorText describes it).
 int readNeighbour(Ipv4Value destination, NeighbourReading& reading);
+
+// A 6-byte link-layer address as "02:00:00:00:00:02"; other lengths give empty text.
+std::string linkAddressText(std::span<const std::uint8_t> bytes);
 
 } // namespace tarnvik

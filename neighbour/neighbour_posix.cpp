@@ -10,11 +10,12 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
+#include <array>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace tarnvik {
@@ -24,14 +25,23 @@ namespace {
 struct Route {
     bool local = false;
     int interfaceIndex = 0;
-    std::uint32_t gateway = 0; // network order, as the kernel gives it
+    Ipv4Value gateway = 0;
 };
 
 struct Lookup {
-    std::uint32_t nextHop = 0;
+    Ipv4Value nextHop = 0;
     int interfaceIndex = 0;
     NeighbourReading* reading = nullptr;
 };
+
+// An address attribute's bytes, which are in network order on every host.
+std::optional<Ipv4Value> addressOf(const nlattr* attribute) {
+    if (mnl_attr_get_payload_len(attribute) != 4) {
+        return std::nullopt;
+    }
+    const auto* bytes = static_cast<const std::uint8_t*>(mnl_attr_get_payload(attribute));
+    return ipv4FromOctets(bytes[0], bytes[1], bytes[2], bytes[3]);
+}
 
 std::string stateWord(std::uint16_t state) {
     static constexpr std::pair<std::uint16_t, const char*> kWords[] = {
@@ -57,9 +67,8 @@ int onRoute(const nlmsghdr* message, void* data) {
             if (mnl_attr_get_type(attribute) == RTA_OIF &&
                 mnl_attr_get_payload_len(attribute) == sizeof(std::uint32_t)) {
                 found.interfaceIndex = static_cast<int>(mnl_attr_get_u32(attribute));
-            } else if (mnl_attr_get_type(attribute) == RTA_GATEWAY &&
-                       mnl_attr_get_payload_len(attribute) == sizeof(std::uint32_t)) {
-                found.gateway = mnl_attr_get_u32(attribute);
+            } else if (mnl_attr_get_type(attribute) == RTA_GATEWAY) {
+                found.gateway = addressOf(attribute).value_or(0);
             }
             return MNL_CB_OK;
         },
@@ -84,21 +93,15 @@ int onNeighbour(const nlmsghdr* message, void* data) {
             return MNL_CB_OK;
         },
         attributes);
-    if (attributes[NDA_DST] == nullptr ||
-        mnl_attr_get_payload_len(attributes[NDA_DST]) != sizeof(std::uint32_t) ||
-        mnl_attr_get_u32(attributes[NDA_DST]) != lookup.nextHop) {
+    if (attributes[NDA_DST] == nullptr || addressOf(attributes[NDA_DST]) != lookup.nextHop) {
         return MNL_CB_OK;
     }
     lookup.reading->state = stateWord(header->ndm_state);
     if (attributes[NDA_LLADDR] != nullptr &&
-        mnl_attr_get_payload_len(attributes[NDA_LLADDR]) == 6 &&
         (header->ndm_state & (NUD_INCOMPLETE | NUD_FAILED)) == 0) {
-        const auto* mac =
-            static_cast<const unsigned char*>(mnl_attr_get_payload(attributes[NDA_LLADDR]));
-        char text[18];
-        std::snprintf(text, sizeof text, "%02x:%02x:%02x:%02x:%02x:%02x", mac[0], mac[1], mac[2],
-                      mac[3], mac[4], mac[5]);
-        lookup.reading->linkAddress = text;
+        lookup.reading->linkAddress = linkAddressText(
+            {static_cast<const std::uint8_t*>(mnl_attr_get_payload(attributes[NDA_LLADDR])),
+             mnl_attr_get_payload_len(attributes[NDA_LLADDR])});
     }
     return MNL_CB_OK;
 }
@@ -121,8 +124,8 @@ int readNeighbour(Ipv4Value destination, NeighbourReading& reading) {
     auto* route = static_cast<rtmsg*>(mnl_nlmsg_put_extra_header(ask, sizeof(rtmsg)));
     route->rtm_family = AF_INET;
     route->rtm_dst_len = 32;
-    // Our value's bytes are in network order, as the kernel wants the address.
-    mnl_attr_put_u32(ask, RTA_DST, destination);
+    const auto destinationBytes = ipv4Octets(destination);
+    mnl_attr_put(ask, RTA_DST, destinationBytes.size(), destinationBytes.data());
     Route found;
     if (const int error = netlink::exchange(socket.get(), ask, onRoute, &found)) {
         return error;
@@ -131,8 +134,8 @@ int readNeighbour(Ipv4Value destination, NeighbourReading& reading) {
         reading.local = true;
         return 0;
     }
-    Lookup lookup{found.gateway != 0 ? found.gateway : destination, found.interfaceIndex, &reading};
-    reading.nextHop = lookup.nextHop;
+    reading.nextHop = found.gateway != 0 ? found.gateway : destination;
+    Lookup lookup{reading.nextHop, found.interfaceIndex, &reading};
 
     return netlink::dumpIpv4Neighbours(socket.get(), ++sequence, onNeighbour, &lookup);
 }

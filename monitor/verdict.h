@@ -1,0 +1,32 @@
+// SPDX-License-Identifier: MIT
+// What the evidence of one reading of the next hop's entry says, in the words the evidence log
+// and the system's log use.
+#pragma once
+
+namespace tarnvik {
+
+enum class Verdict {
+    local,      // the address is this machine's own: no next hop
+    unknown,    // no answered probe of this next hop to compare with
+    unresolved, // the table holds no link-layer address now
+    changed,    // another link-layer address than the one the answered probe went through
+    unchanged,
+};
+
+constexpr const char* verdictName(Verdict verdict) {
+    switch (verdict) {
+    case Verdict::local:
+        return "local";
+    case Verdict::unknown:
+        return "unknown";
+    case Verdict::unresolved:
+        return "unresolved";
+    case Verdict::changed:
+        return "changed";
+    case Verdict::unchanged:
+        return "unchanged";
+    }
+    return "unknown";
+}
+
+} // namespace tarnvik
