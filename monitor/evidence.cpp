@@ -20,30 +20,29 @@ std::optional<Ipv4Value> probedAddress(const std::string& probed) {
 
 } // namespace
 
-Verdict evidenceVerdict(const std::optional<NeighbourReading>& lastGood,
+Verdict evidenceVerdict(const std::optional<NeighbourReading>& baseline,
                         const NeighbourReading& now) {
     if (now.local) {
         return Verdict::local;
     }
     // After a route change the two readings are of different routers: nothing to compare.
-    if (!lastGood || lastGood->linkAddress.empty() || lastGood->local ||
-        lastGood->nextHop != now.nextHop) {
+    if (!baseline || baseline->linkAddress.empty() || baseline->local ||
+        baseline->nextHop != now.nextHop) {
         return Verdict::unknown;
     }
     if (now.linkAddress.empty()) {
         return Verdict::unresolved;
     }
-    return now.linkAddress == lastGood->linkAddress ? Verdict::unchanged : Verdict::changed;
+    return now.linkAddress == baseline->linkAddress ? Verdict::unchanged : Verdict::changed;
 }
 
-std::string evidenceLine(const std::string& isoTime, const std::string& probed,
-                         const std::optional<NeighbourReading>& lastGood,
-                         const NeighbourReading& now) {
-    const bool local = now.local;
-    return isoTime + '\t' + probed + '\t' + (local ? "-" : dottedText(now.nextHop)) + '\t' +
-           (lastGood ? orDash(lastGood->linkAddress) : "-") + '\t' + orDash(now.linkAddress) +
-           '\t' + (local ? "-" : now.state) + '\t' + verdictName(evidenceVerdict(lastGood, now)) +
-           '\n';
+std::string evidenceLine(const std::string& isoTime, const EvidenceRecord& record) {
+    const bool local = record.now.local;
+    return isoTime + '\t' + record.probed + '\t' + (local ? "-" : dottedText(record.now.nextHop)) +
+           '\t' + (record.baseline ? orDash(record.baseline->linkAddress) : "-") + '\t' +
+           orDash(record.now.linkAddress) + '\t' + (local ? "-" : record.now.state) + '\t' +
+           verdictName(record.verdict) + '\t' +
+           (record.attacker ? dottedText(*record.attacker) : "-") + '\n';
 }
 
 EvidenceRecorder::EvidenceRecorder(EvidenceSettings settings) : settings_(std::move(settings)) {}
@@ -54,39 +53,134 @@ void EvidenceRecorder::report(const std::string& line) const {
     }
 }
 
-void EvidenceRecorder::answered(const std::string& probed) {
+void EvidenceRecorder::startWatching() {
+    watch_.restart();
+    watching_ = true;
+    hop_.reset();
+}
+
+void EvidenceRecorder::stopWatching() {
+    watching_ = false;
+}
+
+std::optional<NeighbourReading> EvidenceRecorder::read(const std::string& probed) {
     const auto address = probedAddress(probed);
-    NeighbourReading reading;
-    if (!address || settings_.read(*address, reading) != 0) {
-        return;
+    if (!address || !settings_.read) {
+        return std::nullopt;
     }
-    lastProbed_ = probed;
-    lastGood_ = reading;
+    NeighbourReading reading;
+    if (const int error = settings_.read(*address, reading)) {
+        report("cannot read the neighbour table for " + probed + ": " + os::errorText(error));
+        return std::nullopt;
+    }
+    if (probed != target_) {
+        target_ = probed;
+        hop_.reset();
+    }
+    if (!reading.local) {
+        hop_ = reading;
+    }
+    return reading;
+}
+
+bool EvidenceRecorder::catchUp() {
+    bool attacked = false;
+    if (settings_.events) {
+        settings_.events->drain([&](const NeighbourChange& change) {
+            attacked = notified(change) == WatchOutcome::attack || attacked;
+        });
+    }
+    return attacked;
+}
+
+bool EvidenceRecorder::beginTick(const std::string& probed) {
+    // What came in since the last tick belongs to it.
+    bool attacked = catchUp();
+    watch_.beginTick();
+    if (const auto reading = read(probed)) {
+        attacked = observe(*reading) == WatchOutcome::attack || attacked;
+    }
+    return attacked;
+}
+
+WatchOutcome EvidenceRecorder::notified(const NeighbourChange& change) {
+    if (!watching_ || !hop_ || change.interfaceIndex != hop_->interfaceIndex ||
+        change.reading.nextHop != hop_->nextHop) {
+        return WatchOutcome::nothing;
+    }
+    return observe(change.reading);
+}
+
+WatchOutcome EvidenceRecorder::observe(const NeighbourReading& reading) {
+    const auto outcome = watch_.observe(reading);
+    if (outcome == WatchOutcome::attack) {
+        const auto& baseline = watch_.baseline();
+        record({target_, baseline, reading, Verdict::changed,
+                settings_.holder
+                    ? settings_.holder(reading.interfaceIndex, reading.nextHop, reading.linkAddress)
+                    : std::nullopt});
+    } else if (outcome == WatchOutcome::moved) {
+        record({target_, watch_.previousBaseline(), reading, Verdict::moved, std::nullopt});
+    }
+    return outcome;
+}
+
+void EvidenceRecorder::answered(const std::string& probed) {
+    if (watching_) {
+        return; // the tick's read and the notifications follow the entry
+    }
+    if (const auto reading = read(probed); reading && !reading->local) {
+        const auto& baseline = watch_.baseline();
+        if (!baseline || baseline->nextHop != reading->nextHop) {
+            watch_.observe(*reading);
+        }
+    }
 }
 
 void EvidenceRecorder::failed(const std::string& probed) {
-    const auto address = probedAddress(probed);
-    if (!address) {
+    // What the entry held while the probe was out: the window's loop was blocked meanwhile.
+    catchUp();
+    auto now = read(probed);
+    if (!now) {
         return;
     }
-    NeighbourReading now;
-    if (const int error = settings_.read(*address, now)) {
-        report("cannot read the neighbour table for " + probed + ": " + os::errorText(error));
-        return;
+    if (watching_) {
+        const auto outcome = observe(*now);
+        if (outcome == WatchOutcome::attack || outcome == WatchOutcome::moved) {
+            return; // recorded as the attack or move it is
+        }
     }
-    const auto lastGood = probed == lastProbed_ ? lastGood_ : std::nullopt;
-    const std::string line = evidenceLine(settings_.isoTime(), probed, lastGood, now);
-    const Verdict verdict = evidenceVerdict(lastGood, now);
-    if (verdict == Verdict::changed) {
-        report("next hop " + dottedText(now.nextHop) + " changed from " + lastGood->linkAddress +
-               " to " + now.linkAddress);
+    // The entry as it was while the probe was out, if a flush has emptied it since.
+    if (now->linkAddress.empty() && watch_.baselineSeenThisTick() &&
+        watch_.baselineSeenThisTick()->nextHop == now->nextHop) {
+        now = watch_.baselineSeenThisTick();
+    }
+    const auto& baseline = watch_.baseline();
+    const Verdict verdict = evidenceVerdict(baseline, *now);
+    std::optional<Ipv4Value> attacker;
+    if (verdict == Verdict::changed && settings_.holder) {
+        attacker = settings_.holder(now->interfaceIndex, now->nextHop, now->linkAddress);
+    }
+    record({probed, baseline, *now, verdict, attacker});
+}
+
+void EvidenceRecorder::record(EvidenceRecord record) {
+    const std::string line = evidenceLine(settings_.isoTime(), record);
+    const std::string hop = dottedText(record.now.nextHop);
+    const std::string was = record.baseline ? record.baseline->linkAddress : "";
+    if (record.verdict == Verdict::changed) {
+        report("next hop " + hop + " changed from " + was + " to " + record.now.linkAddress +
+               (record.attacker ? ", held by " + dottedText(*record.attacker) : ""));
+    } else if (record.verdict == Verdict::moved) {
+        report("next hop " + hop + " moved from " + was + " to " + record.now.linkAddress +
+               ": the new address stayed through a flush, and is taken as genuine from now on");
     }
     const auto path = settings_.logDirectory / kEvidenceLogName;
     if (const int error = os::appendInOneWrite(path, line, settings_.ownerOnly)) {
         report("cannot append to " + os::pathText(path) + ": " + os::errorText(error));
     }
     if (settings_.systemLog) {
-        settings_.systemLog(line, verdict);
+        settings_.systemLog(line, record.verdict);
     }
 }
 

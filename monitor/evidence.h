@@ -1,15 +1,20 @@
 // SPDX-License-Identifier: MIT
-// The evidence behind each attack line: what the neighbour table held for the next hop toward the
-// probed address when the echo failed, beside what it held at the last answered probe. One line
-// per failed probe in arp_evidence.log beside the attack log, UTF-8, tab-separated:
-//   time  probed  next-hop  last-good-MAC|-  MAC-now|-  state-now  verdict
+// The evidence behind each attack line, and the watch it comes from: what the neighbour table
+// holds for the next hop toward the probed address, beside the next hop's genuine address (the
+// baseline). While monitoring runs the entry is read once a tick, before the probe, and followed
+// through the system's notifications where it has them; a change away from the baseline is an
+// attack whether or not the echo is answered. One line per failed probe, per attack and per move
+// in arp_evidence.log beside the attack log, UTF-8, tab-separated:
+//   time  probed  next-hop  baseline-MAC|-  MAC-now|-  state-now  verdict  attacker-IP|-
 #pragma once
 
 #include "neighbour.h"
 #include "verdict.h"
+#include "watch.h"
 
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -17,43 +22,77 @@ namespace tarnvik {
 
 inline constexpr const char* kEvidenceLogName = "arp_evidence.log";
 
-// What the two readings say; readings of two different next hops compare as unknown.
-Verdict evidenceVerdict(const std::optional<NeighbourReading>& lastGood,
+struct EvidenceRecord {
+    std::string probed;
+    std::optional<NeighbourReading> baseline;
+    NeighbourReading now;
+    Verdict verdict = Verdict::unknown;
+    // Another entry that holds the address now found for the next hop: who answers for it.
+    std::optional<Ipv4Value> attacker;
+};
+
+// What a reading says beside the baseline; readings of two different next hops compare as
+// unknown.
+Verdict evidenceVerdict(const std::optional<NeighbourReading>& baseline,
                         const NeighbourReading& now);
 
 // One line of the evidence log, LF included.
-std::string evidenceLine(const std::string& isoTime, const std::string& probed,
-                         const std::optional<NeighbourReading>& lastGood,
-                         const NeighbourReading& now);
+std::string evidenceLine(const std::string& isoTime, const EvidenceRecord& record);
 
 struct EvidenceSettings {
     std::filesystem::path logDirectory;
     // The local time in ISO 8601 with its offset.
     std::function<std::string()> isoTime;
     std::function<int(Ipv4Value, NeighbourReading&)> read;
-    // Where failures and a changed link-layer address are reported.
+    // Another entry on the interface holding the link-layer address, besides the next hop.
+    std::function<std::optional<Ipv4Value>(int, Ipv4Value, const std::string&)> holder;
+    // Where failures, attacks and moves are reported.
     std::function<void(const std::string&)> report;
     // The system's own log: the line's fields and the verdict; failures there are its own.
     std::function<void(const std::string& line, Verdict verdict)> systemLog;
     // The log is created readable by this user alone (it sits in a private directory).
     bool ownerOnly = false;
+    // The system's notifications of neighbour entries, where it gives them.
+    std::shared_ptr<NeighbourEvents> events = nullptr;
 };
 
 class EvidenceRecorder {
   public:
     explicit EvidenceRecorder(EvidenceSettings settings);
 
-    // After an answered probe: notes the next hop's entry as the last good one.
+    // Monitoring starts right after a flush, or stops.
+    void startWatching();
+    void stopWatching();
+    // A tick begins, before its probe: reads the target's next hop. True when an attack was
+    // seen (then or in the notifications that had come in).
+    bool beginTick(const std::string& probed);
+    // A change of an entry, as the system told it.
+    WatchOutcome notified(const NeighbourChange& change);
+    // Takes every notification that has come in; true when one was an attack.
+    bool catchUp();
+    // After an answered probe outside monitoring (a probe by hand): the entry becomes the
+    // baseline when there is none.
     void answered(const std::string& probed);
     // On a failed probe, before the flush: reads the table as the failure left it and records.
     void failed(const std::string& probed);
+    // A repair's flush has started.
+    void repaired() { watch_.repaired(); }
+
+    const NextHopWatch& watch() const { return watch_; }
 
   private:
+    std::optional<NeighbourReading> read(const std::string& probed);
+    WatchOutcome observe(const NeighbourReading& reading);
+    void record(EvidenceRecord record);
     void report(const std::string& line) const;
 
     EvidenceSettings settings_;
-    std::string lastProbed_;
-    std::optional<NeighbourReading> lastGood_;
+    NextHopWatch watch_;
+    bool watching_ = false;
+    std::string target_;
+    // The next hop the last read found for the target: notifications of other entries are not
+    // its.
+    std::optional<NeighbourReading> hop_;
 };
 
 } // namespace tarnvik

@@ -65,16 +65,29 @@ void Form1::zx_Click() {
             cmdFormat_Click();
         }
         controls_.setEnabled(Control::Timer1, true);
+        repair_.startWatching();
     } else if (state == captions::kStop) {
         controls_.setCaption(Control::zx, captions::kStart);
         controls_.setEnabled(Control::qb, true);
         controls_.setEnabled(Control::Timer1, false);
+        repair_.stopWatching();
     }
 }
 
 void Form1::Timer1_Timer() {
     controls_.clear(Control::List1);
+    // The next hop's entry before the probe goes out: a change is an attack even if the echo is
+    // answered through it.
+    if (cping_) {
+        repair_.beginTick(controls_.text(Control::txtPing));
+    }
     probeTarget();
+}
+
+void Form1::neighbourEventsReady() {
+    if (cping_) {
+        repair_.neighbourEventsReady();
+    }
 }
 
 void Form1::probeTarget() {

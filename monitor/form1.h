@@ -69,6 +69,10 @@ class Form1 {
     void qb_Click();
     void cmdFormat_Click();
     void Command1_Click();
+    // The system's notifications of neighbour entries (where it gives them): the binding
+    // watches the descriptor on its event loop and says when it is readable.
+    int neighbourEventDescriptor() const { return repair_.neighbourEventDescriptor(); }
+    void neighbourEventsReady();
 
   private:
     friend class Form1TestAccess;

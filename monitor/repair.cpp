@@ -44,10 +44,7 @@ void RepairAction::report(const std::string& line) const {
     }
 }
 
-bool RepairAction::run() {
-    // This run's failed probe, if any, whatever becomes of the run: a later run may come after
-    // the target has answered again.
-    const auto probed = std::exchange(failedProbe_, std::nullopt);
+bool RepairAction::appendLine() {
     const auto path = logPath();
     if (!settings_.logDirectory.is_absolute()) {
         report("cannot append to the attack log: it has no directory");
@@ -62,15 +59,73 @@ bool RepairAction::run() {
         report("cannot append to " + os::pathText(path) + ": " + os::errorText(error));
         return false;
     }
-    // The table as the failure left it: read before the flush changes it.
-    if (probed && evidence_) {
-        evidence_->failed(*probed);
-    }
+    return true;
+}
+
+bool RepairAction::startCommand() {
     if (const int error = os::startDetached(settings_.command, settings_.privileged)) {
         report("cannot start " + joined(settings_.command) + ": " + os::errorText(error));
         return false;
     }
+    if (evidence_) {
+        evidence_->repaired();
+    }
     return true;
+}
+
+bool RepairAction::run() {
+    // This run's failed probe, if any, whatever becomes of the run: a later run may come after
+    // the target has answered again.
+    const auto probed = std::exchange(failedProbe_, std::nullopt);
+    if (probed && evidence_ && evidence_->watch().attackedThisTick()) {
+        return true;
+    }
+    if (!appendLine()) {
+        return false;
+    }
+    // The table as the failure left it: read before the flush changes it.
+    if (probed && evidence_) {
+        evidence_->failed(*probed);
+    }
+    return startCommand();
+}
+
+void RepairAction::repairAttack(bool attacked) {
+    if (attacked && appendLine()) {
+        startCommand();
+    }
+}
+
+void RepairAction::startWatching() {
+    // The flush is there for the watch's baseline: without evidence there is nothing to learn.
+    if (evidence_) {
+        startCommand();
+        evidence_->startWatching();
+    }
+}
+
+void RepairAction::stopWatching() {
+    if (evidence_) {
+        evidence_->stopWatching();
+    }
+}
+
+void RepairAction::beginTick(const std::string& probed) {
+    if (evidence_) {
+        repairAttack(evidence_->beginTick(probed));
+    }
+}
+
+int RepairAction::neighbourEventDescriptor() const {
+    return settings_.evidence && settings_.evidence->events
+               ? settings_.evidence->events->descriptor()
+               : -1;
+}
+
+void RepairAction::neighbourEventsReady() {
+    if (evidence_) {
+        repairAttack(evidence_->catchUp());
+    }
 }
 
 } // namespace tarnvik

@@ -49,18 +49,38 @@ class RepairAction {
 
     // Appends the line and then starts the command. A log that cannot be written means no line
     // and no command; a command that cannot start leaves its line written. Either failure is
-    // reported and returns false; nothing is thrown.
+    // reported and returns false; nothing is thrown. A failed probe whose tick has already
+    // seen the attack behind it has its line and repair in that attack's.
     bool run();
 
-    // The outcome of a probe, for the evidence: an answered one notes the last good entry; a
-    // failed one is read again inside the next run, after its line and before the command.
+    // The outcome of a probe, for the evidence: an answered one outside monitoring notes the
+    // entry when nothing else has; a failed one is read again inside the next run, after its
+    // line and before the command.
     void answered(const std::string& probed);
     void failed(const std::string& probed);
+
+    // Monitoring starts: the cache is flushed once (no attack line for it) so that the next
+    // hop's genuine address is learnt afresh. Or stops.
+    void startWatching();
+    void stopWatching();
+    // A tick begins, before its probe: the next hop's entry is read; a change away from its
+    // genuine address is an attack, repaired at once.
+    void beginTick(const std::string& probed);
+    // The system's notifications of neighbour entries: a descriptor that turns readable when
+    // some have come in (-1 where there are none), and taking them.
+    int neighbourEventDescriptor() const;
+    void neighbourEventsReady();
+
+    // The watch, for what is shown and held beside the repair.
+    const NextHopWatch* watch() const { return evidence_ ? &evidence_->watch() : nullptr; }
 
     std::filesystem::path logPath() const { return settings_.logDirectory / kAttackLogName; }
 
   private:
     void report(const std::string& line) const;
+    bool appendLine();
+    bool startCommand();
+    void repairAttack(bool attacked);
 
     RepairSettings settings_;
     std::optional<EvidenceRecorder> evidence_;

@@ -255,22 +255,26 @@ void systemLog(const std::string& evidenceLine, Verdict verdictKind) {
         rest.remove_prefix(tab + 1);
     }
     fields.emplace_back(rest);
-    if (fields.size() != 7) {
+    if (fields.size() != 8) {
         return;
     }
     const std::string message = "ARP evidence for " + fields[1] + ": " + verdict + " (next hop " +
                                 fields[2] + ", was " + fields[3] + ", now " + fields[4] + " " +
-                                fields[5] + ")";
+                                fields[5] +
+                                (fields[7] != "-" ? ", held by " + fields[7] : std::string()) + ")";
     // The journal's native protocol, one datagram of FIELD=value lines (no value here holds a
     // line break), on a socket of its own that is closed again: libsystemd's
     // sd_journal_send would keep one open for the rest of the process.
     const int priority = verdictKind == Verdict::changed ? LOG_WARNING : LOG_NOTICE;
-    const char* names[] = {"TARNVIK_TIME",          "TARNVIK_PROBED",  "TARNVIK_NEXT_HOP",
-                           "TARNVIK_LAST_GOOD_MAC", "TARNVIK_MAC_NOW", "TARNVIK_STATE"};
+    // The baseline keeps its field's first name, which stored records and filters use.
+    const std::pair<const char*, std::size_t> names[] = {
+        {"TARNVIK_TIME", 0},          {"TARNVIK_PROBED", 1},  {"TARNVIK_NEXT_HOP", 2},
+        {"TARNVIK_LAST_GOOD_MAC", 3}, {"TARNVIK_MAC_NOW", 4}, {"TARNVIK_STATE", 5},
+        {"TARNVIK_ATTACKER_IP", 7}};
     std::string record = "MESSAGE=" + message + "\nPRIORITY=" + std::to_string(priority) +
                          "\nSYSLOG_IDENTIFIER=tarnvik\nTARNVIK_VERDICT=" + verdict + "\n";
-    for (std::size_t i = 0; i < std::size(names); ++i) {
-        record += std::string(names[i]) + "=" + fields[i] + "\n";
+    for (const auto& [name, field] : names) {
+        record += std::string(name) + "=" + fields[field] + "\n";
     }
     const int journal = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     sockaddr_un address{};
@@ -405,8 +409,9 @@ RepairSettings systemRepairSettings(std::function<std::string()> localDateTime) 
         os::report,
         posix::runningPrivileged(),
         logDirectory != programDirectory,
-        EvidenceSettings{logDirectory, os::currentIsoDateTime, readNeighbour, os::report,
-                         os::systemLog, logDirectory != programDirectory},
+        EvidenceSettings{logDirectory, os::currentIsoDateTime, readNeighbour,
+                         neighbourWithLinkAddress, os::report, os::systemLog,
+                         logDirectory != programDirectory, std::make_shared<NeighbourEvents>()},
     };
 }
 

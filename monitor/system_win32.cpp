@@ -340,8 +340,8 @@ RepairSettings systemRepairSettings(std::function<std::string()> localDateTime) 
         os::report,
         win32::runningElevated(),
         !writable,
-        EvidenceSettings{logDirectory, os::currentIsoDateTime, readNeighbour, os::report,
-                         os::systemLog},
+        EvidenceSettings{logDirectory, os::currentIsoDateTime, readNeighbour,
+                         neighbourWithLinkAddress, os::report, os::systemLog},
     };
 }
 

@@ -9,8 +9,9 @@ enum class Verdict {
     local,      // the address is this machine's own: no next hop
     unknown,    // no answered probe of this next hop to compare with
     unresolved, // the table holds no link-layer address now
-    changed,    // another link-layer address than the one the answered probe went through
+    changed,    // another link-layer address than the next hop's genuine one
     unchanged,
+    moved, // the next hop took another address for good: the host or router was replaced
 };
 
 constexpr const char* verdictName(Verdict verdict) {
@@ -25,6 +26,8 @@ constexpr const char* verdictName(Verdict verdict) {
         return "changed";
     case Verdict::unchanged:
         return "unchanged";
+    case Verdict::moved:
+        return "moved";
     }
     return "unknown";
 }

@@ -1,12 +1,16 @@
 // SPDX-License-Identifier: MIT
 // The operating-system seam for the neighbour table: which next hop the route toward an address
-// uses, and what the table holds for it. Reading needs no privilege. neighbour_posix.cpp
+// uses, what the table holds for it, who else holds a link-layer address, and (where the system
+// tells) each change of an entry as it happens. Reading needs no privilege. neighbour_posix.cpp
 // (rtnetlink) and neighbour_win32.cpp (the IP helper) implement it.
 #pragma once
 
 #include "platform.h"
 
 #include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
 #include <span>
 #include <string>
 
@@ -17,6 +21,8 @@ struct NeighbourReading {
     bool local = false;
     // The address itself when it is on-link, else the gateway of the route the kernel would use.
     Ipv4Value nextHop = 0;
+    // The interface the route leaves by; 0 when unknown.
+    int interfaceIndex = 0;
     // As "02:00:00:00:00:02", lower case; empty when the table holds none.
     std::string linkAddress;
     // The kernel's word for the entry: REACHABLE, STALE, DELAY, PROBE, FAILED, INCOMPLETE,
@@ -24,9 +30,42 @@ struct NeighbourReading {
     std::string state = "none";
 };
 
-// Reads the route toward `destination` and its next hop's neighbour entry. Returns 0 or the
-// error number that stopped it (os::errorText describes it).
+// Reads the route toward `destination` and its next hop's neighbour entry, that one entry alone
+// (never the whole table). Returns 0 or the error number that stopped it (os::errorText
+// describes it).
 int readNeighbour(Ipv4Value destination, NeighbourReading& reading);
+
+// The address of another entry on `interfaceIndex` that holds `linkAddress` (not `besides`), if
+// the table has one: who answers for the next hop. Reads the whole table, so only for an
+// attack, not for every probe.
+std::optional<Ipv4Value> neighbourWithLinkAddress(int interfaceIndex, Ipv4Value besides,
+                                                  const std::string& linkAddress);
+
+// A change of one IPv4 entry as the system told it.
+struct NeighbourChange {
+    int interfaceIndex = 0;
+    // The entry's address in nextHop; no link-layer address and state "none" when removed.
+    NeighbourReading reading;
+};
+
+// The system's notifications of neighbour entries (rtnetlink's neighbour group on Linux; Windows
+// has none, and its descriptor is -1). Open for the life of the object.
+class NeighbourEvents {
+  public:
+    NeighbourEvents();
+    NeighbourEvents(const NeighbourEvents&) = delete;
+    NeighbourEvents& operator=(const NeighbourEvents&) = delete;
+    ~NeighbourEvents();
+
+    // Readable when changes have arrived; -1 when there are no notifications here.
+    int descriptor() const;
+    // Hands every change that has arrived to `onChange`, without waiting for more.
+    void drain(const std::function<void(const NeighbourChange&)>& onChange);
+
+  private:
+    struct Channel;
+    std::unique_ptr<Channel> channel_;
+};
 
 // A 6-byte link-layer address as "02:00:00:00:00:02"; other lengths give empty text.
 std::string linkAddressText(std::span<const std::uint8_t> bytes);

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
-// The route and the neighbour entry through rtnetlink: RTM_GETROUTE for the destination, then the
-// IPv4 neighbour entries of the route's interface. Unprivileged, like `ip route get`.
+// The route and the neighbour entry through rtnetlink: RTM_GETROUTE for the destination, then
+// RTM_GETNEIGH for the next hop's one entry on the route's interface. Unprivileged, like
+// `ip route get` and `ip neigh get`; notifications through the neighbour group, like
+// `ip monitor neigh`.
 #include "neighbour.h"
 #include "netlink.h"
 
@@ -10,11 +12,8 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
-#include <array>
 #include <cerrno>
-#include <cstring>
 #include <ctime>
-#include <memory>
 #include <optional>
 #include <vector>
 
@@ -28,19 +27,18 @@ struct Route {
     Ipv4Value gateway = 0;
 };
 
-struct Lookup {
-    Ipv4Value nextHop = 0;
-    int interfaceIndex = 0;
-    NeighbourReading* reading = nullptr;
-};
-
 // An address attribute's bytes, which are in network order on every host.
 std::optional<Ipv4Value> addressOf(const nlattr* attribute) {
-    if (mnl_attr_get_payload_len(attribute) != 4) {
+    if (attribute == nullptr || mnl_attr_get_payload_len(attribute) != 4) {
         return std::nullopt;
     }
     const auto* bytes = static_cast<const std::uint8_t*>(mnl_attr_get_payload(attribute));
     return ipv4FromOctets(bytes[0], bytes[1], bytes[2], bytes[3]);
+}
+
+void putAddress(nlmsghdr* message, std::uint16_t type, Ipv4Value address) {
+    const auto bytes = ipv4Octets(address);
+    mnl_attr_put(message, type, bytes.size(), bytes.data());
 }
 
 std::string stateWord(std::uint16_t state) {
@@ -76,11 +74,14 @@ int onRoute(const nlmsghdr* message, void* data) {
     return MNL_CB_OK;
 }
 
-int onNeighbour(const nlmsghdr* message, void* data) {
-    auto& lookup = *static_cast<Lookup*>(data);
+// One neighbour message as a change: its interface, address, link-layer address and state.
+std::optional<NeighbourChange> changeOf(const nlmsghdr* message) {
+    if (message->nlmsg_type != RTM_NEWNEIGH && message->nlmsg_type != RTM_DELNEIGH) {
+        return std::nullopt;
+    }
     const auto* header = static_cast<const ndmsg*>(mnl_nlmsg_get_payload(message));
-    if (header->ndm_family != AF_INET || header->ndm_ifindex != lookup.interfaceIndex) {
-        return MNL_CB_OK;
+    if (header->ndm_family != AF_INET) {
+        return std::nullopt;
     }
     const nlattr* attributes[NDA_MAX + 1] = {};
     mnl_attr_parse(
@@ -93,17 +94,38 @@ int onNeighbour(const nlmsghdr* message, void* data) {
             return MNL_CB_OK;
         },
         attributes);
-    if (attributes[NDA_DST] == nullptr || addressOf(attributes[NDA_DST]) != lookup.nextHop) {
-        return MNL_CB_OK;
+    const auto address = addressOf(attributes[NDA_DST]);
+    if (!address) {
+        return std::nullopt;
     }
-    lookup.reading->state = stateWord(header->ndm_state);
+    NeighbourChange change;
+    change.interfaceIndex = header->ndm_ifindex;
+    change.reading.nextHop = *address;
+    change.reading.interfaceIndex = header->ndm_ifindex;
+    if (message->nlmsg_type == RTM_DELNEIGH) {
+        return change;
+    }
+    change.reading.state = stateWord(header->ndm_state);
     if (attributes[NDA_LLADDR] != nullptr &&
         (header->ndm_state & (NUD_INCOMPLETE | NUD_FAILED)) == 0) {
-        lookup.reading->linkAddress = linkAddressText(
+        change.reading.linkAddress = linkAddressText(
             {static_cast<const std::uint8_t*>(mnl_attr_get_payload(attributes[NDA_LLADDR])),
              mnl_attr_get_payload_len(attributes[NDA_LLADDR])});
     }
+    return change;
+}
+
+int onEntry(const nlmsghdr* message, void* data) {
+    if (auto change = changeOf(message)) {
+        auto& reading = *static_cast<NeighbourReading*>(data);
+        reading.state = change->reading.state;
+        reading.linkAddress = change->reading.linkAddress;
+    }
     return MNL_CB_OK;
+}
+
+unsigned int firstSequence() {
+    return static_cast<unsigned int>(std::time(nullptr));
 }
 
 } // namespace
@@ -114,7 +136,7 @@ int readNeighbour(Ipv4Value destination, NeighbourReading& reading) {
     if (!socket) {
         return errno;
     }
-    auto sequence = static_cast<unsigned int>(std::time(nullptr));
+    auto sequence = firstSequence();
     std::vector<char> buffer(MNL_SOCKET_BUFFER_SIZE);
 
     nlmsghdr* ask = mnl_nlmsg_put_header(buffer.data());
@@ -124,8 +146,7 @@ int readNeighbour(Ipv4Value destination, NeighbourReading& reading) {
     auto* route = static_cast<rtmsg*>(mnl_nlmsg_put_extra_header(ask, sizeof(rtmsg)));
     route->rtm_family = AF_INET;
     route->rtm_dst_len = 32;
-    const auto destinationBytes = ipv4Octets(destination);
-    mnl_attr_put(ask, RTA_DST, destinationBytes.size(), destinationBytes.data());
+    putAddress(ask, RTA_DST, destination);
     Route found;
     if (const int error = netlink::exchange(socket.get(), ask, onRoute, &found)) {
         return error;
@@ -135,9 +156,91 @@ int readNeighbour(Ipv4Value destination, NeighbourReading& reading) {
         return 0;
     }
     reading.nextHop = found.gateway != 0 ? found.gateway : destination;
-    Lookup lookup{reading.nextHop, found.interfaceIndex, &reading};
+    reading.interfaceIndex = found.interfaceIndex;
 
-    return netlink::dumpIpv4Neighbours(socket.get(), ++sequence, onNeighbour, &lookup);
+    // The one entry, asked for by address and interface: a dump would cost the whole table.
+    ask = mnl_nlmsg_put_header(buffer.data());
+    ask->nlmsg_type = RTM_GETNEIGH;
+    ask->nlmsg_flags = NLM_F_REQUEST | NLM_F_ACK;
+    ask->nlmsg_seq = ++sequence;
+    auto* entry = static_cast<ndmsg*>(mnl_nlmsg_put_extra_header(ask, sizeof(ndmsg)));
+    entry->ndm_family = AF_INET;
+    entry->ndm_ifindex = found.interfaceIndex;
+    putAddress(ask, NDA_DST, reading.nextHop);
+    const int error = netlink::exchange(socket.get(), ask, onEntry, &reading);
+    // No entry is an answer, not a failure.
+    return error == ENOENT ? 0 : error;
+}
+
+std::optional<Ipv4Value> neighbourWithLinkAddress(int interfaceIndex, Ipv4Value besides,
+                                                  const std::string& linkAddress) {
+    const netlink::Socket socket = netlink::openRoutingSocket();
+    if (!socket || linkAddress.empty()) {
+        return std::nullopt;
+    }
+    struct Search {
+        int interfaceIndex;
+        Ipv4Value besides;
+        const std::string& linkAddress;
+        std::optional<Ipv4Value> found;
+    } search{interfaceIndex, besides, linkAddress, std::nullopt};
+    const int error = netlink::dumpIpv4Neighbours(
+        socket.get(), firstSequence(),
+        [](const nlmsghdr* message, void* data) {
+            auto& s = *static_cast<Search*>(data);
+            const auto change = changeOf(message);
+            if (change && !s.found && change->interfaceIndex == s.interfaceIndex &&
+                change->reading.nextHop != s.besides &&
+                change->reading.linkAddress == s.linkAddress) {
+                s.found = change->reading.nextHop;
+            }
+            return MNL_CB_OK;
+        },
+        &search);
+    return error == 0 ? search.found : std::nullopt;
+}
+
+struct NeighbourEvents::Channel {
+    netlink::Socket socket;
+};
+
+NeighbourEvents::NeighbourEvents() {
+    netlink::Socket socket(mnl_socket_open2(NETLINK_ROUTE, SOCK_NONBLOCK | SOCK_CLOEXEC));
+    if (socket &&
+        mnl_socket_bind(socket.get(), 1u << (RTNLGRP_NEIGH - 1), MNL_SOCKET_AUTOPID) == 0) {
+        channel_ = std::make_unique<Channel>(Channel{std::move(socket)});
+    }
+}
+
+NeighbourEvents::~NeighbourEvents() = default;
+
+int NeighbourEvents::descriptor() const {
+    return channel_ ? mnl_socket_get_fd(channel_->socket.get()) : -1;
+}
+
+void NeighbourEvents::drain(const std::function<void(const NeighbourChange&)>& onChange) {
+    if (!channel_) {
+        return;
+    }
+    std::vector<char> buffer(MNL_SOCKET_BUFFER_SIZE);
+    for (;;) {
+        const ssize_t got =
+            mnl_socket_recvfrom(channel_->socket.get(), buffer.data(), buffer.size());
+        if (got < 0) {
+            if (errno == EINTR || errno == ENOBUFS) {
+                // ENOBUFS: notifications were lost to an overrun; the next read catches up.
+                continue;
+            }
+            return; // EAGAIN: all read
+        }
+        auto* message = reinterpret_cast<const nlmsghdr*>(buffer.data());
+        for (auto left = static_cast<int>(got); mnl_nlmsg_ok(message, left);
+             message = mnl_nlmsg_next(message, &left)) {
+            if (const auto change = changeOf(message)) {
+                onChange(*change);
+            }
+        }
+    }
 }
 
 } // namespace tarnvik

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 // The route and the neighbour entry through the IP helper: GetBestRoute for the destination, then
-// GetIpNetTable2 for its next hop. (GetBestRoute2 and GetIpNetEntry2 are missing from Wine.)
+// GetIpNetTable2 for its next hop. (GetBestRoute2 and GetIpNetEntry2 are missing from Wine, and
+// NotifyIpNetEntryChange does not exist: Windows gives no notification of neighbour entries, so
+// the window reads once a tick instead.)
 #include "neighbour.h"
 
 // Winsock 2 before windows.h, and both before the IP helper's headers.
@@ -58,6 +60,22 @@ bool isOwnAddress(Ipv4Value address) {
 struct TableDeleter {
     void operator()(MIB_IPNET_TABLE2* table) const { ::FreeMibTable(table); }
 };
+using Table = std::unique_ptr<MIB_IPNET_TABLE2, TableDeleter>;
+
+// The IPv4 neighbour table; an empty one (ERROR_NOT_FOUND) is no failure.
+DWORD readTable(Table& table) {
+    MIB_IPNET_TABLE2* raw = nullptr;
+    const DWORD error = ::GetIpNetTable2(AF_INET, &raw);
+    table.reset(error == NO_ERROR ? raw : nullptr);
+    return error == ERROR_NOT_FOUND ? NO_ERROR : error;
+}
+
+std::string linkAddressOf(const MIB_IPNET_ROW2& row) {
+    if (row.State == NlnsIncomplete || row.State == NlnsUnreachable) {
+        return {};
+    }
+    return linkAddressText({row.PhysicalAddress, row.PhysicalAddressLength});
+}
 
 } // namespace
 
@@ -75,25 +93,50 @@ int readNeighbour(Ipv4Value destination, NeighbourReading& reading) {
     // destination itself.
     reading.nextHop =
         route.dwForwardType == MIB_IPROUTE_TYPE_INDIRECT ? route.dwForwardNextHop : destination;
-    MIB_IPNET_TABLE2* raw = nullptr;
-    if (const DWORD error = ::GetIpNetTable2(AF_INET, &raw); error != NO_ERROR) {
-        // An empty table is no failure: the entry is simply not there.
-        return error == ERROR_NOT_FOUND ? 0 : static_cast<int>(error);
+    reading.interfaceIndex = static_cast<int>(route.dwForwardIfIndex);
+    Table table;
+    if (const DWORD error = readTable(table); error != NO_ERROR) {
+        return static_cast<int>(error);
     }
-    const std::unique_ptr<MIB_IPNET_TABLE2, TableDeleter> table(raw);
-    for (ULONG i = 0; i < table->NumEntries; ++i) {
+    for (ULONG i = 0; table && i < table->NumEntries; ++i) {
         const MIB_IPNET_ROW2& row = table->Table[i];
         if (row.InterfaceIndex != route.dwForwardIfIndex ||
             row.Address.Ipv4.sin_addr.S_un.S_addr != reading.nextHop) {
             continue;
         }
         reading.state = stateWord(row.State);
-        if (row.State != NlnsIncomplete && row.State != NlnsUnreachable) {
-            reading.linkAddress = linkAddressText({row.PhysicalAddress, row.PhysicalAddressLength});
-        }
+        reading.linkAddress = linkAddressOf(row);
         break;
     }
     return 0;
 }
+
+std::optional<Ipv4Value> neighbourWithLinkAddress(int interfaceIndex, Ipv4Value besides,
+                                                  const std::string& linkAddress) {
+    Table table;
+    if (linkAddress.empty() || readTable(table) != NO_ERROR) {
+        return std::nullopt;
+    }
+    for (ULONG i = 0; table && i < table->NumEntries; ++i) {
+        const MIB_IPNET_ROW2& row = table->Table[i];
+        const Ipv4Value address = row.Address.Ipv4.sin_addr.S_un.S_addr;
+        if (static_cast<int>(row.InterfaceIndex) == interfaceIndex && address != besides &&
+            linkAddressOf(row) == linkAddress) {
+            return address;
+        }
+    }
+    return std::nullopt;
+}
+
+struct NeighbourEvents::Channel {};
+
+NeighbourEvents::NeighbourEvents() = default;
+NeighbourEvents::~NeighbourEvents() = default;
+
+int NeighbourEvents::descriptor() const {
+    return -1;
+}
+
+void NeighbourEvents::drain(const std::function<void(const NeighbourChange&)>& /*onChange*/) {}
 
 } // namespace tarnvik

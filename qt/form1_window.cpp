@@ -29,6 +29,11 @@ Form1Window::Form1Window(Form1::EchoClientFactory makeEchoClient, RepairSettings
       form1_(*this, std::move(makeEchoClient), std::move(repair)) {
     createControls();
     form1_.Form_Load();
+    if (const int events = form1_.neighbourEventDescriptor(); events >= 0) {
+        neighbourNotifier_ = std::make_unique<QSocketNotifier>(events, QSocketNotifier::Read);
+        connect(neighbourNotifier_.get(), &QSocketNotifier::activated, this,
+                [this] { form1_.neighbourEventsReady(); });
+    }
 }
 
 void Form1Window::createControls() {

@@ -13,6 +13,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QSocketNotifier>
 #include <QTimer>
 #include <QWidget>
 
@@ -63,6 +64,8 @@ class Form1Window : public QWidget, private Controls {
 
     Form1 form1_;
     bool centred_ = false;
+    // The kernel's neighbour notifications, taken on this window's own event loop.
+    std::unique_ptr<QSocketNotifier> neighbourNotifier_;
 };
 
 } // namespace tarnvik::qt

@@ -15,33 +15,147 @@
 namespace tarnvik {
 namespace {
 
+NeighbourReading entry(Ipv4Value hop, const char* mac, const char* state = "REACHABLE") {
+    return NeighbourReading{
+        .nextHop = hop, .interfaceIndex = 2, .linkAddress = mac, .state = state};
+}
+
 TEST(Evidence, LineAndVerdictFromTheTwoReadings) {
     const Ipv4Value hop = ipv4FromOctets(198, 18, 0, 1);
-    const NeighbourReading genuine{false, hop, "02:00:00:00:00:01", "REACHABLE"};
-    const NeighbourReading forged{false, hop, "02:00:00:00:00:66", "STALE"};
-    const NeighbourReading lost{false, hop, "", "INCOMPLETE"};
-    const NeighbourReading own{true, 0, "", "none"};
-    // The route moved to another router between the answered probe and the failure.
-    const NeighbourReading otherRouter{false, ipv4FromOctets(198, 18, 0, 9), "02:00:00:00:00:09",
-                                       "REACHABLE"};
+    const auto genuine = entry(hop, "02:00:00:00:00:01");
+    const auto forged = entry(hop, "02:00:00:00:00:66", "STALE");
+    const auto lost = entry(hop, "", "INCOMPLETE");
+    NeighbourReading own;
+    own.local = true;
+    // The route moved to another router between the baseline and the failure.
+    const auto otherRouter = entry(ipv4FromOctets(198, 18, 0, 9), "02:00:00:00:00:09");
     const std::string t = "2026-12-07T09:05:03+01:00";
     struct Case {
-        std::optional<NeighbourReading> lastGood;
+        std::optional<NeighbourReading> baseline;
         NeighbourReading now;
         const char* line;
     };
     const Case cases[] = {
-        {genuine, forged, "\t198.18.0.1\t02:00:00:00:00:01\t02:00:00:00:00:66\tSTALE\tchanged\n"},
+        {genuine, forged,
+         "\t198.18.0.1\t02:00:00:00:00:01\t02:00:00:00:00:66\tSTALE\tchanged\t-\n"},
         {genuine, genuine,
-         "\t198.18.0.1\t02:00:00:00:00:01\t02:00:00:00:00:01\tREACHABLE\tunchanged\n"},
-        {genuine, lost, "\t198.18.0.1\t02:00:00:00:00:01\t-\tINCOMPLETE\tunresolved\n"},
-        {std::nullopt, forged, "\t198.18.0.1\t-\t02:00:00:00:00:66\tSTALE\tunknown\n"},
-        {genuine, own, "\t-\t02:00:00:00:00:01\t-\t-\tlocal\n"},
+         "\t198.18.0.1\t02:00:00:00:00:01\t02:00:00:00:00:01\tREACHABLE\tunchanged\t-\n"},
+        {genuine, lost, "\t198.18.0.1\t02:00:00:00:00:01\t-\tINCOMPLETE\tunresolved\t-\n"},
+        {std::nullopt, forged, "\t198.18.0.1\t-\t02:00:00:00:00:66\tSTALE\tunknown\t-\n"},
+        {genuine, own, "\t-\t02:00:00:00:00:01\t-\t-\tlocal\t-\n"},
         {genuine, otherRouter,
-         "\t198.18.0.9\t02:00:00:00:00:01\t02:00:00:00:00:09\tREACHABLE\tunknown\n"},
+         "\t198.18.0.9\t02:00:00:00:00:01\t02:00:00:00:00:09\tREACHABLE\tunknown\t-\n"},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(evidenceLine(t, "10.0.0.1", c.lastGood, c.now), t + "\t10.0.0.1" + c.line);
+        const EvidenceRecord record{"10.0.0.1", c.baseline, c.now,
+                                    evidenceVerdict(c.baseline, c.now), std::nullopt};
+        EXPECT_EQ(evidenceLine(t, record), t + "\t10.0.0.1" + c.line);
+    }
+    EXPECT_EQ(evidenceLine(t, {"10.0.0.1", genuine, forged, Verdict::changed,
+                               ipv4FromOctets(198, 18, 0, 3)}),
+              t + "\t10.0.0.1\t198.18.0.1\t02:00:00:00:00:01\t02:00:00:00:00:66\tSTALE\tchanged"
+                  "\t198.18.0.3\n");
+}
+
+// What the watch makes of a run of readings: the first address after the start's flush is the
+// baseline, a change away from it an attack (once a tick), the genuine address back and the
+// other again a confirmed flip-flop, the other address staying through a flush a move.
+TEST(Watch, TellsAttackFlipFlopMoveAndRouteChange) {
+    const Ipv4Value hop = ipv4FromOctets(198, 18, 0, 1);
+    const auto genuine = entry(hop, "02:00:00:00:00:01");
+    const auto forged = entry(hop, "02:00:00:00:00:66");
+    const auto gone = entry(hop, "", "none");
+    const auto otherRouter = entry(ipv4FromOctets(198, 18, 0, 9), "02:00:00:00:00:09");
+    enum Step { restart, tick, repaired, see };
+    struct Case {
+        const char* name;
+        std::vector<std::pair<Step, NeighbourReading>> steps;
+        std::vector<WatchOutcome> outcomes; // one for each `see`
+        bool confirmed;
+        const char* baseline;
+    };
+    using O = WatchOutcome;
+    const Case cases[] = {
+        {"a poisoned cache before the flush is not the baseline",
+         {{restart, {}}, {see, forged}, {see, gone}, {tick, {}}, {see, genuine}, {see, forged}},
+         {O::nothing, O::nothing, O::baseline, O::attack},
+         false,
+         "02:00:00:00:00:01"},
+        {"one attack a tick, however often it is seen",
+         {{restart, {}}, {see, gone}, {see, genuine}, {tick, {}}, {see, forged}, {see, forged}},
+         {O::nothing, O::baseline, O::attack, O::nothing},
+         false,
+         "02:00:00:00:00:01"},
+        {"flip-flop: the genuine address learnt again, then the other again",
+         {{restart, {}},
+          {see, gone},
+          {see, genuine},
+          {see, forged},
+          {repaired, {}},
+          {see, gone},
+          {tick, {}},
+          {see, genuine},
+          {tick, {}},
+          {see, forged}},
+         {O::nothing, O::baseline, O::attack, O::nothing, O::nothing, O::attack},
+         true,
+         "02:00:00:00:00:01"},
+        {"move: the other address learnt again after the flush",
+         {{restart, {}},
+          {see, gone},
+          {see, genuine},
+          {see, forged},
+          {repaired, {}},
+          {see, gone},
+          {tick, {}},
+          {see, forged},
+          {tick, {}},
+          {see, forged}},
+         {O::nothing, O::baseline, O::attack, O::nothing, O::moved, O::nothing},
+         false,
+         "02:00:00:00:00:66"},
+        {"move without a notification: still there two ticks after the flush",
+         {{restart, {}},
+          {see, gone},
+          {see, genuine},
+          {see, forged},
+          {repaired, {}},
+          {tick, {}},
+          {see, forged},
+          {tick, {}},
+          {see, forged}},
+         {O::nothing, O::baseline, O::attack, O::nothing, O::moved},
+         false,
+         "02:00:00:00:00:66"},
+        {"another next hop is learnt afresh, never compared",
+         {{restart, {}}, {see, gone}, {see, genuine}, {tick, {}}, {see, otherRouter}},
+         {O::nothing, O::baseline, O::baseline},
+         false,
+         "02:00:00:00:00:09"},
+    };
+    for (const auto& c : cases) {
+        NextHopWatch watch;
+        std::vector<WatchOutcome> outcomes;
+        for (const auto& [step, reading] : c.steps) {
+            switch (step) {
+            case restart:
+                watch.restart();
+                break;
+            case tick:
+                watch.beginTick();
+                break;
+            case repaired:
+                watch.repaired();
+                break;
+            case see:
+                outcomes.push_back(watch.observe(reading));
+                break;
+            }
+        }
+        EXPECT_EQ(outcomes, c.outcomes) << c.name;
+        EXPECT_EQ(watch.confirmed(), c.confirmed) << c.name;
+        ASSERT_TRUE(watch.baseline()) << c.name;
+        EXPECT_EQ(watch.baseline()->linkAddress, c.baseline) << c.name;
     }
 }
 
@@ -53,14 +167,16 @@ TEST(Evidence, OnlyProbedAddressesOfTheirOwnRunAreRead) {
     std::vector<Ipv4Value> reads;
     testing::RecordingRepair recorder{dir.path()};
     auto settings = recorder.settings();
-    settings.evidence = EvidenceSettings{
-        dir.path(), [] { return std::string("T"); },
-        [&](Ipv4Value address, NeighbourReading& reading) {
-            reads.push_back(address);
-            reading = NeighbourReading{false, address, "02:00:00:00:00:02", "REACHABLE"};
-            return 0;
-        },
-        nullptr, nullptr};
+    settings.evidence = EvidenceSettings{dir.path(),
+                                         [] { return std::string("T"); },
+                                         [&](Ipv4Value address, NeighbourReading& reading) {
+                                             reads.push_back(address);
+                                             reading = entry(address, "02:00:00:00:00:02");
+                                             return 0;
+                                         },
+                                         nullptr,
+                                         nullptr,
+                                         nullptr};
     RepairAction repair(settings);
     repair.failed("10.0.0.1");
     std::filesystem::create_directory(recorder.logPath); // the append fails on a directory
@@ -82,7 +198,7 @@ TEST(Evidence, OnlyProbedAddressesOfTheirOwnRunAreRead) {
     EXPECT_EQ(reads.size(), 2u);
     EXPECT_EQ(
         testing::readFile(dir.path() / kEvidenceLogName),
-        "T\t10.0.0.1\t10.0.0.1\t02:00:00:00:00:02\t02:00:00:00:00:02\tREACHABLE\tunchanged\n");
+        "T\t10.0.0.1\t10.0.0.1\t02:00:00:00:00:02\t02:00:00:00:00:02\tREACHABLE\tunchanged\t-\n");
 }
 
 } // namespace
@@ -106,7 +222,7 @@ TEST(Evidence, RecordGoesToTheJournalWithItsFields) {
     std::strcpy(address.sun_path, "/run/systemd/journal/socket");
     ASSERT_EQ(::bind(journal, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
     os::systemLog("2026-12-07T09:05:03+01:00\t198.18.0.2\t198.18.0.2\t02:00:00:00:00:02\t"
-                  "02:00:00:00:00:66\tSTALE\tchanged\n",
+                  "02:00:00:00:00:66\tSTALE\tchanged\t198.18.0.3\n",
                   Verdict::changed);
     char record[4096] = {};
     const ssize_t got = ::recv(journal, record, sizeof record - 1, MSG_DONTWAIT);

@@ -75,6 +75,7 @@ std::vector<EchoPacket> echoPackets(const std::vector<Frame>& frames) {
         EchoPacket packet;
         packet.time = frame.time;
         packet.destinationMac = frame.destination;
+        packet.sourceMac = frame.source;
         packet.source = dotted(&ip[12]);
         packet.destination = dotted(&ip[16]);
         packet.type = type;

@@ -28,6 +28,7 @@ std::vector<Frame> readPcap(const std::filesystem::path& file);
 struct EchoPacket {
     double time = 0;
     Mac destinationMac{};
+    Mac sourceMac{};
     std::string source;      // dotted
     std::string destination; // dotted
     std::uint8_t type = 0;   // 8 request, 0 reply

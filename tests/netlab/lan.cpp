@@ -2,6 +2,7 @@
 #include "lan.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
@@ -43,7 +44,7 @@ Lan::Lan(const std::string& tag) : lab_(tag) {
     };
     ws_ = host("ws", kWsIp, kWsMac);
     target_ = host("target", kTargetIp, kTargetMac);
-    attacker_ = host("attacker", "198.18.0.3", "02:00:00:00:00:03");
+    attacker_ = host("attacker", kAttackerIp, kAttackerMac);
     // One forged reply overrides the entry however recently it was confirmed.
     lab_.sysctl(ws_, "net.ipv4.neigh.eth0.locktime", "0");
     lab_.writeEtcFile(ws_, "hosts", std::string(kTargetIp) + " " + kTargetName + " target.test\n");
@@ -68,6 +69,29 @@ std::vector<double> Lan::forgeArp(const std::string& forger, int count, int inte
         times.push_back(static_cast<double>(micros) / 1e6);
     }
     return times;
+}
+
+ManInTheMiddle::ManInTheMiddle(Lan& lan, const std::string& forger, int intervalMs) : lan_(lan) {
+    auto& lab = lan_.namespaces();
+    lab.sysctl(lan_.attacker(), "net.ipv4.ip_forward", "1");
+    lab.sysctl(lan_.attacker(), "net.ipv4.conf.all.send_redirects", "0");
+    lab.sysctl(lan_.attacker(), "net.ipv4.conf.eth0.send_redirects", "0");
+    auto poison = [&](const char* claimed, const char* victimIp, const char* victimMac) {
+        return std::make_unique<Process>(
+            lab.execArgv(lan_.attacker(), {forger, "eth0", claimed, kAttackerMac, victimIp,
+                                           victimMac, "100000", std::to_string(intervalMs)}));
+    };
+    toWs_ = poison(kTargetIp, kWsIp, kWsMac);
+    toTarget_ = poison(kWsIp, kTargetIp, kTargetMac);
+    long long micros = 0;
+    std::sscanf(toWs_->readLine(std::chrono::seconds(5)).c_str(), "forged %lld", &micros);
+    firstForgedAt_ = static_cast<double>(micros) / 1e6;
+}
+
+ManInTheMiddle::~ManInTheMiddle() {
+    toWs_.reset();
+    toTarget_.reset();
+    lan_.namespaces().sysctl(lan_.attacker(), "net.ipv4.ip_forward", "0");
 }
 
 Capture::Capture(Lan& lan, std::filesystem::path file) : file_(std::move(file)) {

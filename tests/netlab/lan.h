@@ -22,6 +22,8 @@ inline constexpr const char* kTargetIp = "198.18.0.2";
 inline constexpr const char* kWsMac = "02:00:00:00:00:01";
 inline constexpr const char* kTargetMac = "02:00:00:00:00:02";
 inline constexpr const char* kFakeMac = "02:00:00:de:ad:01";
+inline constexpr const char* kAttackerIp = "198.18.0.3";
+inline constexpr const char* kAttackerMac = "02:00:00:00:00:03";
 inline constexpr const char* kTargetName = "www.target.test";
 
 // Why the LAN and its desktop cannot be built here, or empty text.
@@ -46,6 +48,23 @@ class Lan {
   private:
     Namespaces lab_;
     std::string ws_, target_, attacker_;
+};
+
+// A forwarding man in the middle, for as long as the object lives: the attacker's kernel
+// forwards (and sends no redirects that would give it away), and `forger` tells the
+// workstation and the target every `intervalMs` that the other's address is at the attacker's
+// own MAC.
+class ManInTheMiddle {
+  public:
+    ManInTheMiddle(Lan& lan, const std::string& forger, int intervalMs);
+    ~ManInTheMiddle();
+    // The wall-clock second of the first forged reply to the workstation.
+    double firstForgedAt() const { return firstForgedAt_; }
+
+  private:
+    Lan& lan_;
+    std::unique_ptr<Process> toWs_, toTarget_;
+    double firstForgedAt_ = 0;
 };
 
 // tcpdump on the target's link, writing a pcap file until destroyed.
