@@ -79,6 +79,21 @@ TEST(WineEndToEnd, GreenWhileAnsweredThenRedWithOneRepairPerFailedProbe) {
     std::this_thread::sleep_for(4500ms);
     const std::string whileSilent = lamp();
     const int repairs = countLines(dir / "arp_log.log");
+    const std::string marks = readFile(system32 / "command_double.log");
+    const int marked = countLines(system32 / "command_double.log");
+
+    // A forwarding man in the middle: every echo is answered, through the attacker, and the
+    // tick's read of the table sees the change.
+    lan.namespaces().sysctl(lan.target(), "net.ipv4.icmp_echo_ignore_all", "0");
+    std::this_thread::sleep_for(2500ms);
+    const int beforeAttack = countLines(dir / "arp_log.log");
+    std::string whileAttacked;
+    {
+        ManInTheMiddle attacker(lan, ARP_FORGE, 2000);
+        std::this_thread::sleep_for(3500ms);
+        whileAttacked = lamp();
+    }
+    const int attackLines = countLines(dir / "arp_log.log") - beforeAttack;
     // Ending the session ends the program with it: a Wine process may outlive a SIGTERM.
     endSession();
     program->stop();
@@ -91,15 +106,21 @@ TEST(WineEndToEnd, GreenWhileAnsweredThenRedWithOneRepairPerFailedProbe) {
                               "arp"
                               "\xb9\xa5\xbb\xf7\xb5\xc4\xca\xb1\xbc\xe4\xa3\xba";
     EXPECT_EQ(readFile(dir / "arp_log.log").rfind(label, 0), 0u);
-    const std::string marks = readFile(system32 / "command_double.log");
-    // Ending the session may end the last command before it leaves its mark.
-    EXPECT_GE(countLines(system32 / "command_double.log"), repairs - 1) << marks;
-    EXPECT_LE(countLines(system32 / "command_double.log"), repairs) << marks;
+    // One flush as monitoring starts, then one per repair (the last may not have left its mark
+    // yet).
+    EXPECT_GE(marked, repairs) << marks;
+    EXPECT_LE(marked, repairs + 1) << marks;
     EXPECT_NE(marks.find("arp -d\tshow=0"), std::string::npos) << marks;
     // The evidence as the IP helper read it: the target kept its address.
     const std::string evidence = readFile(dir / "arp_evidence.log");
     EXPECT_NE(
         evidence.find(std::string("\t198.18.0.2\t198.18.0.2\t") + kTargetMac + '\t' + kTargetMac),
+        std::string::npos)
+        << evidence;
+    EXPECT_EQ(whileAttacked, "#00FF00\n");
+    EXPECT_GE(attackLines, 1) << "the change was seen while echoes were answered";
+    EXPECT_NE(
+        evidence.find(std::string("\t198.18.0.2\t198.18.0.2\t") + kTargetMac + '\t' + kAttackerMac),
         std::string::npos)
         << evidence;
     fs::remove_all(dir);
