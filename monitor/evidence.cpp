@@ -137,17 +137,17 @@ void EvidenceRecorder::answered(const std::string& probed) {
     }
 }
 
-void EvidenceRecorder::failed(const std::string& probed) {
+bool EvidenceRecorder::failed(const std::string& probed) {
     // What the entry held while the probe was out: the window's loop was blocked meanwhile.
     catchUp();
     auto now = read(probed);
     if (!now) {
-        return;
+        return false;
     }
     if (watching_) {
         const auto outcome = observe(*now);
         if (outcome == WatchOutcome::attack || outcome == WatchOutcome::moved) {
-            return; // recorded as the attack or move it is
+            return true; // recorded as the attack or move it is
         }
     }
     // The entry as it was while the probe was out, if a flush has emptied it since.
@@ -162,6 +162,7 @@ void EvidenceRecorder::failed(const std::string& probed) {
         attacker = settings_.holder(now->interfaceIndex, now->nextHop, now->linkAddress);
     }
     record({probed, baseline, *now, verdict, attacker});
+    return true;
 }
 
 void EvidenceRecorder::record(EvidenceRecord record) {
@@ -181,6 +182,9 @@ void EvidenceRecorder::record(EvidenceRecord record) {
     }
     if (settings_.systemLog) {
         settings_.systemLog(line, record.verdict);
+    }
+    if (recorded_) {
+        recorded_(record);
     }
 }
 

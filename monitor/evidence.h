@@ -74,7 +74,12 @@ class EvidenceRecorder {
     // baseline when there is none.
     void answered(const std::string& probed);
     // On a failed probe, before the flush: reads the table as the failure left it and records.
-    void failed(const std::string& probed);
+    // True when a line was written.
+    bool failed(const std::string& probed);
+    // Called with each record as its line is written.
+    void onRecord(std::function<void(const EvidenceRecord&)> recorded) {
+        recorded_ = std::move(recorded);
+    }
     // A repair's flush has started.
     void repaired() { watch_.repaired(); }
 
@@ -87,6 +92,7 @@ class EvidenceRecorder {
     void report(const std::string& line) const;
 
     EvidenceSettings settings_;
+    std::function<void(const EvidenceRecord&)> recorded_;
     NextHopWatch watch_;
     bool watching_ = false;
     std::string target_;

@@ -22,9 +22,11 @@ std::string attackLogLine(const std::string& dateTime) {
     return os::toGbk(std::string(kAttackLabel) + dateTime + "\r\n");
 }
 
-RepairAction::RepairAction(RepairSettings settings) : settings_(std::move(settings)) {
+RepairAction::RepairAction(RepairSettings settings)
+    : settings_(std::move(settings)), notices_(settings_.notify) {
     if (settings_.evidence) {
         evidence_.emplace(*settings_.evidence);
+        evidence_->onRecord([this](const EvidenceRecord& record) { notices_.recorded(record); });
     }
 }
 
@@ -32,6 +34,7 @@ void RepairAction::answered(const std::string& probed) {
     if (evidence_) {
         evidence_->answered(probed);
     }
+    notices_.answered(probed);
 }
 
 void RepairAction::failed(const std::string& probed) {
@@ -84,8 +87,8 @@ bool RepairAction::run() {
         return false;
     }
     // The table as the failure left it: read before the flush changes it.
-    if (probed && evidence_) {
-        evidence_->failed(*probed);
+    if (probed && !(evidence_ && evidence_->failed(*probed))) {
+        notices_.failed(*probed);
     }
     return startCommand();
 }

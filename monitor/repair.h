@@ -5,6 +5,7 @@
 #pragma once
 
 #include "evidence.h"
+#include "notices.h"
 
 #include <filesystem>
 #include <functional>
@@ -29,6 +30,9 @@ struct RepairSettings {
     bool createLogDirectory = false;
     // Where the evidence of each failed probe is read and kept; none, no evidence.
     std::optional<EvidenceSettings> evidence = std::nullopt;
+    // Tells the person at the desk of each attack episode (a desktop notification); none, nothing
+    // is told.
+    std::function<void(const Notice&)> notify = nullptr;
 };
 
 inline constexpr const char* kAttackLogName = "arp_log.log";
@@ -46,6 +50,8 @@ RepairSettings systemRepairSettings(std::function<std::string()> localDateTime);
 class RepairAction {
   public:
     explicit RepairAction(RepairSettings settings);
+    RepairAction(const RepairAction&) = delete;
+    RepairAction& operator=(const RepairAction&) = delete;
 
     // Appends the line and then starts the command. A log that cannot be written means no line
     // and no command; a command that cannot start leaves its line written. Either failure is
@@ -83,6 +89,7 @@ class RepairAction {
     void repairAttack(bool attacked);
 
     RepairSettings settings_;
+    AttackNotices notices_;
     std::optional<EvidenceRecorder> evidence_;
     std::optional<std::string> failedProbe_;
 };

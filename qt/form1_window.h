@@ -6,6 +6,7 @@
 
 #include "controls.h"
 #include "date_time.h"
+#include "desktop_notices.h"
 #include "form1.h"
 
 #include <QGroupBox>
@@ -24,7 +25,7 @@ class Form1Window : public QWidget, private Controls {
   public:
     explicit Form1Window(
         Form1::EchoClientFactory makeEchoClient = [] { return std::make_unique<cping>(); },
-        RepairSettings repair = systemRepairSettings(currentDateTime), QWidget* parent = nullptr);
+        RepairSettings repair = desktopRepairSettings(), QWidget* parent = nullptr);
 
   protected:
     void showEvent(QShowEvent* event) override;

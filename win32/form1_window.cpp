@@ -68,8 +68,30 @@ std::wstring windowText(HWND window) {
 
 } // namespace
 
-Form1Window::Form1Window(Form1::EchoClientFactory makeEchoClient, RepairSettings repair)
-    : form1_(*this, std::move(makeEchoClient), std::move(repair)) {}
+Form1Window::Form1Window(Form1::EchoClientFactory makeEchoClient, RepairSettings repair,
+                         std::unique_ptr<TrayIcon> tray)
+    : tray_(std::move(tray)),
+      form1_(*this, std::move(makeEchoClient), withTrayNotices(std::move(repair))) {}
+
+// Each attack episode as a balloon on the notification-area icon, while there is one.
+RepairSettings Form1Window::withTrayNotices(RepairSettings repair) {
+    if (!repair.notify) {
+        repair.notify = [this](const Notice& notice) {
+            if (tray_ && trayShown_) {
+                tray_->balloon(widen(notice.title), widen(notice.body));
+            }
+        };
+    }
+    return repair;
+}
+
+std::wstring Form1Window::trayTip() const {
+    if (!lampFill_) {
+        return L"Tarnvik: monitoring";
+    }
+    return *lampFill_ == kGreen ? L"Tarnvik: green, the target answers"
+                                : L"Tarnvik: red, the target does not answer";
+}
 
 Form1Window::~Form1Window() {
     if (window_ != nullptr) {
@@ -106,6 +128,12 @@ bool Form1Window::create(int showCommand) {
         return false;
     }
     dpi_ = ::GetDpiForWindow(window_);
+    if (!tray_) {
+        tray_ = makeShellTrayIcon(windowClass.hIconSm != nullptr ? windowClass.hIconSm
+                                                                 : windowClass.hIcon);
+    }
+    // Sent to every top-level window when the taskbar is made anew (Explorer restarted).
+    taskbarCreated_ = ::RegisterWindowMessageW(L"TaskbarCreated");
     createControls();
     layout();
     form1_.Form_Load();
@@ -265,11 +293,19 @@ LRESULT Form1Window::onMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         ::DestroyWindow(window_);
         return 0;
     case WM_DESTROY:
+        if (tray_ && trayShown_) {
+            tray_->remove();
+            trayShown_ = false;
+        }
         ::KillTimer(window_, kTimerId);
         window_ = nullptr;
         ::PostQuitMessage(0);
         return 0;
     default:
+        if (message != 0 && message == taskbarCreated_ && trayShown_) {
+            tray_->add(window_, trayTip());
+            return 0;
+        }
         break;
     }
     return ::DefWindowProcW(window_, message, wParam, lParam);
@@ -347,10 +383,19 @@ void Form1Window::setVisible(Control frame, bool shown) {
 
 void Form1Window::setEnabled(Control target, bool enabled) {
     if (target == Control::Timer1) {
+        // The timer runs exactly while monitoring does: so does the notification-area icon.
         if (enabled) {
             ::SetTimer(window_, kTimerId, kTimerInterval, nullptr);
         } else {
             ::KillTimer(window_, kTimerId);
+        }
+        if (tray_ && enabled != trayShown_) {
+            trayShown_ = enabled;
+            if (enabled) {
+                tray_->add(window_, trayTip());
+            } else {
+                tray_->remove();
+            }
         }
         return;
     }
@@ -371,6 +416,9 @@ void Form1Window::setFillColor(Control shape, std::uint32_t colorValue) {
     if (lampFill_ != fill) {
         lampFill_ = fill;
         ::InvalidateRect(control(shape), nullptr, FALSE);
+        if (tray_ && trayShown_) {
+            tray_->setTip(trayTip());
+        }
     }
 }
 

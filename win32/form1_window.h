@@ -6,6 +6,7 @@
 
 #include "form1.h"
 #include "system_win32.h"
+#include "tray.h"
 
 #include <windows.h>
 
@@ -16,9 +17,11 @@ namespace tarnvik::win32 {
 
 class Form1Window final : private Controls {
   public:
+    // Without a tray of its own the window uses the shell's notification area.
     explicit Form1Window(
         Form1::EchoClientFactory makeEchoClient = [] { return std::make_unique<cping>(); },
-        RepairSettings repair = systemRepairSettings(currentDateTime));
+        RepairSettings repair = systemRepairSettings(currentDateTime),
+        std::unique_ptr<TrayIcon> tray = nullptr);
     Form1Window(const Form1Window&) = delete;
     Form1Window& operator=(const Form1Window&) = delete;
     ~Form1Window() override;
@@ -44,6 +47,8 @@ class Form1Window final : private Controls {
     void layout();
     void onClick(int id);
     void paintLamp(const DRAWITEMSTRUCT& item) const;
+    RepairSettings withTrayNotices(RepairSettings repair);
+    std::wstring trayTip() const;
 
     std::string caption(Control button) const override;
     void setCaption(Control button, const std::string& caption) override;
@@ -67,6 +72,10 @@ class Form1Window final : private Controls {
     UINT dpi_ = USER_DEFAULT_SCREEN_DPI;
     std::unique_ptr<std::remove_pointer_t<HFONT>, FontDeleter> font_;
     std::optional<std::uint32_t> lampFill_;
+    // The notification-area icon, there while monitoring runs.
+    std::unique_ptr<TrayIcon> tray_;
+    bool trayShown_ = false;
+    UINT taskbarCreated_ = 0;
     Form1 form1_;
 };
 

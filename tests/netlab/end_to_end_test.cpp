@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <stdexcept>
 #include <thread>
 #include <unistd.h>
 
@@ -647,6 +648,88 @@ TEST_F(EndToEnd, MovedTargetBecomesTheBaselineAfterAtMostTwoLines) {
         unanswered += request.time > from + 4 && request.destinationMac != parseMac(newMac);
     }
     EXPECT_EQ(unanswered, 0) << "probes go to the new address";
+}
+
+// A session bus of the test's own, at a path every namespace sees (an abstract socket would be
+// the namespace's own), optionally with the lab's notification service on it.
+class SessionBus {
+  public:
+    SessionBus(const fs::path& dir, bool withService)
+        : address_("unix:path=" + (dir / "bus").string()) {
+        daemon_ = std::make_unique<Process>(std::vector<std::string>{
+            "dbus-daemon", "--session", "--nofork", "--print-address", "--address=" + address_});
+        daemon_->readLine(5s);
+        if (withService) {
+            listener_ = std::make_unique<Process>(
+                std::vector<std::string>{NOTIFICATION_LISTENER, address_});
+            if (listener_->readLine(5s) != "ready") {
+                throw std::runtime_error("the notification listener did not start");
+            }
+        }
+    }
+    // The program's command line starts with this, so that it finds the bus.
+    std::vector<std::string> environment() const {
+        return {"env", "DBUS_SESSION_BUS_ADDRESS=" + address_};
+    }
+    // The notifications shown so far, one "notify ..." line each.
+    std::vector<std::string> shown() {
+        for (std::string line; !(line = listener_->readLine(200ms)).empty();) {
+            shown_.push_back(line);
+        }
+        return shown_;
+    }
+
+  private:
+    std::string address_;
+    std::unique_ptr<Process> daemon_, listener_;
+    std::vector<std::string> shown_;
+};
+
+TEST_F(EndToEnd, DesktopIsToldOncePerEpisode) {
+    SessionBus bus(dir, true);
+    program = desktop->start(binary, dir, nullptr, {}, bus.environment());
+    desktop->monitorAddress(kTargetIp);
+    ASSERT_TRUE(waitFor([&] { return lan->neighbourMac() == kTargetMac; }, 5s));
+    std::this_thread::sleep_for(1500ms);
+    lan->forgeArp(ARP_FORGE);
+    std::this_thread::sleep_for(1500ms);
+    const auto afterForgery = bus.shown();
+    lan->namespaces().sysctl(lan->target(), "net.ipv4.icmp_echo_ignore_all", "1");
+    std::this_thread::sleep_for(5s);
+    const auto afterSilence = bus.shown();
+    lan->namespaces().sysctl(lan->target(), "net.ipv4.icmp_echo_ignore_all", "0");
+    std::this_thread::sleep_for(2500ms);
+    const auto all = bus.shown();
+    program.reset();
+    for (const auto& line : all) {
+        std::printf("[ figures  ] %s\n", line.c_str());
+    }
+    ASSERT_EQ(afterForgery.size(), 1u);
+    EXPECT_EQ(afterForgery[0], std::string("notify Tarnvik\ttarnvik\tARP attack on 198.18.0.2\t"
+                                           "The link-layer address of 198.18.0.2 changed from ") +
+                                   kTargetMac + " to " + kFakeMac + ".");
+    ASSERT_EQ(afterSilence.size(), 2u) << "told once while it keeps failing";
+    EXPECT_NE(afterSilence[1].find("198.18.0.2 does not answer"), std::string::npos);
+    ASSERT_EQ(all.size(), 3u);
+    EXPECT_NE(all[2].find("198.18.0.2 answers again"), std::string::npos);
+}
+
+TEST_F(EndToEnd, WithoutANotificationServiceNothingIsShownAndThatIsSaidOnce) {
+    lan->namespaces().sysctl(lan->target(), "net.ipv4.icmp_echo_ignore_all", "1");
+    SessionBus bus(dir, false);
+    program = desktop->start(binary, dir, nullptr, {}, bus.environment());
+    desktop->monitorAddress(kTargetIp);
+    std::this_thread::sleep_for(4500ms);
+    lan->namespaces().sysctl(lan->target(), "net.ipv4.icmp_echo_ignore_all", "0");
+    std::this_thread::sleep_for(2s);
+    const std::string reports = program->stop();
+    std::size_t said = 0;
+    for (auto at = reports.find("desktop notification"); at != std::string::npos;
+         at = reports.find("desktop notification", at + 1)) {
+        ++said;
+    }
+    EXPECT_EQ(said, 1u) << reports;
+    EXPECT_GE(countLines(logFile), 3) << "monitoring went on";
 }
 
 } // namespace

@@ -18,6 +18,23 @@ using testing::EchoScript;
 using testing::FakePlatform;
 using testing::PlatformLog;
 
+// The notification area as the window uses it, one line per call.
+class FakeTray final : public TrayIcon {
+  public:
+    explicit FakeTray(std::shared_ptr<std::vector<std::string>> calls) : calls_(std::move(calls)) {}
+    void add(HWND, const std::wstring& tip) override { record("add " + narrow(tip)); }
+    void setTip(const std::wstring& tip) override { record("tip " + narrow(tip)); }
+    void balloon(const std::wstring& title, const std::wstring& text) override {
+        record("balloon " + narrow(title) + ": " + narrow(text));
+    }
+    void remove() override { record("remove"); }
+
+  private:
+    static std::string narrow(const std::wstring& text) { return {text.begin(), text.end()}; }
+    void record(std::string call) { calls_->push_back(std::move(call)); }
+    std::shared_ptr<std::vector<std::string>> calls_;
+};
+
 std::string readFile(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), {}};
@@ -44,7 +61,7 @@ class Win32WindowTest : public ::testing::Test {
                 platform->echo = EchoScript{1, 0, 3};
                 return std::make_unique<cping>(std::move(platform));
             },
-            repair);
+            repair, std::make_unique<FakeTray>(trayCalls));
         ASSERT_TRUE(window->create(SW_SHOWNORMAL));
         ::SetForegroundWindow(window->handle());
         pump();
@@ -80,6 +97,8 @@ class Win32WindowTest : public ::testing::Test {
     fs::path dir;
     std::shared_ptr<PlatformLog> log = std::make_shared<PlatformLog>();
     std::vector<std::string> reports;
+    std::shared_ptr<std::vector<std::string>> trayCalls =
+        std::make_shared<std::vector<std::string>>();
     std::unique_ptr<Form1Window> window;
 };
 
@@ -162,6 +181,33 @@ TEST_F(Win32WindowTest, LampShowsItsColourAndAFailureLogsGbkAndStartsTheCommand)
                                              "\xb9\xa5\xbb\xf7\xb5\xc4\xca\xb1\xbc\xe4\xa3\xba"
                                              "2026/12/7 09:05:03\r\n");
     EXPECT_TRUE(reports.empty()) << "the command started";
+}
+
+TEST_F(Win32WindowTest, TrayIconWhileMonitoringWithTheLampInItsTipAndOneBalloonPerEpisode) {
+    const auto click = [&](Control button) {
+        ::SendMessageW(window->handle(), WM_COMMAND,
+                       MAKEWPARAM(::GetDlgCtrlID(control(button)), BN_CLICKED),
+                       reinterpret_cast<LPARAM>(control(button)));
+    };
+    EXPECT_TRUE(trayCalls->empty()) << "no icon while stopped";
+    click(Control::zx);
+    Form1TestAccess::outcome(*window, "10.0.0.1", "success", 0);
+    Form1TestAccess::outcome(*window, "10.0.0.1", "failure", 0);
+    Form1TestAccess::outcome(*window, "10.0.0.1", "failure", 0);
+    Form1TestAccess::outcome(*window, "10.0.0.1", "success", 0);
+    click(Control::zx);
+    const std::vector<std::string> expected{
+        "add Tarnvik: monitoring",
+        "tip Tarnvik: green, the target answers",
+        "tip Tarnvik: red, the target does not answer",
+        "balloon 10.0.0.1 does not answer: It stopped answering.",
+        "tip Tarnvik: green, the target answers",
+        "balloon 10.0.0.1 answers again: Echo requests are answered again.",
+        "remove"};
+    EXPECT_EQ(*trayCalls, expected);
+    click(Control::zx);
+    window.reset();
+    EXPECT_EQ(trayCalls->back(), "remove") << "the icon goes with the window";
 }
 
 } // namespace

@@ -1,0 +1,49 @@
+// SPDX-License-Identifier: MIT
+// What is told to the person at the desk, beyond the lamp: one notice per attack episode. A change
+// of the next hop's address is told each time it happens, at most once a minute per target; a
+// target that merely goes silent is told once when it starts failing and once when it answers
+// again, never once a tick while it keeps failing.
+#pragma once
+
+#include "evidence.h"
+
+#include <chrono>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+
+namespace tarnvik {
+
+struct Notice {
+    std::string title; // names the target
+    std::string body;  // what the evidence says, in one sentence
+};
+
+class AttackNotices {
+  public:
+    using Clock = std::chrono::steady_clock;
+
+    explicit AttackNotices(std::function<void(const Notice&)> tell,
+                           std::function<Clock::time_point()> now = Clock::now);
+
+    // Each evidence line as it is written.
+    void recorded(const EvidenceRecord& record);
+    // A failed probe of `probed` that left no evidence line (no address to read the tables for).
+    void failed(const std::string& probed);
+    // A probe of `probed` was answered.
+    void answered(const std::string& probed);
+
+  private:
+    void silent(const std::string& probed, const std::string& body);
+
+    struct Target {
+        bool silent = false;
+        std::optional<Clock::time_point> lastChange;
+    };
+    std::function<void(const Notice&)> tell_;
+    std::function<Clock::time_point()> now_;
+    std::map<std::string, Target> targets_;
+};
+
+} // namespace tarnvik
