@@ -84,6 +84,11 @@ class EvidenceRecorder {
     void repaired() { watch_.repaired(); }
 
     const NextHopWatch& watch() const { return watch_; }
+    // The target's next hop as the last read found it.
+    const std::optional<NeighbourReading>& hop() const { return hop_; }
+    const std::string& target() const { return target_; }
+    // Writes a record that is no reading's (a hold made or released).
+    void note(const EvidenceRecord& record) { this->record(record); }
 
   private:
     std::optional<NeighbourReading> read(const std::string& probed);

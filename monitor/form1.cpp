@@ -53,6 +53,8 @@ void Form1::Form_Load() {
 }
 
 void Form1::Form_QueryUnload() {
+    // Closing ends monitoring: a hold made for it goes too.
+    repair_.stopWatching();
     cping_.reset();
 }
 

@@ -39,7 +39,9 @@ void AttackNotices::recorded(const EvidenceRecord& record) {
         return;
     }
     case Verdict::moved:
-        return; // a replaced host or router, not an attack
+    case Verdict::held:
+    case Verdict::released:
+        return; // a replaced host or router, or the guard's own doing: no attack
     case Verdict::unchanged:
         silent(record.probed, "It stopped answering; its next hop " + hop + " keeps its address " +
                                   record.now.linkAddress + ".");

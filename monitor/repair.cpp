@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "repair.h"
+#include "ip_text.h"
 #include "system.h"
 
 #include <utility>
@@ -97,9 +98,69 @@ void RepairAction::repairAttack(bool attacked) {
     if (attacked && appendLine()) {
         startCommand();
     }
+    guard();
+}
+
+RepairAction::~RepairAction() {
+    releaseHold();
+}
+
+// Holds the genuine address once a flip-flop has confirmed the attack (a move is never held),
+// and again when the table no longer shows the hold (Windows' arp -d removes static entries).
+void RepairAction::guard() {
+    if (!settings_.guard || !evidence_) {
+        return;
+    }
+    const auto& watch = evidence_->watch();
+    const auto& hop = evidence_->hop();
+    const auto& genuine = watch.baseline();
+    const bool lost = held_ && hop && hop->nextHop == held_->nextHop &&
+                      (hop->state != "PERMANENT" || hop->linkAddress != held_->linkAddress);
+    if ((held_ && !lost) || !watch.confirmed() || !genuine) {
+        return;
+    }
+    if (const int error = settings_.guard->hold(*genuine)) {
+        report("cannot hold " + dottedText(genuine->nextHop) + " at " + genuine->linkAddress +
+               ": " + os::errorText(error));
+        return;
+    }
+    if (!held_) {
+        report("holding " + dottedText(genuine->nextHop) + " at " + genuine->linkAddress +
+               " as a static entry while the attack goes on");
+        auto entry = *genuine;
+        entry.state = "PERMANENT";
+        evidence_->note({evidence_->target(), genuine, entry, Verdict::held, std::nullopt});
+    }
+    held_ = genuine;
+}
+
+void RepairAction::releaseHold() {
+    if (!held_ || !settings_.guard) {
+        return;
+    }
+    const auto held = *std::exchange(held_, std::nullopt);
+    if (const int error = settings_.guard->release()) {
+        report("cannot release the hold of " + dottedText(held.nextHop) + ": " +
+               os::errorText(error));
+        return;
+    }
+    report("released the hold of " + dottedText(held.nextHop) + " at " + held.linkAddress);
+    if (evidence_) {
+        NeighbourReading now = held;
+        now.state = "none";
+        now.linkAddress.clear();
+        evidence_->note({evidence_->target(), held, now, Verdict::released, std::nullopt});
+    }
 }
 
 void RepairAction::startWatching() {
+    // A hold of ours that a killed run left behind goes first, so that the flush lets the next
+    // hop's address be learnt afresh.
+    if (settings_.guard) {
+        if (const int error = settings_.guard->release()) {
+            report("cannot release earlier holds: " + os::errorText(error));
+        }
+    }
     // The flush is there for the watch's baseline: without evidence there is nothing to learn.
     if (evidence_) {
         startCommand();
@@ -108,6 +169,7 @@ void RepairAction::startWatching() {
 }
 
 void RepairAction::stopWatching() {
+    releaseHold();
     if (evidence_) {
         evidence_->stopWatching();
     }

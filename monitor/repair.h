@@ -15,6 +15,15 @@
 
 namespace tarnvik {
 
+// The guard (opt-in): once an attack is confirmed, the next hop's genuine address is held as a
+// static entry, so that forged replies no longer take, until monitoring stops.
+struct GuardSettings {
+    // Holds `genuine` for its next hop on its interface; 0 or the error of the start.
+    std::function<int(const NeighbourReading& genuine)> hold;
+    // Releases every hold of ours, also one that a killed run left behind; 0 or the error.
+    std::function<int()> release;
+};
+
 // What the repair takes from its surroundings; tests replace every part.
 struct RepairSettings {
     std::filesystem::path logDirectory;
@@ -33,7 +42,13 @@ struct RepairSettings {
     // Tells the person at the desk of each attack episode (a desktop notification); none, nothing
     // is told.
     std::function<void(const Notice&)> notify = nullptr;
+    // Set with --guard: holds the genuine address during a confirmed attack; none, nothing is
+    // ever held.
+    std::optional<GuardSettings> guard = std::nullopt;
 };
+
+// This edition's guard: tarnvik-hold beside the program on Linux, arp -s / arp -d on Windows.
+GuardSettings systemGuardSettings(const RepairSettings& settings);
 
 inline constexpr const char* kAttackLogName = "arp_log.log";
 inline constexpr const char* kAttackLabel = "发生arp攻击的时间：";
@@ -52,6 +67,8 @@ class RepairAction {
     explicit RepairAction(RepairSettings settings);
     RepairAction(const RepairAction&) = delete;
     RepairAction& operator=(const RepairAction&) = delete;
+    // Releases a hold that is still made.
+    ~RepairAction();
 
     // Appends the line and then starts the command. A log that cannot be written means no line
     // and no command; a command that cannot start leaves its line written. Either failure is
@@ -87,11 +104,14 @@ class RepairAction {
     bool appendLine();
     bool startCommand();
     void repairAttack(bool attacked);
+    void guard();
+    void releaseHold();
 
     RepairSettings settings_;
     AttackNotices notices_;
     std::optional<EvidenceRecorder> evidence_;
     std::optional<std::string> failedProbe_;
+    std::optional<NeighbourReading> held_;
 };
 
 } // namespace tarnvik

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "system_posix.h"
 #include "diagnostics.h"
+#include "ip_text.h"
 #include "neighbour.h"
 #include "repair.h"
 #include "system.h"
@@ -412,6 +413,21 @@ RepairSettings systemRepairSettings(std::function<std::string()> localDateTime) 
         EvidenceSettings{logDirectory, os::currentIsoDateTime, readNeighbour,
                          neighbourWithLinkAddress, os::report, os::systemLog,
                          logDirectory != programDirectory, std::make_shared<NeighbourEvents>()},
+    };
+}
+
+GuardSettings systemGuardSettings(const RepairSettings& settings) {
+    const auto helper = (os::executableDirectory() / "tarnvik-hold").string();
+    const bool privileged = settings.privileged;
+    return GuardSettings{
+        [helper, privileged](const NeighbourReading& genuine) {
+            return os::startDetached({helper, std::to_string(genuine.interfaceIndex),
+                                      dottedText(genuine.nextHop), genuine.linkAddress},
+                                     privileged);
+        },
+        [helper, privileged] {
+            return os::startDetached({helper, "--release"}, privileged);
+        },
     };
 }
 

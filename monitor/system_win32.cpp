@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "system_win32.h"
 #include "diagnostics.h"
+#include "ip_text.h"
 #include "neighbour.h"
 #include "repair.h"
 #include "system.h"
@@ -8,8 +9,10 @@
 #include <knownfolders.h>
 #include <shlobj.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 
 namespace tarnvik {
 
@@ -342,6 +345,33 @@ RepairSettings systemRepairSettings(std::function<std::string()> localDateTime) 
         !writable,
         EvidenceSettings{logDirectory, os::currentIsoDateTime, readNeighbour,
                          neighbourWithLinkAddress, os::report, os::systemLog},
+    };
+}
+
+// arp -s and arp -d, started as the repair starts arp -d (elevated, like it). The held address
+// is noted in a file beside the logs, so that a run that was killed is released at the next
+// start: Windows marks no static entry as anyone's.
+GuardSettings systemGuardSettings(const RepairSettings& settings) {
+    const auto note = settings.logDirectory / L"arp_hold.txt";
+    const bool privileged = settings.privileged;
+    return GuardSettings{
+        [note, privileged](const NeighbourReading& genuine) {
+            std::string mac = genuine.linkAddress;
+            std::replace(mac.begin(), mac.end(), ':', '-');
+            const std::string address = dottedText(genuine.nextHop);
+            std::ofstream(note, std::ios::trunc) << address;
+            return os::startDetached({"arp", "-s", address, mac}, privileged);
+        },
+        [note, privileged] {
+            std::string address;
+            std::ifstream(note) >> address;
+            if (address.empty()) {
+                return 0;
+            }
+            std::error_code ignored;
+            std::filesystem::remove(note, ignored);
+            return os::startDetached({"arp", "-d", address}, privileged);
+        },
     };
 }
 

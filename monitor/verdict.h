@@ -11,7 +11,9 @@ enum class Verdict {
     unresolved, // the table holds no link-layer address now
     changed,    // another link-layer address than the next hop's genuine one
     unchanged,
-    moved, // the next hop took another address for good: the host or router was replaced
+    moved,    // the next hop took another address for good: the host or router was replaced
+    held,     // the genuine address is held as a static entry while the attack goes on
+    released, // that hold is released again
 };
 
 constexpr const char* verdictName(Verdict verdict) {
@@ -28,6 +30,10 @@ constexpr const char* verdictName(Verdict verdict) {
         return "unchanged";
     case Verdict::moved:
         return "moved";
+    case Verdict::held:
+        return "held";
+    case Verdict::released:
+        return "released";
     }
     return "unknown";
 }

@@ -1,41 +1,47 @@
 // SPDX-License-Identifier: MIT
+#include "diagnostics.h"
 #include "form1_window.h"
+#include "options.h"
 #include "system.h"
 
 #include <QApplication>
+#include <QSocketNotifier>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <string_view>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
-constexpr const char* kUsage =
-    "Usage: tarnvik [--help | --version]\n"
-    "\n"
-    "Keeps the connection to one host: one ICMP echo a second, a green or red lamp. Each\n"
-    "unanswered echo is logged to arp_log.log and the ARP cache is flushed, so that it is\n"
-    "learnt afresh. The window says at start where the log is and what it lacks.\n"
-    "\n"
-    "  --help     print this text and exit\n"
-    "  --version  print the version and exit\n"
-    "\n"
-    "See tarnvik(1) and tarnvik-flush(8).\n";
+// SIGTERM and SIGINT end the event loop, so that the window goes as when it is closed (and a
+// hold of the guard is released): the handler only writes a byte the loop reads.
+int quitPipe[2] = {-1, -1};
+
+void onQuitSignal(int) {
+    const char byte = 1;
+    (void)!::write(quitPipe[1], &byte, 1);
+}
 
 } // namespace
 
 int main(int argc, char** argv) {
-    // Answered before anything needs a display; any other argument opens the window as ever.
-    for (int i = 1; i < argc; ++i) {
-        const std::string_view argument = argv[i];
-        if (argument == "--version") {
-            std::fputs("tarnvik " TARNVIK_VERSION "\n", stdout);
-            return 0;
-        }
-        if (argument == "--help" || argument == "-h") {
-            std::fputs(kUsage, stdout);
-            return 0;
-        }
+    // Answered before anything needs a display.
+    const auto options = tarnvik::parseOptions({argv + 1, argv + argc});
+    if (!options.unknown.empty()) {
+        std::fprintf(stderr, "tarnvik: unknown option %s\n%s",
+                     tarnvik::printableExcerpt(options.unknown).c_str(), tarnvik::kUsage);
+        return 2;
+    }
+    if (options.version) {
+        std::fputs("tarnvik " TARNVIK_VERSION "\n", stdout);
+        return 0;
+    }
+    if (options.help) {
+        std::fputs(tarnvik::kUsage, stdout);
+        std::fputs("\nSee tarnvik(1), tarnvik-flush(8) and tarnvik-hold(8).\n", stdout);
+        return 0;
     }
     if (std::getenv("DISPLAY") == nullptr && std::getenv("WAYLAND_DISPLAY") == nullptr &&
         std::getenv("QT_QPA_PLATFORM") == nullptr) {
@@ -50,7 +56,23 @@ int main(int argc, char** argv) {
         tarnvik::os::report(line);
     }
     QApplication app(argc, argv);
-    tarnvik::qt::Form1Window window;
+    std::unique_ptr<QSocketNotifier> quitNotifier;
+    if (::pipe2(quitPipe, O_CLOEXEC | O_NONBLOCK) == 0) {
+        struct sigaction action {};
+        action.sa_handler = onQuitSignal;
+        ::sigemptyset(&action.sa_mask);
+        ::sigaction(SIGTERM, &action, nullptr);
+        ::sigaction(SIGINT, &action, nullptr);
+        quitNotifier = std::make_unique<QSocketNotifier>(quitPipe[0], QSocketNotifier::Read);
+        QObject::connect(quitNotifier.get(), &QSocketNotifier::activated, &app,
+                         &QApplication::quit);
+    }
+    auto repair = tarnvik::qt::desktopRepairSettings();
+    if (options.guard) {
+        repair.guard = tarnvik::systemGuardSettings(repair);
+    }
+    tarnvik::qt::Form1Window window([] { return std::make_unique<tarnvik::cping>(); },
+                                    std::move(repair));
     window.show();
     return app.exec();
 }

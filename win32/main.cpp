@@ -1,12 +1,43 @@
 // SPDX-License-Identifier: MIT
+#include "diagnostics.h"
 #include "form1_window.h"
+#include "options.h"
 #include "system.h"
 
+#include <shellapi.h>
+
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int showCommand) {
+    std::vector<std::string> arguments;
+    int count = 0;
+    if (LPWSTR* words = ::CommandLineToArgvW(::GetCommandLineW(), &count)) {
+        for (int i = 1; i < count; ++i) {
+            arguments.push_back(tarnvik::win32::narrow(words[i]));
+        }
+        ::LocalFree(words);
+    }
+    const auto options = tarnvik::parseOptions(arguments);
+    if (!options.unknown.empty() || options.help || options.version) {
+        // A program of the GUI subsystem has no console of its own: the text goes where reports
+        // go, and in a message box.
+        const std::string text = options.version ? std::string("tarnvik " TARNVIK_VERSION)
+                                 : options.help  ? std::string(tarnvik::kUsage)
+                                                 : "unknown option " +
+                                                      tarnvik::printableExcerpt(options.unknown) +
+                                                      "\n\n" + tarnvik::kUsage;
+        tarnvik::os::report(text);
+        ::MessageBoxW(nullptr, tarnvik::win32::widen(text).c_str(), L"Tarnvik",
+                      options.unknown.empty() ? MB_ICONINFORMATION : MB_ICONERROR);
+        return options.unknown.empty() ? 0 : 2;
+    }
     for (const auto& line : tarnvik::os::startupDiagnostics()) {
         tarnvik::os::report(line);
     }
-    tarnvik::win32::Form1Window window;
+    auto repair = tarnvik::systemRepairSettings(tarnvik::win32::currentDateTime);
+    if (options.guard) {
+        repair.guard = tarnvik::systemGuardSettings(repair);
+    }
+    tarnvik::win32::Form1Window window([] { return std::make_unique<tarnvik::cping>(); },
+                                       std::move(repair));
     if (!window.create(showCommand)) {
         tarnvik::os::report("cannot create the window: " +
                             tarnvik::os::errorText(static_cast<int>(::GetLastError())));

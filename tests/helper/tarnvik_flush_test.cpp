@@ -86,5 +86,53 @@ TEST_F(FlushHelper, UnprivilegedUserNeedsTheCapability) {
     EXPECT_NE(neighbours().find("198.18.0.9"), std::string::npos);
 }
 
+// The hold helper: exactly its arguments, strictly; a hold marked as ours, released with every
+// other of ours and nothing else; and, installed 0750 for its group, no use to anyone else.
+TEST_F(FlushHelper, HoldTakesOnlyUnicastAddressesAndReleasesOnlyItsOwn) {
+    const std::string index = lab.mustExec(ws, {"cat", "/sys/class/net/eth0/ifindex"});
+    const std::string eth0 = index.substr(0, index.find('\n'));
+    for (const std::vector<std::string>& refused :
+         std::vector<std::vector<std::string>>{{},
+                                               {"--release", "x"},
+                                               {eth0, "198.18.0.2"},
+                                               {eth0, "198.18.0.2", "ff:ff:ff:ff:ff:ff"},
+                                               {eth0, "198.18.0.2", "01:00:5e:00:00:01"},
+                                               {eth0, "198.18.0.2", "00:00:00:00:00:00"},
+                                               {eth0, "198.18.0.2", "02:00:00:00:00:0g"},
+                                               {eth0, "255.255.255.255", "02:00:00:00:00:02"},
+                                               {eth0, "224.0.0.1", "02:00:00:00:00:02"},
+                                               {eth0, "0.0.0.0", "02:00:00:00:00:02"},
+                                               {eth0, "198.18.0.2 ", "02:00:00:00:00:02"},
+                                               {"0", "198.18.0.2", "02:00:00:00:00:02"},
+                                               {"-1", "198.18.0.2", "02:00:00:00:00:02"}}) {
+        std::vector<std::string> argv{HOLD_HELPER};
+        argv.insert(argv.end(), refused.begin(), refused.end());
+        EXPECT_EQ(lab.exec(ws, argv).exitCode, 2) << ::testing::PrintToString(refused);
+    }
+    EXPECT_EQ(lab.exec(ws, {HOLD_HELPER, eth0, "198.18.0.2", "02:00:00:00:00:02"}).exitCode, 0);
+    EXPECT_NE(neighbours().find("198.18.0.2 dev eth0 lladdr 02:00:00:00:00:02 PERMANENT"),
+              std::string::npos)
+        << neighbours();
+    EXPECT_EQ(lab.exec(ws, {HOLD_HELPER, "--release"}).exitCode, 0);
+    EXPECT_EQ(neighbours().find("198.18.0.2 "), std::string::npos) << neighbours();
+    EXPECT_NE(neighbours().find("198.18.0.9 dev eth0 lladdr 02:00:00:00:00:09 PERMANENT"),
+              std::string::npos)
+        << "a permanent entry that is not ours stays: " << neighbours();
+
+    char pattern[] = "/tmp/tarnvik-hold-XXXXXX";
+    dir = ::mkdtemp(pattern);
+    ::chmod(dir.c_str(), 0755);
+    const auto copy = dir / "tarnvik-hold";
+    fs::copy_file(HOLD_HELPER, copy);
+    ::chmod(copy.c_str(), 0750);
+    const auto outsider = lab.exec(ws, {"setpriv", "--reuid=65534", "--regid=65534",
+                                        "--clear-groups", copy.string(), "--release"});
+    EXPECT_NE(outsider.exitCode, 0);
+    EXPECT_TRUE(outsider.output.find("Permission denied") != std::string::npos ||
+                outsider.output.find("only root and members of the group tarnvik") !=
+                    std::string::npos)
+        << outsider.output;
+}
+
 } // namespace
 } // namespace tarnvik::netlab

@@ -95,6 +95,7 @@ class EndToEnd : public ::testing::Test {
         binary = dir / "tarnvik";
         fs::copy_file(TARNVIK_BINARY, binary);
         fs::copy_file(FLUSH_HELPER, dir / "tarnvik-flush");
+        fs::copy_file(HOLD_HELPER, dir / "tarnvik-hold");
         logFile = dir / "arp_log.log";
     }
 
@@ -579,6 +580,69 @@ TEST_F(EndToEnd, ManInTheMiddleIsSeenWhileEchoesAreAnswered) {
                            ", held by " + kAttackerIp),
               std::string::npos)
         << reports;
+    EXPECT_EQ(reports.find("holding"), std::string::npos) << "without --guard nothing is held";
+    EXPECT_EQ(countVerdict(evidence, "held"), 0);
+}
+
+// With --guard the genuine address is held once the flip-flop confirms the attack: forged
+// replies no longer take, and the hold goes with the program however it ends.
+TEST_F(EndToEnd, GuardHoldsTheGenuineAddressUntilTheProgramEnds) {
+    auto permanent = [&] {
+        return lan->namespaces()
+                   .exec(lan->ws(), {"ip", "neigh", "show", kTargetIp, "nud", "permanent"})
+                   .output.find(kTargetMac) != std::string::npos;
+    };
+    startCapture();
+    program = desktop->start(binary, dir, nullptr, {"--guard"});
+    desktop->monitorAddress(kTargetIp);
+    ASSERT_TRUE(waitFor([&] { return lan->neighbourMac() == kTargetMac; }, 5s));
+    std::this_thread::sleep_for(1500ms);
+    double forgedAt = 0, heldAt = 0;
+    {
+        ManInTheMiddle attacker(*lan, ARP_FORGE, 2000);
+        forgedAt = attacker.firstForgedAt();
+        if (waitFor(permanent, 8s)) {
+            heldAt = wallSeconds();
+        }
+        std::this_thread::sleep_for(8s);
+    }
+    const auto after = heldAt;
+    int requests = 0, throughAttacker = 0, replies = 0;
+    for (const auto& packet : echoes()) {
+        if (packet.time < after) {
+            continue;
+        }
+        if (packet.type == 8 && packet.destination == kTargetIp) {
+            ++requests;
+            throughAttacker += packet.sourceMac == parseMac(kAttackerMac);
+        }
+        replies += packet.type == 0 && packet.destination == kWsIp;
+    }
+    ::kill(program->pid(), SIGTERM);
+    const std::string reports = program->stop();
+    const bool releasedOnTerm = !permanent();
+    std::printf("[ figures  ] guard: first forged reply to hold %.0f ms; after it %d of %d echo "
+                "requests through the attacker, %d answered\n",
+                (heldAt - forgedAt) * 1000, throughAttacker, requests, replies);
+    ASSERT_GT(heldAt, 0) << reports;
+    EXPECT_LE(heldAt - forgedAt, 4.5) << "within one re-poisoning of the first attack line";
+    EXPECT_EQ(throughAttacker, 0);
+    EXPECT_GE(replies, requests - 1) << "the lamp stayed green";
+    EXPECT_TRUE(releasedOnTerm) << "SIGTERM releases the hold: " << reports;
+    const auto evidence = evidenceLines(dir / "arp_evidence.log");
+    EXPECT_EQ(countVerdict(evidence, "held"), 1);
+    EXPECT_EQ(countVerdict(evidence, "released"), 1);
+
+    // A run killed while it holds leaves the hold; the next start releases it.
+    const std::string index =
+        lan->namespaces().mustExec(lan->ws(), {"cat", "/sys/class/net/eth0/ifindex"});
+    lan->namespaces().mustExec(
+        lan->ws(), {HOLD_HELPER, index.substr(0, index.find('\n')), kTargetIp, kTargetMac});
+    ASSERT_TRUE(permanent());
+    program = desktop->start(binary, dir, nullptr, {"--guard"});
+    desktop->monitorAddress(kTargetIp);
+    EXPECT_TRUE(waitFor([&] { return !permanent(); }, 3s)) << "the old hold is gone at the start";
+    program.reset();
 }
 
 // Users start the program because something is already wrong.

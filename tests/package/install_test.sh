@@ -18,22 +18,29 @@ if dpkg -s tarnvik >/dev/null 2>&1; then
 fi
 
 home=$(mktemp -d)
-trap 'dpkg --purge tarnvik >/dev/null 2>&1 || true; rm -rf "$home"' EXIT
+trap 'dpkg --purge tarnvik >/dev/null 2>&1 || true; dpkg-statoverride --remove /usr/bin/tarnvik-hold >/dev/null 2>&1 || true; rm -rf "$home"' EXIT
 
 # Everything under /usr, whatever prefix the build had; nothing under /usr/local.
 if dpkg-deb -c "$deb" | awk '{print $6}' | grep -v '^\./usr/' | grep -v '^\./$'; then
   echo "the package installs outside /usr"
   exit 1
 fi
-# A system that cannot give the capability gets a warning, not a half-configured package.
+# A system that cannot give the capability (a file system without security attributes: setcap
+# fails) gets a warning, not a half-configured package.
 control=$(mktemp -d)
 dpkg-deb -e "$deb" "$control"
-warning=$(env PATH=/nonexistent /bin/sh "$control/postinst" configure 2>&1)
+mkdir "$control/bin"
+printf '#!/bin/sh\nexit 1\n' >"$control/bin/setcap"
+chmod +x "$control/bin/setcap"
+warning=$(env PATH="$control/bin:$PATH" /bin/sh "$control/postinst" configure 2>&1)
 rm -rf "$control"
 grep -q "could not give /usr/bin/tarnvik-flush the capability" <<<"$warning"
 
 dpkg -i "$deb"
 getcap /usr/bin/tarnvik-flush | grep -q "cap_net_admin=ep"
+getcap /usr/bin/tarnvik-hold | grep -q "cap_net_admin=ep"
+# The guard's helper is for its group alone.
+test "$(stat -c '%a %U %G' /usr/bin/tarnvik-hold)" = "750 root tarnvik"
 if [ -n "$(getcap /usr/bin/tarnvik)" ]; then
   echo "the window must carry no capability"
   exit 1

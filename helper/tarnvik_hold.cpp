@@ -1,0 +1,139 @@
+// SPDX-License-Identifier: MIT
+// tarnvik-hold: holds one neighbour entry as a permanent one while an attack goes on, or releases
+// every hold of ours. It carries cap_net_admin and may be run only by the group tarnvik: a helper
+// that anyone could call to set any address to any link-layer address would let every local
+// user redirect this machine's traffic. So it takes exactly what it needs, strictly:
+//   tarnvik-hold INTERFACE-INDEX IPV4-ADDRESS LINK-ADDRESS
+//   tarnvik-hold --release
+// A unicast IPv4 address and a unicast link-layer address; anything else is refused with exit
+// status 2. It reads no configuration and no environment.
+#include "neighbour_hold.h"
+
+#include <arpa/inet.h>
+#include <grp.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <optional>
+#include <string_view>
+
+namespace {
+
+std::optional<int> interfaceIndex(std::string_view text) {
+    if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != text.npos ||
+        text[0] == '0') {
+        return std::nullopt;
+    }
+    return std::atoi(std::string(text).c_str());
+}
+
+// Dotted quad, unicast: not 0.0.0.0/8, loopback, multicast, reserved or broadcast.
+std::optional<std::array<std::uint8_t, 4>> unicastIpv4(const char* text) {
+    in_addr address{};
+    if (::inet_pton(AF_INET, text, &address) != 1) {
+        return std::nullopt;
+    }
+    std::array<std::uint8_t, 4> bytes{};
+    std::memcpy(bytes.data(), &address, 4);
+    if (bytes[0] == 0 || bytes[0] == 127 || bytes[0] >= 224) {
+        return std::nullopt;
+    }
+    return bytes;
+}
+
+// Six pairs of hex digits joined by colons, unicast and not all zero.
+std::optional<std::array<std::uint8_t, 6>> unicastLinkAddress(std::string_view text) {
+    if (text.size() != 17) {
+        return std::nullopt;
+    }
+    std::array<std::uint8_t, 6> bytes{};
+    for (std::size_t i = 0; i < 6; ++i) {
+        const auto hex = [](char c) -> int {
+            if (c >= '0' && c <= '9') {
+                return c - '0';
+            }
+            if (c >= 'a' && c <= 'f') {
+                return c - 'a' + 10;
+            }
+            if (c >= 'A' && c <= 'F') {
+                return c - 'A' + 10;
+            }
+            return -1;
+        };
+        const int high = hex(text[3 * i]);
+        const int low = hex(text[3 * i + 1]);
+        if (high < 0 || low < 0 || (i < 5 && text[3 * i + 2] != ':')) {
+            return std::nullopt;
+        }
+        bytes[i] = static_cast<std::uint8_t>(high * 16 + low);
+    }
+    const bool zero = bytes == std::array<std::uint8_t, 6>{};
+    const bool group = (bytes[0] & 1) != 0; // multicast, broadcast included
+    if (zero || group) {
+        return std::nullopt;
+    }
+    return bytes;
+}
+
+int usage() {
+    std::fputs("usage: tarnvik-hold INTERFACE-INDEX IPV4-ADDRESS LINK-ADDRESS\n"
+               "       tarnvik-hold --release\n"
+               "(a unicast IPv4 address and a unicast link-layer address such as "
+               "02:00:00:00:00:02)\n",
+               stderr);
+    return 2;
+}
+
+int failed(const tarnvik::HoldOutcome& outcome) {
+    std::fprintf(stderr, "tarnvik-hold: %s: %s\n", outcome.failure.c_str(),
+                 std::strerror(outcome.error));
+    return 1;
+}
+
+} // namespace
+
+// Root, or a member of the group tarnvik: the file's mode (0750 root:tarnvik) says so already,
+// and the helper says it again, where a file system does not.
+bool callerMayHold() {
+    if (::getuid() == 0) {
+        return true;
+    }
+    const group* allowed = ::getgrnam("tarnvik");
+    if (allowed == nullptr) {
+        return false;
+    }
+    if (::getgid() == allowed->gr_gid) {
+        return true;
+    }
+    gid_t groups[NGROUPS_MAX];
+    const int count = ::getgroups(NGROUPS_MAX, groups);
+    return std::find(groups, groups + std::max(count, 0), allowed->gr_gid) !=
+           groups + std::max(count, 0);
+}
+
+int main(int argc, char** argv) {
+    if (!callerMayHold()) {
+        std::fputs("tarnvik-hold: only root and members of the group tarnvik may use it\n", stderr);
+        return 1;
+    }
+    if (argc == 2 && std::string_view(argv[1]) == "--release") {
+        const auto outcome = tarnvik::releaseHeldNeighbours();
+        return outcome.error != 0 ? failed(outcome) : 0;
+    }
+    if (argc != 4) {
+        return usage();
+    }
+    const auto index = interfaceIndex(argv[1]);
+    const auto address = unicastIpv4(argv[2]);
+    const auto link = unicastLinkAddress(argv[3]);
+    if (!index || !address || !link) {
+        return usage();
+    }
+    const auto outcome = tarnvik::holdNeighbour(*index, *address, *link);
+    return outcome.error != 0 ? failed(outcome) : 0;
+}

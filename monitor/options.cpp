@@ -1,0 +1,22 @@
+// SPDX-License-Identifier: MIT
+#include "options.h"
+
+namespace tarnvik {
+
+Options parseOptions(const std::vector<std::string>& arguments) {
+    Options options;
+    for (const auto& argument : arguments) {
+        if (argument == "--help" || argument == "-h") {
+            options.help = true;
+        } else if (argument == "--version") {
+            options.version = true;
+        } else if (argument == "--guard") {
+            options.guard = true;
+        } else if (!argument.empty() && argument[0] == '-' && options.unknown.empty()) {
+            options.unknown = argument;
+        }
+    }
+    return options;
+}
+
+} // namespace tarnvik
