@@ -84,18 +84,19 @@ bool RepairAction::run() {
     if (probed && evidence_ && evidence_->watch().attackedThisTick()) {
         return true;
     }
-    if (!appendLine()) {
-        return false;
-    }
+    // The log is the record, the flush the remedy: a log that cannot be written is reported and
+    // the cache is flushed all the same.
+    const bool logged = appendLine();
     // The table as the failure left it: read before the flush changes it.
     if (probed && !(evidence_ && evidence_->failed(*probed))) {
         notices_.failed(*probed);
     }
-    return startCommand();
+    return startCommand() && logged;
 }
 
 void RepairAction::repairAttack(bool attacked) {
-    if (attacked && appendLine()) {
+    if (attacked) {
+        appendLine();
         startCommand();
     }
     guard();

@@ -70,9 +70,10 @@ class RepairAction {
     // Releases a hold that is still made.
     ~RepairAction();
 
-    // Appends the line and then starts the command. A log that cannot be written means no line
-    // and no command; a command that cannot start leaves its line written. Either failure is
-    // reported and returns false; nothing is thrown. A failed probe whose tick has already
+    // Appends the line and then starts the command. A log that cannot be written is reported and
+    // the command starts all the same (the log is the record, the flush the remedy); a command
+    // that cannot start leaves its line written. Either failure is reported and returns false;
+    // nothing is thrown. A failed probe whose tick has already
     // seen the attack behind it has its line and repair in that attack's.
     bool run();
 

@@ -260,12 +260,13 @@ std::string errorText(int error) {
 
 std::string toGbk(std::string_view utf8) {
     const std::wstring wide = win32::widen(utf8);
-    const int length = ::WideCharToMultiByte(936, 0, wide.data(), static_cast<int>(wide.size()),
-                                             nullptr, 0, "?", nullptr);
+    const int length =
+        ::WideCharToMultiByte(936, WC_NO_BEST_FIT_CHARS, wide.data(), static_cast<int>(wide.size()),
+                              nullptr, 0, "?", nullptr);
     std::string gbk(static_cast<std::size_t>(length > 0 ? length : 0), '\0');
     if (length > 0) {
-        ::WideCharToMultiByte(936, 0, wide.data(), static_cast<int>(wide.size()), gbk.data(),
-                              length, "?", nullptr);
+        ::WideCharToMultiByte(936, WC_NO_BEST_FIT_CHARS, wide.data(), static_cast<int>(wide.size()),
+                              gbk.data(), length, "?", nullptr);
     }
     return gbk;
 }

@@ -99,9 +99,12 @@ class IcmpEchoHandle final : public EchoHandle {
         reply.setRoundTripTime(echo.RoundTripTime);
         reply.setTtl(echo.Options.Ttl);
         // The echoed data lies inside our buffer; anything claiming otherwise is not copied.
-        const auto* echoed = static_cast<const std::uint8_t*>(echo.Data);
-        if (echoed >= buffer && echoed + echo.DataSize <= buffer + sizeof buffer) {
-            reply.setData({echoed, echo.DataSize});
+        // Compared as offsets: a pointer formed past the buffer would already be undefined.
+        const auto at = reinterpret_cast<std::uintptr_t>(echo.Data);
+        const auto start = reinterpret_cast<std::uintptr_t>(buffer);
+        if (at >= start && at - start <= sizeof buffer &&
+            echo.DataSize <= sizeof buffer - (at - start)) {
+            reply.setData({buffer + (at - start), echo.DataSize});
         }
         return count;
     }
@@ -158,6 +161,9 @@ class Win32Platform final : public Platform {
             }
             ADDRINFOEXW hints{};
             hints.ai_family = AF_INET;
+            // The room to keep a lookup that outlives its wait is made before Windows writes
+            // into it: a push_back that throws afterwards would free memory still being written.
+            abandoned_.reserve(abandoned_.size() + 1);
             const INT started =
                 ::GetAddrInfoExW(lookup->name.c_str(), nullptr, NS_ALL, nullptr, &hints,
                                  &lookup->result, nullptr, &lookup->overlapped, nullptr, nullptr);

@@ -1,7 +1,11 @@
 // SPDX-License-Identifier: MIT
 #include "form1_window.h"
 
+#include "system.h"
+
 #include <commctrl.h>
+
+#include <exception>
 
 namespace tarnvik::win32 {
 
@@ -12,6 +16,28 @@ constexpr UINT_PTR kTimerId = 1;
 constexpr int kIconResource = 1;
 // Control identifiers start beyond IDOK and IDCANCEL, which Enter and Escape send.
 constexpr int kFirstId = 100;
+
+// A group box paints its border and caption only, and the window clips its children, so the
+// band between a frame and its text box would keep whatever was there: paint it in the window's
+// colour.
+LRESULT CALLBACK paintFrameInterior(HWND frame, UINT message, WPARAM wParam, LPARAM lParam,
+                                    UINT_PTR, DWORD_PTR) {
+    if (message == WM_ERASEBKGND) {
+        RECT area{};
+        ::GetClientRect(frame, &area);
+        ::FillRect(reinterpret_cast<HDC>(wParam), &area, ::GetSysColorBrush(COLOR_BTNFACE));
+        return TRUE;
+    }
+    if (message == WM_PAINT) {
+        // Not every system erases a group box before painting it.
+        const HDC dc = ::GetDC(frame);
+        RECT area{};
+        ::GetClientRect(frame, &area);
+        ::FillRect(dc, &area, ::GetSysColorBrush(COLOR_BTNFACE));
+        ::ReleaseDC(frame, dc);
+    }
+    return ::DefSubclassProc(frame, message, wParam, lParam);
+}
 
 int idOf(Control control) {
     return kFirstId + static_cast<int>(control);
@@ -173,6 +199,7 @@ void Form1Window::createControls() {
     for (const Control frame : {Control::zdip, Control::zdym}) {
         ::SetWindowPos(control(frame), HWND_BOTTOM, 0, 0, 0, 0,
                        SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+        ::SetWindowSubclass(control(frame), paintFrameInterior, 0, 0);
     }
     for (const Control box : {Control::txtPing, Control::txtConvert}) {
         // No length limit beyond the control's own.
@@ -199,11 +226,12 @@ void Form1Window::layout() {
     NONCLIENTMETRICSW metrics{};
     metrics.cbSize = sizeof metrics;
     ::SystemParametersInfoForDpi(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0, dpi_);
-    font_.reset(::CreateFontIndirectW(&metrics.lfMessageFont));
+    // The new font goes to every control before the old one is deleted: they still use it.
+    decltype(font_) font(::CreateFontIndirectW(&metrics.lfMessageFont));
     ::SendMessageW(tooltip_, TTM_SETMAXTIPWIDTH, 0, twipsToPixels(4320, dpi_));
 
     const HDC measure = ::GetDC(window_);
-    const HGDIOBJ previous = ::SelectObject(measure, font_.get());
+    const HGDIOBJ previous = ::SelectObject(measure, font.get());
     for (const auto& kind : kControls) {
         const HWND item = control(kind.control);
         TwipsRect at = twipsGeometry(kind.control);
@@ -221,12 +249,13 @@ void Form1Window::layout() {
             width = extent.cx;
             height = extent.cy;
         }
-        ::SendMessageW(item, WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), FALSE);
+        ::SendMessageW(item, WM_SETFONT, reinterpret_cast<WPARAM>(font.get()), FALSE);
         ::SetWindowPos(item, nullptr, twipsToPixels(at.left, dpi_), twipsToPixels(at.top, dpi_),
                        width, height, SWP_NOZORDER | SWP_NOACTIVATE);
     }
     ::SelectObject(measure, previous);
     ::ReleaseDC(window_, measure);
+    font_ = std::move(font);
     ::InvalidateRect(window_, nullptr, TRUE);
 }
 
@@ -248,7 +277,15 @@ LRESULT CALLBACK Form1Window::windowProc(HWND window, UINT message, WPARAM wPara
     if (self == nullptr || self->window_ != window) {
         return ::DefWindowProcW(window, message, wParam, lParam);
     }
-    return self->onMessage(message, wParam, lParam);
+    // No C++ exception may unwind through user32's frames: it ends here, reported.
+    try {
+        return self->onMessage(message, wParam, lParam);
+    } catch (const std::exception& error) {
+        os::report(std::string("a window message failed: ") + error.what());
+    } catch (...) {
+        os::report("a window message failed");
+    }
+    return 0;
 }
 
 LRESULT Form1Window::onMessage(UINT message, WPARAM wParam, LPARAM lParam) {

@@ -183,6 +183,26 @@ TEST_F(Win32WindowTest, LampShowsItsColourAndAFailureLogsGbkAndStartsTheCommand)
     EXPECT_TRUE(reports.empty()) << "the command started";
 }
 
+// The band between the frame and its text box is the window's colour, not whatever was there.
+TEST_F(Win32WindowTest, FrameInteriorIsPaintedInTheWindowsColour) {
+    const HWND frame = control(Control::zdip);
+    ::RedrawWindow(window->handle(), nullptr, nullptr,
+                   RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    RECT box{};
+    ::GetWindowRect(control(Control::txtPing), &box);
+    POINT below{box.left + 20, box.bottom + 4};
+    ::ScreenToClient(frame, &below);
+    const HDC dc = ::GetDC(frame);
+    const COLORREF pixel = ::GetPixel(dc, below.x, below.y);
+    ::ReleaseDC(frame, dc);
+    EXPECT_EQ(pixel, ::GetSysColor(COLOR_BTNFACE));
+}
+
+// A GBK log carries '?' for a character GBK lacks, never a look-alike.
+TEST_F(Win32WindowTest, GbkHasNoBestFitLookAlikes) {
+    EXPECT_EQ(os::toGbk("\xc3\x80\xe2\x84\xa2"), "??"); // U+00C0, U+2122
+}
+
 TEST_F(Win32WindowTest, TrayIconWhileMonitoringWithTheLampInItsTipAndOneBalloonPerEpisode) {
     const auto click = [&](Control button) {
         ::SendMessageW(window->handle(), WM_COMMAND,
