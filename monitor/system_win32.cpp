@@ -77,6 +77,10 @@ std::vector<std::string> startupDiagnostics(bool elevated) {
             "ARP cache: start tarnvik.exe with 'Run as administrator'"};
 }
 
+bool refusedReparseTag(DWORD tag) {
+    return IsReparseTagNameSurrogate(tag);
+}
+
 std::string currentDateTime() {
     SYSTEMTIME now{};
     ::GetLocalTime(&now);
@@ -89,26 +93,30 @@ namespace os {
 
 namespace {
 
-// Where reports go besides the debugger: the standard error the program was given (a pipe or a
-// file), else the console of the command prompt it was started from, if any.
-HANDLE reportStream() {
+// The standard error the program was given (a pipe or a file), if any.
+HANDLE givenErrorStream() {
     static const win32::UniqueHandle stream = []() -> win32::UniqueHandle {
         const HANDLE given = ::GetStdHandle(STD_ERROR_HANDLE);
-        if (given != nullptr && given != INVALID_HANDLE_VALUE) {
-            // Not ours to close: duplicated, so the owner below may.
-            HANDLE copy = nullptr;
-            ::DuplicateHandle(::GetCurrentProcess(), given, ::GetCurrentProcess(), &copy, 0, FALSE,
-                              DUPLICATE_SAME_ACCESS);
-            return win32::UniqueHandle(copy);
+        if (given == nullptr || given == INVALID_HANDLE_VALUE) {
+            return win32::UniqueHandle();
         }
-        if (::AttachConsole(ATTACH_PARENT_PROCESS)) {
-            return win32::UniqueHandle(::CreateFileW(L"CONOUT$", GENERIC_WRITE,
-                                                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                                     OPEN_EXISTING, 0, nullptr));
-        }
-        return win32::UniqueHandle();
+        // Not ours to close: duplicated, so the owner below may.
+        HANDLE copy = nullptr;
+        ::DuplicateHandle(::GetCurrentProcess(), given, ::GetCurrentProcess(), &copy, 0, FALSE,
+                          DUPLICATE_SAME_ACCESS);
+        return win32::UniqueHandle(copy);
     }();
     return stream.get();
+}
+
+void writeReport(HANDLE stream, const std::string& text, const std::wstring& wide) {
+    DWORD mode = 0;
+    DWORD written = 0;
+    if (::GetConsoleMode(stream, &mode)) {
+        ::WriteConsoleW(stream, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
+    } else {
+        ::WriteFile(stream, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    }
 }
 
 // A command line as CreateProcessW splits it again: arguments with blanks or quotes quoted,
@@ -199,10 +207,16 @@ int createPrivateDirectories(const std::filesystem::path& directory) {
 int appendInOneWrite(const std::filesystem::path& path, std::string_view bytes,
                      bool /*ownerOnly*/) {
     // FILE_APPEND_DATA alone puts every write at the end of the file, whichever copy of the
-    // program wrote last. A reparse point is opened as itself, never followed, and refused.
-    const win32::UniqueHandle file(::CreateFileW(
-        path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-        nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    // program wrote last. The file is first opened as itself, never followed: a link (a name
+    // surrogate) is refused, every other reparse point (a OneDrive placeholder, a deduplicated
+    // file) is opened again normally, so that its filter serves the write, and only if it is
+    // still the same file.
+    auto open = [&](DWORD flags) {
+        return win32::UniqueHandle(::CreateFileW(
+            path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+            nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | flags, nullptr));
+    };
+    win32::UniqueHandle file = open(FILE_FLAG_OPEN_REPARSE_POINT);
     if (file.get() == INVALID_HANDLE_VALUE) {
         return static_cast<int>(::GetLastError());
     }
@@ -211,7 +225,23 @@ int appendInOneWrite(const std::filesystem::path& path, std::string_view bytes,
         return static_cast<int>(::GetLastError());
     }
     if ((information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-        return ERROR_CANT_ACCESS_FILE;
+        FILE_ATTRIBUTE_TAG_INFO tag{};
+        if (!::GetFileInformationByHandleEx(file.get(), FileAttributeTagInfo, &tag, sizeof tag)) {
+            return static_cast<int>(::GetLastError());
+        }
+        if (win32::refusedReparseTag(tag.ReparseTag)) {
+            return ERROR_CANT_ACCESS_FILE;
+        }
+        win32::UniqueHandle served = open(0);
+        BY_HANDLE_FILE_INFORMATION again{};
+        if (served.get() == INVALID_HANDLE_VALUE ||
+            !::GetFileInformationByHandle(served.get(), &again) ||
+            again.dwVolumeSerialNumber != information.dwVolumeSerialNumber ||
+            again.nFileIndexHigh != information.nFileIndexHigh ||
+            again.nFileIndexLow != information.nFileIndexLow) {
+            return ERROR_CANT_ACCESS_FILE;
+        }
+        file = std::move(served);
     }
     DWORD written = 0;
     if (!::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
@@ -304,16 +334,20 @@ void report(const std::string& line) {
     const std::string text = "tarnvik: " + printableExcerpt(line, 4096) + "\r\n";
     const std::wstring wide = win32::widen(text);
     ::OutputDebugStringW(wide.c_str());
-    const HANDLE stream = reportStream();
-    if (stream == nullptr || stream == INVALID_HANDLE_VALUE) {
+    if (const HANDLE given = givenErrorStream(); given != nullptr) {
+        writeReport(given, text, wide);
         return;
     }
-    DWORD mode = 0;
-    DWORD written = 0;
-    if (::GetConsoleMode(stream, &mode)) {
-        ::WriteConsoleW(stream, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
-    } else {
-        ::WriteFile(stream, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    // The console of the command prompt it was started from, for the moment of the write only:
+    // a program attached to a console is ended when that console closes, and keeps it open.
+    if (::GetConsoleWindow() == nullptr && ::AttachConsole(ATTACH_PARENT_PROCESS)) {
+        const win32::UniqueHandle console(::CreateFileW(L"CONOUT$", GENERIC_WRITE,
+                                                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                                        OPEN_EXISTING, 0, nullptr));
+        if (console.get() != INVALID_HANDLE_VALUE) {
+            writeReport(console.get(), text, wide);
+        }
+        ::FreeConsole();
     }
 }
 

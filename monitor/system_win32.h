@@ -29,6 +29,11 @@ using UniqueHandle = std::unique_ptr<void, HandleCloser>;
 // yyyy/M/d and H:mm:ss where the locale gives none. UTF-8.
 std::string generalDateTime(const SYSTEMTIME& local, const wchar_t* localeName);
 
+// A log is never written through a reparse point that names another file (a symbolic link, a
+// junction, a mount point: the tag's name-surrogate bit); every other kind (cloud placeholders,
+// deduplicated files) is written through.
+bool refusedReparseTag(DWORD tag);
+
 // The current local date and time in the user's general form.
 std::string currentDateTime();
 

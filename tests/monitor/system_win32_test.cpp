@@ -82,5 +82,23 @@ TEST(Win32System, CommandStartsHiddenWithoutConsoleAndIsNotAwaited) {
     EXPECT_EQ(os::startDetached({"tarnvik-no-such-command"}, false), ERROR_FILE_NOT_FOUND);
 }
 
+// Links of every kind are refused; the reparse points of OneDrive's placeholders and of
+// deduplicated files are written through, or every repair in such a folder would be lost.
+TEST(Win32System, OnlyNameSurrogateReparsePointsAreRefused) {
+    struct Case {
+        DWORD tag;
+        bool refused;
+    };
+    const Case cases[] = {
+        {IO_REPARSE_TAG_SYMLINK, true},    {IO_REPARSE_TAG_MOUNT_POINT, true},
+        {0x9000001A /* cloud */, false},   {0x9000601A /* cloud, 6 */, false},
+        {IO_REPARSE_TAG_DEDUP, false},     {0x80000023 /* AF_UNIX socket */, false},
+        {0xA0000027 /* WCI link */, true},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(win32::refusedReparseTag(c.tag), c.refused) << std::hex << c.tag;
+    }
+}
+
 } // namespace
 } // namespace tarnvik
