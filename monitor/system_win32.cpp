@@ -389,15 +389,17 @@ RepairSettings systemRepairSettings(std::function<std::string()> localDateTime) 
 GuardSettings systemGuardSettings(const RepairSettings& settings) {
     const auto note = settings.logDirectory / L"arp_hold.txt";
     const bool privileged = settings.privileged;
+    // The repair's own program: arp from the system directory.
+    const std::string arp = settings.command.empty() ? "arp" : settings.command.front();
     return GuardSettings{
-        [note, privileged](const NeighbourReading& genuine) {
+        [note, privileged, arp](const NeighbourReading& genuine) {
             std::string mac = genuine.linkAddress;
             std::replace(mac.begin(), mac.end(), ':', '-');
             const std::string address = dottedText(genuine.nextHop);
             std::ofstream(note, std::ios::trunc) << address;
-            return os::startDetached({"arp", "-s", address, mac}, privileged);
+            return os::startDetached({arp, "-s", address, mac}, privileged);
         },
-        [note, privileged] {
+        [note, privileged, arp] {
             std::string address;
             std::ifstream(note) >> address;
             if (address.empty()) {
@@ -405,7 +407,7 @@ GuardSettings systemGuardSettings(const RepairSettings& settings) {
             }
             std::error_code ignored;
             std::filesystem::remove(note, ignored);
-            return os::startDetached({"arp", "-d", address}, privileged);
+            return os::startDetached({arp, "-d", address}, privileged);
         },
     };
 }

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <fstream>
 #include <sstream>
@@ -80,6 +81,39 @@ TEST(Win32System, CommandStartsHiddenWithoutConsoleAndIsNotAwaited) {
     EXPECT_NE(readFile(marks).find("arp.exe -d\tshow=0\tconsole=0\r\n"), std::string::npos)
         << readFile(marks);
     EXPECT_EQ(os::startDetached({"tarnvik-no-such-command"}, false), ERROR_FILE_NOT_FOUND);
+}
+
+// The guard on Windows: arp -s to hold, arp -d ADDRESS to release, started as the repair starts
+// arp -d; a hold noted by a run that was killed is released by the next one.
+TEST(Win32System, GuardHoldsWithArpSAndReleasesWithArpDAlsoAfterAKilledRun) {
+    const fs::path dir = freshDirectory("tarnvik-guard");
+    fs::copy_file(COMMAND_DOUBLE, dir / "arp.exe");
+    RepairSettings settings{dir, {os::pathText(dir / "arp.exe"), "-d"}, nullptr, nullptr};
+    NeighbourReading genuine;
+    genuine.nextHop = ipv4FromOctets(198, 18, 0, 2);
+    genuine.linkAddress = "02:00:00:00:00:02";
+    const fs::path marks = dir / "command_double.log";
+    auto marked = [&](std::size_t lines) {
+        for (int i = 0; i < 500; ++i) {
+            const std::string all = readFile(marks);
+            if (static_cast<std::size_t>(std::count(all.begin(), all.end(), '\n')) >= lines) {
+                return all;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return readFile(marks);
+    };
+    EXPECT_EQ(systemGuardSettings(settings).release(), 0) << "nothing held: nothing to release";
+    EXPECT_EQ(systemGuardSettings(settings).hold(genuine), 0);
+    EXPECT_NE(marked(1).find("arp.exe -s 198.18.0.2 02-00-00-00-00-02\t"), std::string::npos)
+        << readFile(marks);
+    // A new run (the first was killed while it held) releases what the first noted.
+    EXPECT_EQ(systemGuardSettings(settings).release(), 0);
+    EXPECT_NE(marked(2).find("arp.exe -d 198.18.0.2\t"), std::string::npos) << readFile(marks);
+    EXPECT_EQ(systemGuardSettings(settings).release(), 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const std::string all = readFile(marks);
+    EXPECT_EQ(std::count(all.begin(), all.end(), '\n'), 2) << "released once: " << all;
 }
 
 // Links of every kind are refused; the reparse points of OneDrive's placeholders and of
