@@ -1,6 +1,5 @@
 // SPDX-License-Identifier: MIT
 #include "neighbour_flush.h"
-#include "netlink.h"
 
 #include <libmnl/libmnl.h>
 #include <linux/neighbour.h>
@@ -11,7 +10,6 @@
 #include <cerrno>
 #include <cstring>
 #include <ctime>
-#include <memory>
 #include <vector>
 
 namespace tarnvik {
@@ -23,36 +21,33 @@ struct Entry {
     in_addr address{};
 };
 
-int keepDestination(const nlattr* attribute, void* data) {
-    if (mnl_attr_get_type(attribute) == NDA_DST &&
-        mnl_attr_get_payload_len(attribute) == sizeof(in_addr)) {
-        *static_cast<const nlattr**>(data) = attribute;
-    }
-    return MNL_CB_OK;
-}
+struct Listing {
+    NeighbourChoice chosen;
+    std::vector<Entry> entries;
+};
 
 int collectEntry(const nlmsghdr* message, void* data) {
-    auto* entries = static_cast<std::vector<Entry>*>(data);
+    auto& listing = *static_cast<Listing*>(data);
     const auto* neighbour = static_cast<const ndmsg*>(mnl_nlmsg_get_payload(message));
-    // Permanent and no-ARP entries were set by hand or are not learnt: ip's flush keeps them.
-    if (neighbour->ndm_family != AF_INET || (neighbour->ndm_state & (NUD_PERMANENT | NUD_NOARP))) {
+    if (neighbour->ndm_family != AF_INET) {
         return MNL_CB_OK;
     }
-    const nlattr* destination = nullptr;
-    mnl_attr_parse(message, sizeof(ndmsg), keepDestination, &destination);
-    if (destination != nullptr) {
+    const auto attributes = netlink::neighbourAttributes(message);
+    const nlattr* destination = attributes[NDA_DST];
+    if (destination != nullptr && mnl_attr_get_payload_len(destination) == sizeof(in_addr) &&
+        listing.chosen(*neighbour, attributes)) {
         Entry entry;
         entry.interfaceIndex = neighbour->ndm_ifindex;
         std::memcpy(&entry.address, mnl_attr_get_payload(destination), sizeof(in_addr));
-        entries->push_back(entry);
+        listing.entries.push_back(entry);
     }
     return MNL_CB_OK;
 }
 
 } // namespace
 
-FlushOutcome flushIpv4Neighbours() {
-    FlushOutcome outcome;
+NeighbourOutcome deleteIpv4Neighbours(NeighbourChoice chosen, const std::string& failure) {
+    NeighbourOutcome outcome;
     const netlink::Socket socket = netlink::openRoutingSocket();
     if (!socket) {
         outcome.error = errno;
@@ -62,15 +57,15 @@ FlushOutcome flushIpv4Neighbours() {
     auto sequence = static_cast<unsigned int>(std::time(nullptr));
     std::vector<char> buffer(MNL_SOCKET_BUFFER_SIZE);
 
-    std::vector<Entry> entries;
+    Listing listing{chosen, {}};
     if (const int error =
-            netlink::dumpIpv4Neighbours(socket.get(), ++sequence, collectEntry, &entries)) {
+            netlink::dumpIpv4Neighbours(socket.get(), ++sequence, collectEntry, &listing)) {
         outcome.error = error;
         outcome.failure = "cannot list the neighbour entries";
         return outcome;
     }
 
-    for (const Entry& entry : entries) {
+    for (const Entry& entry : listing.entries) {
         nlmsghdr* remove = mnl_nlmsg_put_header(buffer.data());
         remove->nlmsg_type = RTM_DELNEIGH;
         remove->nlmsg_flags = NLM_F_REQUEST | NLM_F_ACK;
@@ -83,12 +78,21 @@ FlushOutcome flushIpv4Neighbours() {
         // An entry that went away meanwhile is as good as deleted.
         if (error != 0 && error != ENOENT) {
             outcome.error = error;
-            outcome.failure = "cannot delete the neighbour entries";
+            outcome.failure = failure;
             return outcome;
         }
         outcome.deleted += error == 0;
     }
     return outcome;
+}
+
+NeighbourOutcome flushIpv4Neighbours() {
+    // Permanent and no-ARP entries were set by hand or are not learnt: ip's flush keeps them.
+    return deleteIpv4Neighbours(
+        [](const ndmsg& header, const netlink::NeighbourAttributes&) {
+            return (header.ndm_state & (NUD_PERMANENT | NUD_NOARP)) == 0;
+        },
+        "cannot delete the neighbour entries");
 }
 
 } // namespace tarnvik

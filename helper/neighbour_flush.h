@@ -1,18 +1,28 @@
 // SPDX-License-Identifier: MIT
-// Deleting the machine's IPv4 neighbour (ARP) entries that are not permanent, as
-// `ip -4 neigh flush all` does, through rtnetlink. The only privileged code of the project.
+// Deleting the machine's IPv4 neighbour (ARP) entries through rtnetlink: the learnt ones, as
+// `ip -4 neigh flush all` does, or any that a choice picks. The only privileged code of the
+// project, with the hold of neighbour_hold.h.
 #pragma once
+
+#include "netlink.h"
 
 #include <string>
 
 namespace tarnvik {
 
-struct FlushOutcome {
-    int error = 0;       // 0, or the errno that stopped the flush
+struct NeighbourOutcome {
+    int error = 0;       // 0, or the errno that stopped it
     std::string failure; // what failed, for one line of report
     int deleted = 0;
 };
 
-FlushOutcome flushIpv4Neighbours();
+// Deletes every IPv4 entry that `chosen` picks from its header and attributes, all listed in one
+// dump first; an entry gone meanwhile counts as deleted. `failure` says what a failed deletion
+// failed to do.
+using NeighbourChoice = bool (*)(const ndmsg& header, const netlink::NeighbourAttributes&);
+NeighbourOutcome deleteIpv4Neighbours(NeighbourChoice chosen, const std::string& failure);
+
+// The learnt entries: permanent and no-ARP ones stay.
+NeighbourOutcome flushIpv4Neighbours();
 
 } // namespace tarnvik

@@ -4,6 +4,8 @@
 // killed run left behind is recognised as ours and nothing else is ever released.
 #pragma once
 
+#include "neighbour_flush.h"
+
 #include <array>
 #include <cstdint>
 #include <string>
@@ -13,18 +15,12 @@ namespace tarnvik {
 // The neighbour entry's protocol (NDA_PROTOCOL) that marks Tarnvik's holds.
 inline constexpr std::uint8_t kHoldProtocol = 249;
 
-struct HoldOutcome {
-    int error = 0;       // 0, or the errno that stopped it
-    std::string failure; // what failed, for one line of report
-    int released = 0;
-};
-
 // Replaces the entry for `address` (4 bytes, network order) on `interfaceIndex` by a permanent
 // one for `linkAddress`.
-HoldOutcome holdNeighbour(int interfaceIndex, const std::array<std::uint8_t, 4>& address,
-                          const std::array<std::uint8_t, 6>& linkAddress);
+NeighbourOutcome holdNeighbour(int interfaceIndex, const std::array<std::uint8_t, 4>& address,
+                               const std::array<std::uint8_t, 6>& linkAddress);
 
 // Deletes every IPv4 entry that carries our mark.
-HoldOutcome releaseHeldNeighbours();
+NeighbourOutcome releaseHeldNeighbours();
 
 } // namespace tarnvik

@@ -89,7 +89,7 @@ int usage() {
     return 2;
 }
 
-int failed(const tarnvik::HoldOutcome& outcome) {
+int failed(const tarnvik::NeighbourOutcome& outcome) {
     std::fprintf(stderr, "tarnvik-hold: %s: %s\n", outcome.failure.c_str(),
                  std::strerror(outcome.error));
     return 1;

@@ -83,17 +83,7 @@ std::optional<NeighbourChange> changeOf(const nlmsghdr* message) {
     if (header->ndm_family != AF_INET) {
         return std::nullopt;
     }
-    const nlattr* attributes[NDA_MAX + 1] = {};
-    mnl_attr_parse(
-        message, sizeof(ndmsg),
-        [](const nlattr* attribute, void* out) {
-            const auto type = mnl_attr_get_type(attribute);
-            if (type <= NDA_MAX) {
-                static_cast<const nlattr**>(out)[type] = attribute;
-            }
-            return MNL_CB_OK;
-        },
-        attributes);
+    const auto attributes = netlink::neighbourAttributes(message);
     const auto address = addressOf(attributes[NDA_DST]);
     if (!address) {
         return std::nullopt;

@@ -8,6 +8,7 @@
 #include <linux/rtnetlink.h>
 #include <sys/socket.h>
 
+#include <array>
 #include <cerrno>
 #include <memory>
 #include <vector>
@@ -50,6 +51,22 @@ inline Socket openRoutingSocket() {
         socket.reset();
     }
     return socket;
+}
+
+// A neighbour message's attributes by type (NDA_*), null where the message has none.
+using NeighbourAttributes = std::array<const nlattr*, NDA_MAX + 1>;
+inline NeighbourAttributes neighbourAttributes(const nlmsghdr* message) {
+    NeighbourAttributes attributes{};
+    mnl_attr_parse(
+        message, sizeof(ndmsg),
+        [](const nlattr* attribute, void* out) {
+            if (const auto type = mnl_attr_get_type(attribute); type <= NDA_MAX) {
+                (*static_cast<NeighbourAttributes*>(out))[type] = attribute;
+            }
+            return MNL_CB_OK;
+        },
+        &attributes);
+    return attributes;
 }
 
 // Every IPv4 neighbour entry, each handed to `callback`.
