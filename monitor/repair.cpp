@@ -48,19 +48,30 @@ void RepairAction::report(const std::string& line) const {
     }
 }
 
+void RepairAction::reportFailure(const std::string& line) const {
+    report(line);
+    if (settings_.systemRecord) {
+        settings_.systemRecord(SystemRecord::repairFailure, line);
+    }
+}
+
 bool RepairAction::appendLine() {
     const auto path = logPath();
+    const std::string dateTime = settings_.dateTime();
+    if (settings_.systemRecord) {
+        settings_.systemRecord(SystemRecord::attack, kAttackLabel + dateTime);
+    }
     if (!settings_.logDirectory.is_absolute()) {
-        report("cannot append to the attack log: it has no directory");
+        reportFailure("cannot append to the attack log: it has no directory");
         return false;
     }
     if (settings_.createLogDirectory) {
         // A failure shows as the append's own.
         (void)os::createPrivateDirectories(settings_.logDirectory);
     }
-    if (const int error = os::appendInOneWrite(path, attackLogLine(settings_.dateTime()),
-                                               settings_.createLogDirectory)) {
-        report("cannot append to " + os::pathText(path) + ": " + os::errorText(error));
+    if (const int error =
+            os::appendInOneWrite(path, attackLogLine(dateTime), settings_.createLogDirectory)) {
+        reportFailure("cannot append to " + os::pathText(path) + ": " + os::errorText(error));
         return false;
     }
     return true;
@@ -68,7 +79,7 @@ bool RepairAction::appendLine() {
 
 bool RepairAction::startCommand() {
     if (const int error = os::startDetached(settings_.command, settings_.privileged)) {
-        report("cannot start " + joined(settings_.command) + ": " + os::errorText(error));
+        reportFailure("cannot start " + joined(settings_.command) + ": " + os::errorText(error));
         return false;
     }
     if (evidence_) {
@@ -121,8 +132,8 @@ void RepairAction::guard() {
         return;
     }
     if (const int error = settings_.guard->hold(*genuine)) {
-        report("cannot hold " + dottedText(genuine->nextHop) + " at " + genuine->linkAddress +
-               ": " + os::errorText(error));
+        reportFailure("cannot hold " + dottedText(genuine->nextHop) + " at " +
+                      genuine->linkAddress + ": " + os::errorText(error));
         return;
     }
     if (!held_) {
@@ -141,8 +152,8 @@ void RepairAction::releaseHold() {
     }
     const auto held = *std::exchange(held_, std::nullopt);
     if (const int error = settings_.guard->release()) {
-        report("cannot release the hold of " + dottedText(held.nextHop) + ": " +
-               os::errorText(error));
+        reportFailure("cannot release the hold of " + dottedText(held.nextHop) + ": " +
+                      os::errorText(error));
         return;
     }
     report("released the hold of " + dottedText(held.nextHop) + " at " + held.linkAddress);
@@ -159,7 +170,7 @@ void RepairAction::startWatching() {
     // hop's address be learnt afresh.
     if (settings_.guard) {
         if (const int error = settings_.guard->release()) {
-            report("cannot release earlier holds: " + os::errorText(error));
+            reportFailure("cannot release earlier holds: " + os::errorText(error));
         }
     }
     // The flush is there for the watch's baseline: without evidence there is nothing to learn.

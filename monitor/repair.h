@@ -45,6 +45,8 @@ struct RepairSettings {
     // Set with --guard: holds the genuine address during a confirmed attack; none, nothing is
     // ever held.
     std::optional<GuardSettings> guard = std::nullopt;
+    // The system's own log: each attack's line and each failure of a repair.
+    std::function<void(SystemRecord, const std::string&)> systemRecord = nullptr;
 };
 
 // This edition's guard: tarnvik-hold beside the program on Linux, arp -s / arp -d on Windows.
@@ -102,6 +104,7 @@ class RepairAction {
 
   private:
     void report(const std::string& line) const;
+    void reportFailure(const std::string& line) const;
     bool appendLine();
     bool startCommand();
     void repairAttack(bool attacked);

@@ -53,6 +53,10 @@ std::string currentIsoDateTime();
 // Application event log), the verdict in its message. A failure there is ignored: the file has it.
 void systemLog(const std::string& evidenceLine, Verdict verdict);
 
+// One record of another kind (an attack's line, a failed repair) to the same log, its text as
+// it stands.
+void systemRecord(SystemRecord kind, const std::string& text);
+
 // One line to wherever this system's user and a tester can read the program's reports.
 void report(const std::string& line);
 

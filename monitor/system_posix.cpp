@@ -246,6 +246,34 @@ std::string currentIsoDateTime() {
     return iso;
 }
 
+namespace {
+
+// The journal's native protocol, one datagram of FIELD=value lines (no value here holds a line
+// break), on a socket of its own that is closed again: libsystemd's sd_journal_send would keep
+// one open for the rest of the process. Without a journal, the classic system log.
+void sendToJournal(const std::string& message, int priority, const std::string& fields) {
+    const std::string record = "MESSAGE=" + message + "\nPRIORITY=" + std::to_string(priority) +
+                               "\nSYSLOG_IDENTIFIER=tarnvik\n" + fields;
+    const int journal = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strcpy(address.sun_path, "/run/systemd/journal/socket");
+    const ssize_t sent =
+        journal < 0 ? -1
+                    : ::sendto(journal, record.data(), record.size(), MSG_NOSIGNAL,
+                               reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    if (journal >= 0) {
+        ::close(journal);
+    }
+    if (sent < 0) {
+        ::openlog("tarnvik", LOG_PID, LOG_USER);
+        ::syslog(priority, "%s", message.c_str());
+        ::closelog();
+    }
+}
+
+} // namespace
+
 void systemLog(const std::string& evidenceLine, Verdict verdictKind) {
     const std::string verdict = verdictName(verdictKind);
     std::vector<std::string> fields;
@@ -263,37 +291,25 @@ void systemLog(const std::string& evidenceLine, Verdict verdictKind) {
                                 fields[2] + ", was " + fields[3] + ", now " + fields[4] + " " +
                                 fields[5] +
                                 (fields[7] != "-" ? ", held by " + fields[7] : std::string()) + ")";
-    // The journal's native protocol, one datagram of FIELD=value lines (no value here holds a
-    // line break), on a socket of its own that is closed again: libsystemd's
-    // sd_journal_send would keep one open for the rest of the process.
     const int priority = verdictKind == Verdict::changed ? LOG_WARNING : LOG_NOTICE;
     // The baseline keeps its field's first name, which stored records and filters use.
     const std::pair<const char*, std::size_t> names[] = {
         {"TARNVIK_TIME", 0},          {"TARNVIK_PROBED", 1},  {"TARNVIK_NEXT_HOP", 2},
         {"TARNVIK_LAST_GOOD_MAC", 3}, {"TARNVIK_MAC_NOW", 4}, {"TARNVIK_STATE", 5},
         {"TARNVIK_ATTACKER_IP", 7}};
-    std::string record = "MESSAGE=" + message + "\nPRIORITY=" + std::to_string(priority) +
-                         "\nSYSLOG_IDENTIFIER=tarnvik\nTARNVIK_VERDICT=" + verdict + "\n";
+    std::string record = "TARNVIK_VERDICT=" + verdict + "\n";
     for (const auto& [name, field] : names) {
         record += std::string(name) + "=" + fields[field] + "\n";
     }
-    const int journal = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strcpy(address.sun_path, "/run/systemd/journal/socket");
-    const ssize_t sent =
-        journal < 0 ? -1
-                    : ::sendto(journal, record.data(), record.size(), MSG_NOSIGNAL,
-                               reinterpret_cast<const sockaddr*>(&address), sizeof address);
-    if (journal >= 0) {
-        ::close(journal);
-    }
-    if (sent < 0) {
-        // No journal here: the classic system log, where one listens.
-        ::openlog("tarnvik", LOG_PID, LOG_USER);
-        ::syslog(priority, "%s", message.c_str());
-        ::closelog();
-    }
+    sendToJournal(message, priority, record);
+}
+
+void systemRecord(SystemRecord kind, const std::string& text) {
+    const bool failure = kind == SystemRecord::repairFailure;
+    // One line, as the journal's protocol here carries them.
+    const std::string line = text.substr(0, text.find_first_of("\r\n"));
+    sendToJournal(line, failure ? LOG_ERR : LOG_WARNING,
+                  std::string("TARNVIK_RECORD=") + (failure ? "repair-failure" : "attack") + "\n");
 }
 
 void report(const std::string& line) {
@@ -403,7 +419,7 @@ RepairSettings systemRepairSettings(std::function<std::string()> localDateTime) 
         os::report("cannot write to " + programDirectory.string() + "; the attack log is " +
                    (logDirectory / kAttackLogName).string());
     }
-    return RepairSettings{
+    RepairSettings settings{
         logDirectory,
         flushCommand(programDirectory, posix::executableFile(programDirectory / kFlushHelperName)),
         std::move(localDateTime),
@@ -414,6 +430,8 @@ RepairSettings systemRepairSettings(std::function<std::string()> localDateTime) 
                          neighbourWithLinkAddress, os::report, os::systemLog,
                          logDirectory != programDirectory, std::make_shared<NeighbourEvents>()},
     };
+    settings.systemRecord = os::systemRecord;
+    return settings;
 }
 
 GuardSettings systemGuardSettings(const RepairSettings& settings) {

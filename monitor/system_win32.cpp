@@ -12,7 +12,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 
 namespace tarnvik {
 
@@ -198,10 +197,24 @@ bool writableDirectory(const std::filesystem::path& directory) {
     return file.get() != INVALID_HANDLE_VALUE;
 }
 
+// With the system's calls, as the rest of this file: std::filesystem's operations would bring
+// file streams and every locale facet into the executable.
 int createPrivateDirectories(const std::filesystem::path& directory) {
-    std::error_code error;
-    std::filesystem::create_directories(directory, error);
-    return error ? error.value() : 0;
+    const DWORD attributes = ::GetFileAttributesW(directory.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES) {
+        return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? 0 : ERROR_ALREADY_EXISTS;
+    }
+    const auto parent = directory.parent_path();
+    if (parent != directory && !parent.empty()) {
+        if (const int error = createPrivateDirectories(parent)) {
+            return error;
+        }
+    }
+    if (!::CreateDirectoryW(directory.c_str(), nullptr) &&
+        ::GetLastError() != ERROR_ALREADY_EXISTS) {
+        return static_cast<int>(::GetLastError());
+    }
+    return 0;
 }
 
 int appendInOneWrite(const std::filesystem::path& path, std::string_view bytes,
@@ -316,39 +329,34 @@ std::string currentIsoDateTime() {
     return text;
 }
 
-void systemLog(const std::string& evidenceLine, Verdict verdict) {
+void systemRecord(SystemRecord kind, const std::string& text) {
     const HANDLE source = ::RegisterEventSourceW(nullptr, L"Tarnvik");
     if (source == nullptr) {
         return;
     }
-    const std::wstring message =
-        win32::widen("ARP evidence: " + std::string(verdictName(verdict)) + "\t" + evidenceLine);
+    std::string_view line = text;
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) {
+        line.remove_suffix(1);
+    }
+    const std::wstring message = win32::widen(line);
     const wchar_t* strings[] = {message.c_str()};
-    ::ReportEventW(source,
-                   verdict == Verdict::changed ? EVENTLOG_WARNING_TYPE : EVENTLOG_INFORMATION_TYPE,
-                   0, 1, nullptr, 1, 0, strings, nullptr);
+    const WORD type = kind == SystemRecord::repairFailure ? EVENTLOG_ERROR_TYPE
+                      : kind == SystemRecord::evidence    ? EVENTLOG_INFORMATION_TYPE
+                                                          : EVENTLOG_WARNING_TYPE;
+    ::ReportEventW(source, type, 0, static_cast<DWORD>(kind), nullptr, 1, 0, strings, nullptr);
     ::DeregisterEventSource(source);
+}
+
+void systemLog(const std::string& evidenceLine, Verdict verdict) {
+    systemRecord(verdict == Verdict::changed ? SystemRecord::evidenceChanged
+                                             : SystemRecord::evidence,
+                 "ARP evidence: " + std::string(verdictName(verdict)) + "\t" + evidenceLine);
 }
 
 void report(const std::string& line) {
     const std::string text = "tarnvik: " + printableExcerpt(line, 4096) + "\r\n";
-    const std::wstring wide = win32::widen(text);
-    ::OutputDebugStringW(wide.c_str());
-    if (const HANDLE given = givenErrorStream(); given != nullptr) {
-        writeReport(given, text, wide);
-        return;
-    }
-    // The console of the command prompt it was started from, for the moment of the write only:
-    // a program attached to a console is ended when that console closes, and keeps it open.
-    if (::GetConsoleWindow() == nullptr && ::AttachConsole(ATTACH_PARENT_PROCESS)) {
-        const win32::UniqueHandle console(::CreateFileW(L"CONOUT$", GENERIC_WRITE,
-                                                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                                        OPEN_EXISTING, 0, nullptr));
-        if (console.get() != INVALID_HANDLE_VALUE) {
-            writeReport(console.get(), text, wide);
-        }
-        ::FreeConsole();
-    }
+    ::OutputDebugStringW(win32::widen(text).c_str());
+    win32::writeText(text);
 }
 
 std::vector<std::string> startupDiagnostics() {
@@ -356,6 +364,58 @@ std::vector<std::string> startupDiagnostics() {
 }
 
 } // namespace os
+
+namespace win32 {
+
+bool writeText(const std::string& text) {
+    const std::wstring wide = widen(text);
+    if (const HANDLE given = os::givenErrorStream(); given != nullptr) {
+        os::writeReport(given, text, wide);
+        return true;
+    }
+    if (::GetConsoleWindow() != nullptr || !::AttachConsole(ATTACH_PARENT_PROCESS)) {
+        return false;
+    }
+    const UniqueHandle console(::CreateFileW(L"CONOUT$", GENERIC_WRITE,
+                                             FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                             OPEN_EXISTING, 0, nullptr));
+    const bool written = console.get() != INVALID_HANDLE_VALUE;
+    if (written) {
+        os::writeReport(console.get(), text, wide);
+    }
+    ::FreeConsole();
+    return written;
+}
+
+} // namespace win32
+
+namespace {
+
+// The guard's note: a few bytes, written and read whole.
+int replaceFileText(const std::filesystem::path& path, std::string_view text) {
+    const win32::UniqueHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr,
+                                                 CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    DWORD written = 0;
+    if (file.get() == INVALID_HANDLE_VALUE ||
+        !::WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr)) {
+        return static_cast<int>(::GetLastError());
+    }
+    return 0;
+}
+
+std::string fileText(const std::filesystem::path& path) {
+    const win32::UniqueHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                                 nullptr, OPEN_EXISTING, 0, nullptr));
+    char text[64] = {};
+    DWORD read = 0;
+    if (file.get() == INVALID_HANDLE_VALUE ||
+        !::ReadFile(file.get(), text, sizeof text - 1, &read, nullptr)) {
+        return {};
+    }
+    return std::string(text, read);
+}
+
+} // namespace
 
 RepairSettings systemRepairSettings(std::function<std::string()> localDateTime) {
     const auto programDirectory = os::executableDirectory();
@@ -371,7 +431,7 @@ RepairSettings systemRepairSettings(std::function<std::string()> localDateTime) 
         os::report("cannot write to " + os::pathText(programDirectory) + "; the attack log is " +
                    os::pathText(logDirectory / kAttackLogName));
     }
-    return RepairSettings{
+    RepairSettings settings{
         logDirectory,
         {"arp", "-d"},
         std::move(localDateTime),
@@ -381,6 +441,8 @@ RepairSettings systemRepairSettings(std::function<std::string()> localDateTime) 
         EvidenceSettings{logDirectory, os::currentIsoDateTime, readNeighbour,
                          neighbourWithLinkAddress, os::report, os::systemLog},
     };
+    settings.systemRecord = os::systemRecord;
+    return settings;
 }
 
 // arp -s and arp -d, started as the repair starts arp -d (elevated, like it). The held address
@@ -396,17 +458,17 @@ GuardSettings systemGuardSettings(const RepairSettings& settings) {
             std::string mac = genuine.linkAddress;
             std::replace(mac.begin(), mac.end(), ':', '-');
             const std::string address = dottedText(genuine.nextHop);
-            std::ofstream(note, std::ios::trunc) << address;
+            if (const int error = replaceFileText(note, address)) {
+                return error;
+            }
             return os::startDetached({arp, "-s", address, mac}, privileged);
         },
         [note, privileged, arp] {
-            std::string address;
-            std::ifstream(note) >> address;
-            if (address.empty()) {
+            const std::string address = fileText(note);
+            if (!parseDottedIpv4(address)) {
                 return 0;
             }
-            std::error_code ignored;
-            std::filesystem::remove(note, ignored);
+            ::DeleteFileW(note.c_str());
             return os::startDetached({arp, "-d", address}, privileged);
         },
     };

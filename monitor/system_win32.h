@@ -43,4 +43,9 @@ bool runningElevated();
 // The start-up diagnostics for a process that is or is not elevated.
 std::vector<std::string> startupDiagnostics(bool elevated);
 
+// Writes `text` to the standard error the program was given, else to the console of the command
+// prompt it was started from, attached for the moment of the write only (a process attached to a
+// console ends when that console is closed, and keeps it open). False when there is neither.
+bool writeText(const std::string& text);
+
 } // namespace tarnvik::win32

@@ -1,9 +1,20 @@
 // SPDX-License-Identifier: MIT
 // What the evidence of one reading of the next hop's entry says, in the words the evidence log
-// and the system's log use.
+// and the system's log use; and the kinds of record the system's log receives.
 #pragma once
 
+#include <cstdint>
+
 namespace tarnvik {
+
+// On Windows each kind is the event ID of its records in the Application log, whose text the
+// message table in tarnvik.exe shows as it stands (win32/events.mc).
+enum class SystemRecord : std::uint16_t {
+    attack = 1,          // the attack log's line
+    evidenceChanged = 2, // an evidence line with the verdict "changed"
+    evidence = 3,        // every other evidence line
+    repairFailure = 4,   // a repair that could not log, flush, hold or release
+};
 
 enum class Verdict {
     local,      // the address is this machine's own: no next hop

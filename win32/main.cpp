@@ -17,16 +17,18 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int showCommand) {
     }
     const auto options = tarnvik::parseOptions(arguments);
     if (!options.unknown.empty() || options.help || options.version) {
-        // A program of the GUI subsystem has no console of its own: the text goes where reports
-        // go, and in a message box.
+        // A program of the GUI subsystem has no console of its own: the text goes to the standard
+        // error or the console it was started from, so that scripts can read it; in a message
+        // box only where there is neither (started from Explorer or a shortcut).
         const std::string text = options.version ? std::string("tarnvik " TARNVIK_VERSION)
                                  : options.help  ? std::string(tarnvik::kUsage)
                                                  : "unknown option " +
                                                       tarnvik::printableExcerpt(options.unknown) +
                                                       "\n\n" + tarnvik::kUsage;
-        tarnvik::os::report(text);
-        ::MessageBoxW(nullptr, tarnvik::win32::widen(text).c_str(), L"Tarnvik",
-                      options.unknown.empty() ? MB_ICONINFORMATION : MB_ICONERROR);
+        if (!tarnvik::win32::writeText(text + "\r\n")) {
+            ::MessageBoxW(nullptr, tarnvik::win32::widen(text).c_str(), L"Tarnvik",
+                          options.unknown.empty() ? MB_ICONINFORMATION : MB_ICONERROR);
+        }
         return options.unknown.empty() ? 0 : 2;
     }
     for (const auto& line : tarnvik::os::startupDiagnostics()) {

@@ -224,16 +224,22 @@ TEST(Evidence, RecordGoesToTheJournalWithItsFields) {
     os::systemLog("2026-12-07T09:05:03+01:00\t198.18.0.2\t198.18.0.2\t02:00:00:00:00:02\t"
                   "02:00:00:00:00:66\tSTALE\tchanged\t198.18.0.3\n",
                   Verdict::changed);
-    char record[4096] = {};
-    const ssize_t got = ::recv(journal, record, sizeof record - 1, MSG_DONTWAIT);
+    os::systemRecord(SystemRecord::repairFailure, "cannot start arp\ninjected=1");
+    const auto received = [journal] {
+        char record[4096] = {};
+        const ssize_t got = ::recv(journal, record, sizeof record - 1, MSG_DONTWAIT);
+        return std::string(record, static_cast<std::size_t>(got > 0 ? got : 0));
+    };
+    const std::string evidence = received();
+    const std::string failure = received();
     ::close(journal);
-    ASSERT_GT(got, 0);
-    const std::string fields(record, static_cast<std::size_t>(got));
     for (const char* field :
          {"SYSLOG_IDENTIFIER=tarnvik\n", "TARNVIK_VERDICT=changed\n", "TARNVIK_PROBED=198.18.0.2\n",
           "TARNVIK_MAC_NOW=02:00:00:00:00:66\n", "PRIORITY=4\n"}) {
-        EXPECT_NE(fields.find(field), std::string::npos) << field << " in " << fields;
+        EXPECT_NE(evidence.find(field), std::string::npos) << field << " in " << evidence;
     }
+    EXPECT_EQ(failure, "MESSAGE=cannot start arp\nPRIORITY=3\nSYSLOG_IDENTIFIER=tarnvik\n"
+                       "TARNVIK_RECORD=repair-failure\n");
 }
 
 } // namespace

@@ -54,6 +54,8 @@ TEST_F(RepairTest, FirstRepairCreatesTheLogAndLaterOnesAppend) {
     EXPECT_EQ(readFile(recorder.logPath), line + line + line);
     EXPECT_TRUE(waitUntil([&] { return recorder.commandsStarted() == 3; }));
     EXPECT_TRUE(recorder.reports.empty());
+    const std::pair attack{SystemRecord::attack, kAttackLabel + std::string("2026/12/7 9:05:03")};
+    EXPECT_EQ(recorder.records, std::vector(3, attack));
 }
 
 TEST_F(RepairTest, ReadOnlyLogGivesNoLineAReportAndTheCommandAllTheSame) {
@@ -85,6 +87,8 @@ TEST_F(RepairTest, CommandThatCannotStartLeavesItsLineWritten) {
     ASSERT_EQ(recorder.reports.size(), 1u);
     EXPECT_EQ(recorder.reports[0],
               "cannot start tarnvik-no-such-command -d: No such file or directory");
+    ASSERT_EQ(recorder.records.size(), 2u);
+    EXPECT_EQ(recorder.records[1], std::pair(SystemRecord::repairFailure, recorder.reports[0]));
 }
 
 TEST_F(RepairTest, HelperGoneByTheTimeOfTheRepairIsReportedEvenWithoutAReportSink) {

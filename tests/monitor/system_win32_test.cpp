@@ -116,6 +116,56 @@ TEST(Win32System, GuardHoldsWithArpSAndReleasesWithArpDAlsoAfterAKilledRun) {
     EXPECT_EQ(std::count(all.begin(), all.end(), '\n'), 2) << "released once: " << all;
 }
 
+// Event Viewer shows each record with the message of its event ID from tarnvik.exe.
+TEST(Win32System, EveryKindOfRecordHasAMessageShowingItsTextAsItStands) {
+    const HMODULE program =
+        ::LoadLibraryExW(win32::widen(TARNVIK_EXE).c_str(), nullptr,
+                         LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    ASSERT_NE(program, nullptr) << ::GetLastError();
+    const std::wstring text = L"\u53d1\u751farp 100% %2 2026/12/7 9:05:03";
+    for (const auto kind : {SystemRecord::attack, SystemRecord::evidenceChanged,
+                            SystemRecord::evidence, SystemRecord::repairFailure}) {
+        const DWORD_PTR inserts[] = {reinterpret_cast<DWORD_PTR>(text.c_str())};
+        wchar_t shown[256] = {};
+        const DWORD length =
+            ::FormatMessageW(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY, program,
+                             static_cast<DWORD>(kind), 0, shown, 256,
+                             reinterpret_cast<va_list*>(const_cast<DWORD_PTR*>(inserts)));
+        EXPECT_EQ(std::wstring(shown, length), text) << "event ID " << static_cast<int>(kind);
+    }
+    ::FreeLibrary(program);
+}
+
+// A report of a program started from a console borrows that console for the write alone: one
+// that kept it would end when the console is closed.
+TEST(Win32System, ReportReachesTheParentsConsoleAndLeavesNoConsoleAttached) {
+    ::FreeConsole();
+    if (!::AllocConsole()) {
+        GTEST_SKIP() << "no console can be made here: " << ::GetLastError();
+    }
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES; // no standard error: the console is all there is
+    PROCESS_INFORMATION started{};
+    std::wstring line = win32::widen(REPORT_ONCE);
+    ASSERT_TRUE(::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, DETACHED_PROCESS,
+                                 nullptr, nullptr, &startup, &started));
+    ::WaitForSingleObject(started.hProcess, 30000);
+    DWORD status = 2;
+    ::GetExitCodeProcess(started.hProcess, &status);
+    ::CloseHandle(started.hThread);
+    ::CloseHandle(started.hProcess);
+    EXPECT_EQ(status, 0u) << "the reporting process still held a console";
+    const win32::UniqueHandle screen(::CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE,
+                                                   FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                                   OPEN_EXISTING, 0, nullptr));
+    wchar_t shown[64] = {};
+    DWORD read = 0;
+    ::ReadConsoleOutputCharacterW(screen.get(), shown, 63, COORD{0, 0}, &read);
+    EXPECT_EQ(std::wstring(shown, read).find(L"tarnvik: console check"), 0u) << shown;
+    ::FreeConsole();
+}
+
 // Links of every kind are refused; the reparse points of OneDrive's placeholders and of
 // deduplicated files are written through, or every repair in such a folder would be lost.
 TEST(Win32System, OnlyNameSurrogateReparsePointsAreRefused) {

@@ -77,6 +77,14 @@ struct RecordingRepair {
             {"/bin/sh", "-c", "echo started >> \"$0\"", marks.string()},
             [] { return std::string("2026/12/7 9:05:03"); },
             [this](const std::string& line) { reports.push_back(line); },
+            false,
+            false,
+            std::nullopt,
+            nullptr,
+            std::nullopt,
+            [this](SystemRecord kind, const std::string& text) {
+                records.emplace_back(kind, text);
+            },
         };
     }
 
@@ -86,6 +94,7 @@ struct RecordingRepair {
     std::filesystem::path logPath;
     std::filesystem::path marks;
     std::vector<std::string> reports;
+    std::vector<std::pair<SystemRecord, std::string>> records;
 };
 
 // Why mounts made by this test process would reach the machine's own, or empty text when the
