@@ -111,9 +111,12 @@ TEST(Win32System, GuardHoldsWithArpSAndReleasesWithArpDAlsoAfterAKilledRun) {
     EXPECT_EQ(systemGuardSettings(settings).release(), 0);
     EXPECT_NE(marked(2).find("arp.exe -d 198.18.0.2\t"), std::string::npos) << readFile(marks);
     EXPECT_EQ(systemGuardSettings(settings).release(), 0);
+    // A hold whose note cannot be written could never be released: it is not made.
+    const RepairSettings noNote{dir / "missing", settings.command, nullptr, nullptr};
+    EXPECT_EQ(systemGuardSettings(noNote).hold(genuine), ERROR_PATH_NOT_FOUND);
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     const std::string all = readFile(marks);
-    EXPECT_EQ(std::count(all.begin(), all.end(), '\n'), 2) << "released once: " << all;
+    EXPECT_EQ(std::count(all.begin(), all.end(), '\n'), 2) << "released once, held once: " << all;
 }
 
 // Event Viewer shows each record with the message of its event ID from tarnvik.exe.
