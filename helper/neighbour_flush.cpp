@@ -66,11 +66,8 @@ NeighbourOutcome deleteIpv4Neighbours(NeighbourChoice chosen, const std::string&
     }
 
     for (const Entry& entry : listing.entries) {
-        nlmsghdr* remove = mnl_nlmsg_put_header(buffer.data());
-        remove->nlmsg_type = RTM_DELNEIGH;
-        remove->nlmsg_flags = NLM_F_REQUEST | NLM_F_ACK;
-        remove->nlmsg_seq = ++sequence;
-        auto* neighbour = static_cast<ndmsg*>(mnl_nlmsg_put_extra_header(remove, sizeof(ndmsg)));
+        const auto [remove, neighbour] =
+            netlink::putRequest<ndmsg>(buffer, RTM_DELNEIGH, NLM_F_REQUEST | NLM_F_ACK, ++sequence);
         neighbour->ndm_family = AF_INET;
         neighbour->ndm_ifindex = entry.interfaceIndex;
         mnl_attr_put(remove, NDA_DST, sizeof entry.address, &entry.address);

@@ -23,11 +23,9 @@ NeighbourOutcome holdNeighbour(int interfaceIndex, const std::array<std::uint8_t
         return outcome;
     }
     std::vector<char> buffer(MNL_SOCKET_BUFFER_SIZE);
-    nlmsghdr* request = mnl_nlmsg_put_header(buffer.data());
-    request->nlmsg_type = RTM_NEWNEIGH;
-    request->nlmsg_flags = NLM_F_REQUEST | NLM_F_ACK | NLM_F_CREATE | NLM_F_REPLACE;
-    request->nlmsg_seq = static_cast<unsigned int>(std::time(nullptr));
-    auto* neighbour = static_cast<ndmsg*>(mnl_nlmsg_put_extra_header(request, sizeof(ndmsg)));
+    const auto [request, neighbour] = netlink::putRequest<ndmsg>(
+        buffer, RTM_NEWNEIGH, NLM_F_REQUEST | NLM_F_ACK | NLM_F_CREATE | NLM_F_REPLACE,
+        static_cast<unsigned int>(std::time(nullptr)));
     neighbour->ndm_family = AF_INET;
     neighbour->ndm_ifindex = interfaceIndex;
     neighbour->ndm_state = NUD_PERMANENT;

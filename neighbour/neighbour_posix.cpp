@@ -129,16 +129,13 @@ int readNeighbour(Ipv4Value destination, NeighbourReading& reading) {
     auto sequence = firstSequence();
     std::vector<char> buffer(MNL_SOCKET_BUFFER_SIZE);
 
-    nlmsghdr* ask = mnl_nlmsg_put_header(buffer.data());
-    ask->nlmsg_type = RTM_GETROUTE;
-    ask->nlmsg_flags = NLM_F_REQUEST | NLM_F_ACK;
-    ask->nlmsg_seq = ++sequence;
-    auto* route = static_cast<rtmsg*>(mnl_nlmsg_put_extra_header(ask, sizeof(rtmsg)));
+    const auto [routeRequest, route] =
+        netlink::putRequest<rtmsg>(buffer, RTM_GETROUTE, NLM_F_REQUEST | NLM_F_ACK, ++sequence);
     route->rtm_family = AF_INET;
     route->rtm_dst_len = 32;
-    putAddress(ask, RTA_DST, destination);
+    putAddress(routeRequest, RTA_DST, destination);
     Route found;
-    if (const int error = netlink::exchange(socket.get(), ask, onRoute, &found)) {
+    if (const int error = netlink::exchange(socket.get(), routeRequest, onRoute, &found)) {
         return error;
     }
     if (found.local) {
@@ -149,15 +146,12 @@ int readNeighbour(Ipv4Value destination, NeighbourReading& reading) {
     reading.interfaceIndex = found.interfaceIndex;
 
     // The one entry, asked for by address and interface: a dump would cost the whole table.
-    ask = mnl_nlmsg_put_header(buffer.data());
-    ask->nlmsg_type = RTM_GETNEIGH;
-    ask->nlmsg_flags = NLM_F_REQUEST | NLM_F_ACK;
-    ask->nlmsg_seq = ++sequence;
-    auto* entry = static_cast<ndmsg*>(mnl_nlmsg_put_extra_header(ask, sizeof(ndmsg)));
+    const auto [entryRequest, entry] =
+        netlink::putRequest<ndmsg>(buffer, RTM_GETNEIGH, NLM_F_REQUEST | NLM_F_ACK, ++sequence);
     entry->ndm_family = AF_INET;
     entry->ndm_ifindex = found.interfaceIndex;
-    putAddress(ask, NDA_DST, reading.nextHop);
-    const int error = netlink::exchange(socket.get(), ask, onEntry, &reading);
+    putAddress(entryRequest, NDA_DST, reading.nextHop);
+    const int error = netlink::exchange(socket.get(), entryRequest, onEntry, &reading);
     // No entry is an answer, not a failure.
     return error == ENOENT ? 0 : error;
 }

@@ -10,7 +10,9 @@
 
 #include <array>
 #include <cerrno>
+#include <cstdint>
 #include <memory>
+#include <utility>
 #include <vector>
 
 namespace tarnvik::netlink {
@@ -19,6 +21,19 @@ struct SocketCloser {
     void operator()(mnl_socket* socket) const { mnl_socket_close(socket); }
 };
 using Socket = std::unique_ptr<mnl_socket, SocketCloser>;
+
+// A request of `type` at the start of `buffer`, and the family header (rtmsg, ndmsg) after it,
+// zeroed, for the caller to fill in.
+template <typename FamilyHeader>
+std::pair<nlmsghdr*, FamilyHeader*> putRequest(std::vector<char>& buffer, std::uint16_t type,
+                                               std::uint16_t flags, unsigned int sequence) {
+    nlmsghdr* message = mnl_nlmsg_put_header(buffer.data());
+    message->nlmsg_type = type;
+    message->nlmsg_flags = flags;
+    message->nlmsg_seq = sequence;
+    return {message,
+            static_cast<FamilyHeader*>(mnl_nlmsg_put_extra_header(message, sizeof(FamilyHeader)))};
+}
 
 // Sends one request and reads its answers until the kernel says it is done (the end of a dump,
 // or the acknowledgement a request asks for with NLM_F_ACK). Returns 0 or the errno.
@@ -73,11 +88,8 @@ inline NeighbourAttributes neighbourAttributes(const nlmsghdr* message) {
 inline int dumpIpv4Neighbours(mnl_socket* socket, unsigned int sequence, mnl_cb_t callback,
                               void* data) {
     std::vector<char> buffer(MNL_SOCKET_BUFFER_SIZE);
-    nlmsghdr* dump = mnl_nlmsg_put_header(buffer.data());
-    dump->nlmsg_type = RTM_GETNEIGH;
-    dump->nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
-    dump->nlmsg_seq = sequence;
-    auto* family = static_cast<ndmsg*>(mnl_nlmsg_put_extra_header(dump, sizeof(ndmsg)));
+    const auto [dump, family] =
+        putRequest<ndmsg>(buffer, RTM_GETNEIGH, NLM_F_REQUEST | NLM_F_DUMP, sequence);
     family->ndm_family = AF_INET;
     return exchange(socket, dump, callback, data);
 }
