@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstring>
 #include <ctime>
+#include <utility>
 #include <vector>
 
 namespace tarnvik {
@@ -57,7 +58,7 @@ NeighbourOutcome deleteIpv4Neighbours(NeighbourChoice chosen, const std::string&
     auto sequence = static_cast<unsigned int>(std::time(nullptr));
     std::vector<char> buffer(MNL_SOCKET_BUFFER_SIZE);
 
-    Listing listing{chosen, {}};
+    Listing listing{std::move(chosen), {}};
     if (const int error =
             netlink::dumpIpv4Neighbours(socket.get(), ++sequence, collectEntry, &listing)) {
         outcome.error = error;

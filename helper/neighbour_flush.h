@@ -6,6 +6,7 @@
 
 #include "netlink.h"
 
+#include <functional>
 #include <string>
 
 namespace tarnvik {
@@ -14,12 +15,15 @@ struct NeighbourOutcome {
     int error = 0;       // 0, or the errno that stopped it
     std::string failure; // what failed, for one line of report
     int deleted = 0;
+    // A rule refused the change, and why (the table is left as it was).
+    std::string refusal;
 };
 
 // Deletes every IPv4 entry that `chosen` picks from its header and attributes, all listed in one
 // dump first; an entry gone meanwhile counts as deleted. `failure` says what a failed deletion
 // failed to do.
-using NeighbourChoice = bool (*)(const ndmsg& header, const netlink::NeighbourAttributes&);
+using NeighbourChoice =
+    std::function<bool(const ndmsg& header, const netlink::NeighbourAttributes&)>;
 NeighbourOutcome deleteIpv4Neighbours(NeighbourChoice chosen, const std::string& failure);
 
 // The learnt entries: permanent and no-ARP ones stay.

@@ -8,12 +8,126 @@
 #include <netinet/in.h>
 
 #include <cerrno>
+#include <cstring>
 #include <ctime>
 #include <vector>
 
 namespace tarnvik {
 
-NeighbourOutcome holdNeighbour(int interfaceIndex, const std::array<std::uint8_t, 4>& address,
+namespace {
+
+bool sameAddress(const nlattr* attribute, const Ipv4Bytes& address) {
+    return attribute != nullptr && mnl_attr_get_payload_len(attribute) == address.size() &&
+           std::memcmp(mnl_attr_get_payload(attribute), address.data(), address.size()) == 0;
+}
+
+bool ours(const netlink::NeighbourAttributes& attributes) {
+    const nlattr* protocol = attributes[NDA_PROTOCOL];
+    return protocol != nullptr && mnl_attr_get_payload_len(protocol) == 1 &&
+           mnl_attr_get_u8(protocol) == kHoldProtocol;
+}
+
+// The entry as the table holds it now.
+struct Entry {
+    bool present = false;
+    std::uint16_t state = 0;
+    bool ours = false;
+};
+
+// What the route toward an address says, and whether a route's gateway is the address.
+struct Use {
+    const Ipv4Bytes& address;
+    int interfaceIndex;
+    bool gatewayOfARoute = false;
+    bool onLink = false;
+};
+
+int onEntry(const nlmsghdr* message, void* data) {
+    auto& entry = *static_cast<Entry*>(data);
+    const auto* header = static_cast<const ndmsg*>(mnl_nlmsg_get_payload(message));
+    entry.present = true;
+    entry.state = header->ndm_state;
+    entry.ours = ours(netlink::neighbourAttributes(message));
+    return MNL_CB_OK;
+}
+
+// Route attributes: the output interface, and the gateway.
+struct RouteAttributes {
+    const nlattr* gateway = nullptr;
+    int interfaceIndex = 0;
+};
+
+RouteAttributes routeAttributes(const nlmsghdr* message) {
+    RouteAttributes found;
+    mnl_attr_parse(
+        message, sizeof(rtmsg),
+        [](const nlattr* attribute, void* out) {
+            auto& route = *static_cast<RouteAttributes*>(out);
+            if (mnl_attr_get_type(attribute) == RTA_GATEWAY) {
+                route.gateway = attribute;
+            } else if (mnl_attr_get_type(attribute) == RTA_OIF &&
+                       mnl_attr_get_payload_len(attribute) == sizeof(std::uint32_t)) {
+                route.interfaceIndex = static_cast<int>(mnl_attr_get_u32(attribute));
+            }
+            return MNL_CB_OK;
+        },
+        &found);
+    return found;
+}
+
+int onRouteListed(const nlmsghdr* message, void* data) {
+    auto& use = *static_cast<Use*>(data);
+    const auto* header = static_cast<const rtmsg*>(mnl_nlmsg_get_payload(message));
+    const auto route = routeAttributes(message);
+    if (header->rtm_family == AF_INET && header->rtm_type == RTN_UNICAST &&
+        route.interfaceIndex == use.interfaceIndex && sameAddress(route.gateway, use.address)) {
+        use.gatewayOfARoute = true;
+    }
+    return MNL_CB_OK;
+}
+
+int onRouteToAddress(const nlmsghdr* message, void* data) {
+    auto& use = *static_cast<Use*>(data);
+    const auto* header = static_cast<const rtmsg*>(mnl_nlmsg_get_payload(message));
+    const auto route = routeAttributes(message);
+    use.onLink = header->rtm_type == RTN_UNICAST && route.gateway == nullptr &&
+                 route.interfaceIndex == use.interfaceIndex;
+    return MNL_CB_OK;
+}
+
+int readEntry(mnl_socket* socket, unsigned int sequence, int interfaceIndex,
+              const Ipv4Bytes& address, Entry& entry) {
+    std::vector<char> buffer(MNL_SOCKET_BUFFER_SIZE);
+    const auto [request, neighbour] =
+        netlink::putRequest<ndmsg>(buffer, RTM_GETNEIGH, NLM_F_REQUEST | NLM_F_ACK, sequence);
+    neighbour->ndm_family = AF_INET;
+    neighbour->ndm_ifindex = interfaceIndex;
+    mnl_attr_put(request, NDA_DST, address.size(), address.data());
+    const int error = netlink::exchange(socket, request, onEntry, &entry);
+    return error == ENOENT ? 0 : error;
+}
+
+int readUse(mnl_socket* socket, unsigned int& sequence, Use& use) {
+    std::vector<char> buffer(MNL_SOCKET_BUFFER_SIZE);
+    const auto [dump, listed] =
+        netlink::putRequest<rtmsg>(buffer, RTM_GETROUTE, NLM_F_REQUEST | NLM_F_DUMP, ++sequence);
+    listed->rtm_family = AF_INET;
+    if (const int error = netlink::exchange(socket, dump, onRouteListed, &use)) {
+        return error;
+    }
+    const auto [get, route] =
+        netlink::putRequest<rtmsg>(buffer, RTM_GETROUTE, NLM_F_REQUEST | NLM_F_ACK, ++sequence);
+    route->rtm_family = AF_INET;
+    route->rtm_dst_len = 32;
+    mnl_attr_put(get, RTA_DST, use.address.size(), use.address.data());
+    const int error = netlink::exchange(socket, get, onRouteToAddress, &use);
+    // No route at all is an answer: nothing here uses the address.
+    return error == ENETUNREACH || error == EHOSTUNREACH ? 0 : error;
+}
+
+} // namespace
+
+NeighbourOutcome holdNeighbour(int interfaceIndex, const Ipv4Bytes& address,
                                const std::array<std::uint8_t, 6>& linkAddress) {
     NeighbourOutcome outcome;
     const netlink::Socket socket = netlink::openRoutingSocket();
@@ -22,10 +136,29 @@ NeighbourOutcome holdNeighbour(int interfaceIndex, const std::array<std::uint8_t
         outcome.failure = "cannot open a routing socket";
         return outcome;
     }
+    auto sequence = static_cast<unsigned int>(std::time(nullptr));
+    Entry entry;
+    Use use{address, interfaceIndex};
+    if (int error = readEntry(socket.get(), ++sequence, interfaceIndex, address, entry);
+        error != 0 || (error = readUse(socket.get(), sequence, use)) != 0) {
+        outcome.error = error;
+        outcome.failure = "cannot read the routes and the neighbour entry";
+        return outcome;
+    }
+    const bool learnt =
+        entry.present && (entry.state & (NUD_REACHABLE | NUD_STALE | NUD_DELAY | NUD_PROBE)) != 0;
+    if (entry.present && !entry.ours && (entry.state & (NUD_PERMANENT | NUD_NOARP)) != 0) {
+        outcome.refusal = "the entry is a static one that is not ours";
+    } else if (!use.gatewayOfARoute && !(use.onLink && (learnt || entry.ours))) {
+        outcome.refusal = "the address is neither the gateway of a route through that interface "
+                          "nor an on-link address this machine has learnt";
+    }
+    if (!outcome.refusal.empty()) {
+        return outcome;
+    }
     std::vector<char> buffer(MNL_SOCKET_BUFFER_SIZE);
     const auto [request, neighbour] = netlink::putRequest<ndmsg>(
-        buffer, RTM_NEWNEIGH, NLM_F_REQUEST | NLM_F_ACK | NLM_F_CREATE | NLM_F_REPLACE,
-        static_cast<unsigned int>(std::time(nullptr)));
+        buffer, RTM_NEWNEIGH, NLM_F_REQUEST | NLM_F_ACK | NLM_F_CREATE | NLM_F_REPLACE, ++sequence);
     neighbour->ndm_family = AF_INET;
     neighbour->ndm_ifindex = interfaceIndex;
     neighbour->ndm_state = NUD_PERMANENT;
@@ -39,12 +172,10 @@ NeighbourOutcome holdNeighbour(int interfaceIndex, const std::array<std::uint8_t
     return outcome;
 }
 
-NeighbourOutcome releaseHeldNeighbours() {
+NeighbourOutcome releaseHeldNeighbour(const Ipv4Bytes& address) {
     return deleteIpv4Neighbours(
-        [](const ndmsg&, const netlink::NeighbourAttributes& attributes) {
-            const nlattr* protocol = attributes[NDA_PROTOCOL];
-            return protocol != nullptr && mnl_attr_get_payload_len(protocol) == 1 &&
-                   mnl_attr_get_u8(protocol) == kHoldProtocol;
+        [&address](const ndmsg&, const netlink::NeighbourAttributes& attributes) {
+            return ours(attributes) && sameAddress(attributes[NDA_DST], address);
         },
         "cannot release a held neighbour entry");
 }

@@ -1,7 +1,12 @@
 // SPDX-License-Identifier: MIT
 // Holding one neighbour entry as a permanent one, so that forged ARP replies no longer change it,
-// and releasing every hold again. Holds carry a protocol mark of their own, so that a hold that a
-// killed run left behind is recognised as ours and nothing else is ever released.
+// and releasing such a hold again. Holds carry a protocol mark of their own, so that only our
+// own entries are ever replaced or released.
+//
+// Whoever calls, root included, a hold is made only where the guard needs one: the address is
+// the gateway of a route through that interface, or an on-link address there whose entry was
+// learnt (or is ours already); and an entry that an administrator made static (permanent or
+// no-ARP, without our mark) is never replaced.
 #pragma once
 
 #include "neighbour_flush.h"
@@ -15,12 +20,14 @@ namespace tarnvik {
 // The neighbour entry's protocol (NDA_PROTOCOL) that marks Tarnvik's holds.
 inline constexpr std::uint8_t kHoldProtocol = 249;
 
-// Replaces the entry for `address` (4 bytes, network order) on `interfaceIndex` by a permanent
-// one for `linkAddress`.
-NeighbourOutcome holdNeighbour(int interfaceIndex, const std::array<std::uint8_t, 4>& address,
+using Ipv4Bytes = std::array<std::uint8_t, 4>;
+
+// Replaces the entry for `address` (network order) on `interfaceIndex` by a permanent one for
+// `linkAddress`, if the rules above allow it; otherwise `refusal` says which rule refused.
+NeighbourOutcome holdNeighbour(int interfaceIndex, const Ipv4Bytes& address,
                                const std::array<std::uint8_t, 6>& linkAddress);
 
-// Deletes every IPv4 entry that carries our mark.
-NeighbourOutcome releaseHeldNeighbours();
+// Deletes our entries for `address`, on any interface; no other entry.
+NeighbourOutcome releaseHeldNeighbour(const Ipv4Bytes& address);
 
 } // namespace tarnvik

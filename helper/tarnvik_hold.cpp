@@ -1,12 +1,14 @@
 // SPDX-License-Identifier: MIT
 // tarnvik-hold: holds one neighbour entry as a permanent one while an attack goes on, or releases
-// every hold of ours. It carries cap_net_admin and may be run only by the group tarnvik: a helper
-// that anyone could call to set any address to any link-layer address would let every local
-// user redirect this machine's traffic. So it takes exactly what it needs, strictly:
+// our hold of one address. It carries cap_net_admin and may be run only by the group tarnvik: a
+// helper that anyone could call to set any address to any link-layer address would let every
+// local user redirect this machine's traffic. So it takes exactly what it needs, strictly:
 //   tarnvik-hold INTERFACE-INDEX IPV4-ADDRESS LINK-ADDRESS
-//   tarnvik-hold --release
+//   tarnvik-hold --release IPV4-ADDRESS
 // A unicast IPv4 address and a unicast link-layer address; anything else is refused with exit
-// status 2. It reads no configuration and no environment.
+// status 2. Even then it holds only a next hop this machine uses and never replaces a static
+// entry that is not ours (exit status 3; neighbour_hold.h). It reads no configuration and no
+// environment.
 #include "neighbour_hold.h"
 
 #include <arpa/inet.h>
@@ -82,7 +84,7 @@ std::optional<std::array<std::uint8_t, 6>> unicastLinkAddress(std::string_view t
 
 int usage() {
     std::fputs("usage: tarnvik-hold INTERFACE-INDEX IPV4-ADDRESS LINK-ADDRESS\n"
-               "       tarnvik-hold --release\n"
+               "       tarnvik-hold --release IPV4-ADDRESS\n"
                "(a unicast IPv4 address and a unicast link-layer address such as "
                "02:00:00:00:00:02)\n",
                stderr);
@@ -90,6 +92,10 @@ int usage() {
 }
 
 int failed(const tarnvik::NeighbourOutcome& outcome) {
+    if (!outcome.refusal.empty()) {
+        std::fprintf(stderr, "tarnvik-hold: refused: %s\n", outcome.refusal.c_str());
+        return 3;
+    }
     std::fprintf(stderr, "tarnvik-hold: %s: %s\n", outcome.failure.c_str(),
                  std::strerror(outcome.error));
     return 1;
@@ -121,8 +127,12 @@ int main(int argc, char** argv) {
         std::fputs("tarnvik-hold: only root and members of the group tarnvik may use it\n", stderr);
         return 1;
     }
-    if (argc == 2 && std::string_view(argv[1]) == "--release") {
-        const auto outcome = tarnvik::releaseHeldNeighbours();
+    if (argc == 3 && std::string_view(argv[1]) == "--release") {
+        const auto address = unicastIpv4(argv[2]);
+        if (!address) {
+            return usage();
+        }
+        const auto outcome = tarnvik::releaseHeldNeighbour(*address);
         return outcome.error != 0 ? failed(outcome) : 0;
     }
     if (argc != 4) {
@@ -135,5 +145,5 @@ int main(int argc, char** argv) {
         return usage();
     }
     const auto outcome = tarnvik::holdNeighbour(*index, *address, *link);
-    return outcome.error != 0 ? failed(outcome) : 0;
+    return outcome.error != 0 || !outcome.refusal.empty() ? failed(outcome) : 0;
 }

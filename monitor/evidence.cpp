@@ -54,9 +54,9 @@ void EvidenceRecorder::report(const std::string& line) const {
 }
 
 void EvidenceRecorder::startWatching() {
-    watch_.restart();
     watching_ = true;
     hop_.reset();
+    armed_.reset();
 }
 
 void EvidenceRecorder::stopWatching() {
@@ -93,19 +93,44 @@ bool EvidenceRecorder::catchUp() {
     return attacked;
 }
 
-bool EvidenceRecorder::beginTick(const std::string& probed) {
+namespace {
+
+bool sameHop(const NeighbourReading& a, const NeighbourReading& b) {
+    return a.nextHop == b.nextHop && a.interfaceIndex == b.interfaceIndex;
+}
+
+} // namespace
+
+EvidenceRecorder::TickStart EvidenceRecorder::beginTick(const std::string& probed) {
     // What came in since the last tick belongs to it.
-    bool attacked = catchUp();
+    TickStart tick{catchUp(), false};
     watch_.beginTick();
-    if (const auto reading = read(probed)) {
-        attacked = observe(*reading) == WatchOutcome::attack || attacked;
+    if (const auto reading = read(probed); reading && !reading->local) {
+        if (!armed_ || !sameHop(*armed_, *reading)) {
+            tick.needsArming = watching_;
+        } else {
+            tick.attacked = observe(*reading) == WatchOutcome::attack || tick.attacked;
+        }
     }
-    return attacked;
+    return tick;
+}
+
+void EvidenceRecorder::arm(const std::string& probed, bool flushed) {
+    if (settings_.events) {
+        // What the cache held before the flush, and the flush's own deletions.
+        settings_.events->drain([](const NeighbourChange&) {});
+    }
+    watch_.arm(flushed);
+    armed_.reset();
+    if (const auto reading = read(probed); reading && !reading->local) {
+        armed_ = reading;
+        observe(*reading);
+    }
 }
 
 WatchOutcome EvidenceRecorder::notified(const NeighbourChange& change) {
-    if (!watching_ || !hop_ || change.interfaceIndex != hop_->interfaceIndex ||
-        change.reading.nextHop != hop_->nextHop) {
+    if (!watching_ || !armed_ || change.interfaceIndex != armed_->interfaceIndex ||
+        change.reading.nextHop != armed_->nextHop) {
         return WatchOutcome::nothing;
     }
     return observe(change.reading);
@@ -132,6 +157,7 @@ void EvidenceRecorder::answered(const std::string& probed) {
     if (const auto reading = read(probed); reading && !reading->local) {
         const auto& baseline = watch_.baseline();
         if (!baseline || baseline->nextHop != reading->nextHop) {
+            watch_.arm(false);
             watch_.observe(*reading);
         }
     }

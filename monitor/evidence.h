@@ -60,12 +60,19 @@ class EvidenceRecorder {
   public:
     explicit EvidenceRecorder(EvidenceSettings settings);
 
-    // Monitoring starts right after a flush, or stops.
+    // Monitoring starts (the first tick arms the watch), or stops.
     void startWatching();
     void stopWatching();
-    // A tick begins, before its probe: reads the target's next hop. True when an attack was
-    // seen (then or in the notifications that had come in).
-    bool beginTick(const std::string& probed);
+    struct TickStart {
+        bool attacked = false;    // then, or in the notifications that had come in
+        bool needsArming = false; // a next hop not armed yet: flush, then arm()
+    };
+    // A tick begins, before its probe: reads the target's next hop.
+    TickStart beginTick(const std::string& probed);
+    // Right after the flush for a new next hop has ended (`flushed`), or could not run: drops
+    // what the notifications said before it and reads the entry afresh, the first address from
+    // then on being the baseline.
+    void arm(const std::string& probed, bool flushed);
     // A change of an entry, as the system told it.
     WatchOutcome notified(const NeighbourChange& change);
     // Takes every notification that has come in; true when one was an attack.
@@ -101,9 +108,10 @@ class EvidenceRecorder {
     NextHopWatch watch_;
     bool watching_ = false;
     std::string target_;
-    // The next hop the last read found for the target: notifications of other entries are not
-    // its.
+    // The next hop the last read found for the target.
     std::optional<NeighbourReading> hop_;
+    // The next hop the watch is armed for: notifications of other entries are not its.
+    std::optional<NeighbourReading> armed_;
 };
 
 } // namespace tarnvik

@@ -26,12 +26,9 @@ void AttackNotices::recorded(const EvidenceRecord& record) {
     const std::string was = record.baseline ? record.baseline->linkAddress : "";
     switch (record.verdict) {
     case Verdict::changed: {
-        auto& target = targets_[record.probed];
-        const auto now = now_();
-        if (target.lastChange && now - *target.lastChange < std::chrono::minutes(1)) {
+        if (!due(targets_[record.probed].lastChange)) {
             return;
         }
-        target.lastChange = now;
         tell_({"ARP attack on " + named(record.probed),
                "The link-layer address of " + hop + " changed from " + was + " to " +
                    record.now.linkAddress +
@@ -63,9 +60,19 @@ void AttackNotices::failed(const std::string& probed) {
     }
 }
 
+bool AttackNotices::due(std::optional<Clock::time_point>& last) {
+    const auto now = now_();
+    if (last && now - *last < std::chrono::minutes(1)) {
+        return false;
+    }
+    last = now;
+    return true;
+}
+
 void AttackNotices::silent(const std::string& probed, const std::string& body) {
     auto& target = targets_[probed];
-    if (!target.silent) {
+    target.answers = 0;
+    if (++target.failures >= 2 && !target.silent && due(target.lastSilent)) {
         target.silent = true;
         tell_({named(probed) + " does not answer", body});
     }
@@ -73,8 +80,13 @@ void AttackNotices::silent(const std::string& probed, const std::string& body) {
 
 void AttackNotices::answered(const std::string& probed) {
     const auto found = targets_.find(probed);
-    if (tell_ && found != targets_.end() && found->second.silent) {
-        found->second.silent = false;
+    if (!tell_ || found == targets_.end()) {
+        return;
+    }
+    auto& target = found->second;
+    target.failures = 0;
+    if (++target.answers >= 2 && target.silent && due(target.lastAnswering)) {
+        target.silent = false;
         tell_({named(probed) + " answers again", "Echo requests are answered again."});
     }
 }

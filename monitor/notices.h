@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: MIT
 // What is told to the person at the desk, beyond the lamp: one notice per attack episode. A change
 // of the next hop's address is told each time it happens, at most once a minute per target; a
-// target that merely goes silent is told once when it starts failing and once when it answers
-// again, never once a tick while it keeps failing.
+// target that merely goes silent is told once when it has failed twice in a row and once when it
+// has answered twice in a row again, each at most once a minute, so that a target that loses
+// every other echo tells nothing.
 #pragma once
 
 #include "evidence.h"
@@ -39,8 +40,12 @@ class AttackNotices {
 
     struct Target {
         bool silent = false;
-        std::optional<Clock::time_point> lastChange;
+        int failures = 0; // in a row
+        int answers = 0;  // in a row
+        std::optional<Clock::time_point> lastChange, lastSilent, lastAnswering;
     };
+    // Whether a notice last told at `last` may be told again now; if so, now is the last.
+    bool due(std::optional<Clock::time_point>& last);
     std::function<void(const Notice&)> tell_;
     std::function<Clock::time_point()> now_;
     std::map<std::string, Target> targets_;

@@ -3,6 +3,7 @@
 #include "ip_text.h"
 #include "system.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace tarnvik {
@@ -28,6 +29,16 @@ RepairAction::RepairAction(RepairSettings settings)
     if (settings_.evidence) {
         evidence_.emplace(*settings_.evidence);
         evidence_->onRecord([this](const EvidenceRecord& record) { notices_.recorded(record); });
+    }
+    if (settings_.guard) {
+        // Holds of copies that no longer run go first, so that the flush lets their next hop's
+        // address be learnt afresh; a copy that still runs keeps its own.
+        records_.emplace(settings_.guard->records, settings_.createLogDirectory);
+        records_->releaseAbandoned(settings_.guard->release,
+                                   [this](const std::string& line) { reportFailure(line); });
+        if (settings_.guard->holds && !settings_.guard->unusable.empty()) {
+            report(settings_.guard->unusable);
+        }
     }
 }
 
@@ -105,57 +116,116 @@ bool RepairAction::run() {
     return startCommand() && logged;
 }
 
-void RepairAction::repairAttack(bool attacked) {
-    if (attacked) {
-        appendLine();
-        startCommand();
-    }
-    guard();
+void RepairAction::repairAttack() {
+    appendLine();
+    startCommand();
 }
 
 RepairAction::~RepairAction() {
     releaseHold();
 }
 
-// Holds the genuine address once a flip-flop has confirmed the attack (a move is never held),
-// and again when the table no longer shows the hold (Windows' arp -d removes static entries).
-void RepairAction::guard() {
-    if (!settings_.guard || !evidence_) {
+void RepairAction::arm(const std::string& probed) {
+    const auto flushed = os::runToEnd(settings_.command, settings_.privileged, kHelperDeadline);
+    if (!flushed.succeeded() && !unverifiedSaid_) {
+        unverifiedSaid_ = true;
+        report("cannot flush the ARP cache before watching (" + joined(settings_.command) + ": " +
+               os::outcomeText(flushed) +
+               "), so the next hop's address as the cache holds it now is taken as genuine "
+               "unverified: an attack already under way would go unseen");
+    }
+    evidence_->arm(probed, flushed.succeeded());
+}
+
+// Holds the genuine address once an attack is confirmed, and again when the table no longer
+// shows the hold (Windows' arp -d removes static entries). Only an address learnt right after a
+// flush is held, never one taken over because nothing else came back. A failed hold is said
+// once and tried again after 1, 2, 4 ... ticks, at most a minute apart.
+void RepairAction::guard(bool fromTick) {
+    if (!settings_.guard || !settings_.guard->holds || !evidence_) {
         return;
+    }
+    settleHold();
+    if (pendingHold_.valid()) {
+        return;
+    }
+    if (fromTick && ticksUntilRetry_ > 0) {
+        --ticksUntilRetry_;
     }
     const auto& watch = evidence_->watch();
     const auto& hop = evidence_->hop();
     const auto& genuine = watch.baseline();
     const bool lost = held_ && hop && hop->nextHop == held_->nextHop &&
                       (hop->state != "PERMANENT" || hop->linkAddress != held_->linkAddress);
-    if ((held_ && !lost) || !watch.confirmed() || !genuine) {
+    if ((held_ && !lost) || !watch.confirmed() || !watch.baselineProven() || ticksUntilRetry_ > 0) {
         return;
     }
-    if (const int error = settings_.guard->hold(*genuine)) {
-        reportFailure("cannot hold " + dottedText(genuine->nextHop) + " at " +
-                      genuine->linkAddress + ": " + os::errorText(error));
+    holding_ = *genuine;
+    // Recorded before it is made: a copy killed at any moment leaves no hold unrecorded.
+    if (const int error = records_->write(*genuine)) {
+        holdFailed("cannot record the hold of " + dottedText(genuine->nextHop) +
+                   ", so none is made: " + os::errorText(error));
         return;
     }
+    pendingHold_ = std::async(settings_.guard->launch, settings_.guard->hold, *genuine);
+    settleHold();
+}
+
+void RepairAction::holdFailed(const std::string& line) {
+    holding_.reset();
     if (!held_) {
-        report("holding " + dottedText(genuine->nextHop) + " at " + genuine->linkAddress +
+        records_->erase();
+    }
+    if (holdFailures_++ == 0) {
+        reportFailure(line);
+    }
+    ticksUntilRetry_ = std::min(1 << std::min(holdFailures_ - 1, 6), 60);
+}
+
+void RepairAction::settleHold() {
+    if (!pendingHold_.valid() ||
+        pendingHold_.wait_for(std::chrono::seconds(0)) == std::future_status::timeout) {
+        return;
+    }
+    const auto outcome = pendingHold_.get();
+    const auto genuine = *holding_;
+    if (!outcome.succeeded()) {
+        holdFailed("cannot hold " + dottedText(genuine.nextHop) + " at " + genuine.linkAddress +
+                   ": " + os::outcomeText(outcome));
+        return;
+    }
+    holding_.reset();
+    holdFailures_ = 0;
+    if (!held_) {
+        report("holding " + dottedText(genuine.nextHop) + " at " + genuine.linkAddress +
                " as a static entry while the attack goes on");
-        auto entry = *genuine;
+        auto entry = genuine;
         entry.state = "PERMANENT";
         evidence_->note({evidence_->target(), genuine, entry, Verdict::held, std::nullopt});
     }
     held_ = genuine;
 }
 
+// A hold on its way ends first: hold and release never overlap.
 void RepairAction::releaseHold() {
-    if (!held_ || !settings_.guard) {
+    if (!settings_.guard) {
+        return;
+    }
+    if (pendingHold_.valid()) {
+        pendingHold_.wait_for(kHelperDeadline);
+        settleHold();
+    }
+    if (!held_) {
         return;
     }
     const auto held = *std::exchange(held_, std::nullopt);
-    if (const int error = settings_.guard->release()) {
+    if (const auto outcome = settings_.guard->release(held); !outcome.succeeded()) {
+        // The record stays, so that the next start releases it.
         reportFailure("cannot release the hold of " + dottedText(held.nextHop) + ": " +
-                      os::errorText(error));
+                      os::outcomeText(outcome));
         return;
     }
+    records_->erase();
     report("released the hold of " + dottedText(held.nextHop) + " at " + held.linkAddress);
     if (evidence_) {
         NeighbourReading now = held;
@@ -166,16 +236,7 @@ void RepairAction::releaseHold() {
 }
 
 void RepairAction::startWatching() {
-    // A hold of ours that a killed run left behind goes first, so that the flush lets the next
-    // hop's address be learnt afresh.
-    if (settings_.guard) {
-        if (const int error = settings_.guard->release()) {
-            reportFailure("cannot release earlier holds: " + os::errorText(error));
-        }
-    }
-    // The flush is there for the watch's baseline: without evidence there is nothing to learn.
     if (evidence_) {
-        startCommand();
         evidence_->startWatching();
     }
 }
@@ -188,9 +249,17 @@ void RepairAction::stopWatching() {
 }
 
 void RepairAction::beginTick(const std::string& probed) {
-    if (evidence_) {
-        repairAttack(evidence_->beginTick(probed));
+    if (!evidence_) {
+        return;
     }
+    const auto tick = evidence_->beginTick(probed);
+    if (tick.needsArming) {
+        arm(probed);
+    }
+    if (tick.attacked) {
+        repairAttack();
+    }
+    guard(true);
 }
 
 int RepairAction::neighbourEventDescriptor() const {
@@ -200,8 +269,9 @@ int RepairAction::neighbourEventDescriptor() const {
 }
 
 void RepairAction::neighbourEventsReady() {
-    if (evidence_) {
-        repairAttack(evidence_->catchUp());
+    if (evidence_ && evidence_->catchUp()) {
+        repairAttack();
+        guard(false);
     }
 }
 

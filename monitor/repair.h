@@ -5,10 +5,14 @@
 #pragma once
 
 #include "evidence.h"
+#include "holds.h"
 #include "notices.h"
+#include "system.h"
 
+#include <chrono>
 #include <filesystem>
 #include <functional>
+#include <future>
 #include <optional>
 #include <string>
 #include <vector>
@@ -16,13 +20,25 @@
 namespace tarnvik {
 
 // The guard (opt-in): once an attack is confirmed, the next hop's genuine address is held as a
-// static entry, so that forged replies no longer take, until monitoring stops.
+// static entry, so that forged replies no longer take, until monitoring stops. Every start, with
+// or without it, releases the holds that a copy which no longer runs left behind.
 struct GuardSettings {
-    // Holds `genuine` for its next hop on its interface; 0 or the error of the start.
-    std::function<int(const NeighbourReading& genuine)> hold;
-    // Releases every hold of ours, also one that a killed run left behind; 0 or the error.
-    std::function<int()> release;
+    // Holds `genuine` for its next hop on its interface, run to its end.
+    std::function<os::RunOutcome(const NeighbourReading& genuine)> hold;
+    // Releases our hold of that address on its interface, run to its end.
+    std::function<os::RunOutcome(const NeighbourReading& held)> release;
+    // Where each running copy records what it holds; empty, nothing is recorded.
+    std::filesystem::path records;
+    // Started with --guard: holds are made.
+    bool holds = false;
+    // Why holds cannot be made here, with the remedy; said once at start with --guard.
+    std::string unusable;
+    // A hold runs off the window's thread; tests run it where its outcome is looked at.
+    std::launch launch = std::launch::async;
 };
+
+// How long the helpers that are run to their end may take: they take milliseconds.
+inline constexpr std::chrono::milliseconds kHelperDeadline{2000};
 
 // What the repair takes from its surroundings; tests replace every part.
 struct RepairSettings {
@@ -42,8 +58,7 @@ struct RepairSettings {
     // Tells the person at the desk of each attack episode (a desktop notification); none, nothing
     // is told.
     std::function<void(const Notice&)> notify = nullptr;
-    // Set with --guard: holds the genuine address during a confirmed attack; none, nothing is
-    // ever held.
+    // The guard and the clean-up of earlier holds; none, nothing is ever held or released.
     std::optional<GuardSettings> guard = std::nullopt;
     // The system's own log: each attack's line and each failure of a repair.
     std::function<void(SystemRecord, const std::string&)> systemRecord = nullptr;
@@ -85,12 +100,13 @@ class RepairAction {
     void answered(const std::string& probed);
     void failed(const std::string& probed);
 
-    // Monitoring starts: the cache is flushed once (no attack line for it) so that the next
-    // hop's genuine address is learnt afresh. Or stops.
+    // Monitoring starts, or stops (a hold goes with it).
     void startWatching();
     void stopWatching();
     // A tick begins, before its probe: the next hop's entry is read; a change away from its
-    // genuine address is an attack, repaired at once.
+    // genuine address is an attack, repaired at once. A next hop not armed yet (the first tick,
+    // a new route or target) is first flushed, waiting for the flush (no attack line for it), so
+    // that its genuine address is learnt afresh. The guard's work is done here.
     void beginTick(const std::string& probed);
     // The system's notifications of neighbour entries: a descriptor that turns readable when
     // some have come in (-1 where there are none), and taking them.
@@ -107,15 +123,25 @@ class RepairAction {
     void reportFailure(const std::string& line) const;
     bool appendLine();
     bool startCommand();
-    void repairAttack(bool attacked);
-    void guard();
+    void repairAttack();
+    void arm(const std::string& probed);
+    void guard(bool fromTick);
+    void settleHold();
+    void holdFailed(const std::string& line);
     void releaseHold();
 
     RepairSettings settings_;
     AttackNotices notices_;
     std::optional<EvidenceRecorder> evidence_;
     std::optional<std::string> failedProbe_;
+    bool unverifiedSaid_ = false;
+    std::optional<HoldRecords> records_;
     std::optional<NeighbourReading> held_;
+    // A hold on its way, and the address it holds.
+    std::future<os::RunOutcome> pendingHold_;
+    std::optional<NeighbourReading> holding_;
+    int holdFailures_ = 0;
+    int ticksUntilRetry_ = 0;
 };
 
 } // namespace tarnvik

@@ -8,7 +8,9 @@
 
 #include "verdict.h"
 
+#include <chrono>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -41,6 +43,50 @@ int startDetached(const std::vector<std::string>& argv, bool privileged);
 
 // The system's description of an error number from the calls above.
 std::string errorText(int error);
+
+// How a program that was run to its end went.
+struct RunOutcome {
+    int error = 0;         // it could not be started: the error of the lookup or start
+    int exitStatus = 0;    // its exit status; -1 when a signal ended it
+    bool timedOut = false; // still running at the deadline, and ended then
+    bool succeeded() const { return error == 0 && exitStatus == 0 && !timedOut; }
+};
+
+// What went wrong, in words: the error's text, "exited with status 3", or the deadline.
+inline std::string outcomeText(const RunOutcome& outcome) {
+    if (outcome.error != 0) {
+        return errorText(outcome.error);
+    }
+    if (outcome.timedOut) {
+        return "did not end in time";
+    }
+    return outcome.exitStatus < 0 ? std::string("ended by a signal")
+                                  : "exited with status " + std::to_string(outcome.exitStatus);
+}
+
+// Starts a program as startDetached does, but waits for it to end, at most `deadline` (then it
+// is ended). For the short helpers whose outcome matters: the flush that arms the watch, a hold
+// and its release.
+RunOutcome runToEnd(const std::vector<std::string>& argv, bool privileged,
+                    std::chrono::milliseconds deadline);
+
+// This process as text that no other process, running or later, shares (its id and start time).
+std::string processToken();
+// Whether the process that `token` names still runs.
+bool processRunning(const std::string& token);
+
+// The user's directory for what lives only as long as the session ($XDG_RUNTIME_DIR/tarnvik);
+// empty where there is none (Windows, or no such variable).
+std::filesystem::path runtimeDirectory();
+
+// Small files of the program's own: written whole, replacing what was there, never through a
+// symbolic link or a reparse point that names another file (0 or the error); read whole up to
+// `limit` bytes (nothing when absent or unreadable); removed (0 or the error; absent is 0); the
+// regular files a directory holds, by name.
+int replaceFile(const std::filesystem::path& path, std::string_view text, bool ownerOnly);
+std::optional<std::string> readSmallFile(const std::filesystem::path& path, std::size_t limit);
+int removeFile(const std::filesystem::path& path);
+std::vector<std::filesystem::path> filesIn(const std::filesystem::path& directory);
 
 // UTF-8 text in code page 936 (GBK), whatever the system's own code page; characters GBK lacks
 // become '?'.

@@ -3,9 +3,9 @@
 
 namespace tarnvik {
 
-void NextHopWatch::restart() {
+void NextHopWatch::arm(bool proven) {
     *this = NextHopWatch{};
-    awaitingFlush_ = true;
+    proven_ = proven;
 }
 
 void NextHopWatch::beginTick() {
@@ -25,19 +25,14 @@ WatchOutcome NextHopWatch::observe(const NeighbourReading& reading) {
         return WatchOutcome::nothing;
     }
     if (baseline_ && reading.nextHop != baseline_->nextHop) {
-        // Another router, or another target: its address is learnt afresh.
-        baseline_.reset();
-        suspect_.reset();
+        // Another router, or another target: never compared, it is flushed and armed afresh.
+        return WatchOutcome::nothing;
     }
     if (reading.linkAddress.empty()) {
-        awaitingFlush_ = false;
         absentSinceRepair_ = true;
         return WatchOutcome::nothing;
     }
     if (!baseline_) {
-        if (awaitingFlush_) {
-            return WatchOutcome::nothing; // what the cache held before the flush
-        }
         baseline_ = reading;
         baselineThisTick_ = reading;
         return WatchOutcome::baseline;
@@ -53,6 +48,8 @@ WatchOutcome NextHopWatch::observe(const NeighbourReading& reading) {
         if (repairedSinceSuspect_ && (absentSinceRepair_ || ticksSinceRepair_ >= 2)) {
             previous_ = baseline_;
             baseline_ = reading;
+            // Adopted because nothing else came back: not proof that it is genuine.
+            proven_ = false;
             suspect_.reset();
             return WatchOutcome::moved;
         }

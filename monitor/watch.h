@@ -3,8 +3,10 @@
 // is the genuine one (the baseline), and what each reading of the entry means beside it. Pure
 // logic: readings come in from the tick's read and from the system's notifications.
 //
-// The baseline is the first address learnt after the flush that starts monitoring (a cache that
-// was already poisoned is learnt afresh, and an unsolicited forged reply creates no entry). An
+// The watch is armed right after a flush has ended (at the start of monitoring, and for each new
+// next hop): the first address the entry holds from then on is the baseline, learnt afresh
+// whatever the cache held before. Where the flush could not run the entry as it is becomes the
+// baseline, unproven. An
 // address away from it is an attack, answered or not. After the repair's flush the kernel learns
 // the entry again: when the baseline comes back and the other address returns (a flip-flop), the
 // attack is confirmed; when the other address stays and the baseline is gone, the host or router
@@ -27,9 +29,9 @@ enum class WatchOutcome {
 
 class NextHopWatch {
   public:
-    // Monitoring starts, right after a flush: the first address learnt once the flush has
-    // shown is the baseline.
-    void restart();
+    // Forgets everything: the next address seen is the baseline. `proven` when a flush has just
+    // ended, so that it is learnt afresh.
+    void arm(bool proven);
     // A tick begins.
     void beginTick();
     // A repair's flush has been started.
@@ -38,6 +40,8 @@ class NextHopWatch {
     WatchOutcome observe(const NeighbourReading& reading);
 
     const std::optional<NeighbourReading>& baseline() const { return baseline_; }
+    // Learnt after a flush, never adopted passively: the only kind the guard may hold.
+    bool baselineProven() const { return baseline_ && proven_; }
     // The baseline before the last move, for its evidence.
     const std::optional<NeighbourReading>& previousBaseline() const { return previous_; }
     // An attack was seen in this tick (its line and repair stand for the tick's failure too).
@@ -53,8 +57,7 @@ class NextHopWatch {
   private:
     std::optional<NeighbourReading> baseline_;
     std::optional<NeighbourReading> previous_;
-    // After restart, until an absent entry shows that the flush has happened.
-    bool awaitingFlush_ = false;
+    bool proven_ = false;
     std::optional<std::string> suspect_;
     bool baselineSinceSuspect_ = false;
     bool repairedSinceSuspect_ = false;

@@ -68,9 +68,9 @@ int main(int argc, char** argv) {
                          &QApplication::quit);
     }
     auto repair = tarnvik::qt::desktopRepairSettings();
-    if (options.guard) {
-        repair.guard = tarnvik::systemGuardSettings(repair);
-    }
+    // Also without --guard: every start releases what a killed run left held.
+    repair.guard = tarnvik::systemGuardSettings(repair);
+    repair.guard->holds = options.guard;
     tarnvik::qt::Form1Window window([] { return std::make_unique<tarnvik::cping>(); },
                                     std::move(repair));
     window.show();

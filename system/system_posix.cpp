@@ -6,7 +6,9 @@
 #include "repair.h"
 #include "system.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstdint>
 #include <cstdlib>
@@ -14,10 +16,13 @@
 #include <ctime>
 #include <fcntl.h>
 #include <fstream>
+#include <grp.h>
 #include <iconv.h>
 #include <iostream>
 #include <linux/capability.h>
 #include <linux/close_range.h>
+#include <pwd.h>
+#include <sstream>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -100,69 +105,111 @@ int appendInOneWrite(const std::filesystem::path& path, std::string_view bytes, 
     return error;
 }
 
-// No shell; standard input and output on /dev/null, in a session of its own. The command is never
-// left as a zombie: an intermediate child that exits at once hands it to init. Unprivileged, a
-// bare name is looked up through PATH and the child inherits the environment; privileged, only in
-// the system's program directories, and the child gets a minimal environment of ours, so that
-// nothing the user's environment says (PATH, LD_PRELOAD, ...) reaches a privileged child.
-int startDetached(const std::vector<std::string>& argv, bool privileged) {
+namespace {
+
+// A command ready to start: everything the child needs is built before fork, since after it
+// only async-signal-safe calls may be made.
+struct Command {
+    std::string program;
+    std::vector<std::string> minimal{std::string("PATH=") + kSystemProgramDirs, "LC_ALL=C"};
+    std::vector<char*> minimalEnvironment;
+    std::vector<char*> args;
+    char** environment = environ;
+};
+
+// Unprivileged, a bare name is looked up through PATH and the child inherits the environment;
+// privileged, only in the system's program directories, and the child gets a minimal
+// environment of ours, so that nothing the user's environment says (PATH, LD_PRELOAD, ...)
+// reaches a privileged child. 0 or the error of the lookup.
+int prepare(const std::vector<std::string>& argv, bool privileged, Command& command) {
     if (argv.empty()) {
         return EINVAL;
     }
     const char* userPath = std::getenv("PATH");
-    const std::string program =
+    command.program =
         findProgram(argv[0], privileged || userPath == nullptr ? kSystemProgramDirs : userPath);
-    if (program.empty()) {
+    if (command.program.empty()) {
         return ENOENT;
     }
-    std::vector<std::string> minimal{std::string("PATH=") + kSystemProgramDirs, "LC_ALL=C"};
-    std::vector<char*> minimalEnvironment;
-    for (auto& variable : minimal) {
-        minimalEnvironment.push_back(variable.data());
+    for (auto& variable : command.minimal) {
+        command.minimalEnvironment.push_back(variable.data());
     }
-    minimalEnvironment.push_back(nullptr);
-    char** environment = privileged ? minimalEnvironment.data() : environ;
-    // Everything the children need is built before fork: after it, only async-signal-safe calls.
-    std::vector<char*> args;
+    command.minimalEnvironment.push_back(nullptr);
+    if (privileged) {
+        command.environment = command.minimalEnvironment.data();
+    }
     for (const auto& arg : argv) {
-        args.push_back(const_cast<char*>(arg.c_str()));
+        command.args.push_back(const_cast<char*>(arg.c_str()));
     }
-    args.push_back(nullptr);
+    command.args.push_back(nullptr);
+    return 0;
+}
 
+// In the child: no shell; standard input and output on /dev/null, in a session of its own, with
+// nothing of ours beyond the three standard streams (the helper may be privileged). The errno of
+// a failed exec goes to `report`, which closes on a successful one.
+[[noreturn]] void execute(const Command& command, int report) {
+    ::setsid();
+    const int null = ::open("/dev/null", O_RDWR);
+    if (null >= 0) {
+        ::dup2(null, STDIN_FILENO);
+        ::dup2(null, STDOUT_FILENO);
+        if (null > STDERR_FILENO) {
+            ::close(null);
+        }
+    }
+    // Marking rather than closing keeps the report pipe until exec.
+    ::close_range(STDERR_FILENO + 1, ~0U, CLOSE_RANGE_CLOEXEC);
+    sigset_t none;
+    sigemptyset(&none);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+    ::signal(SIGPIPE, SIG_DFL);
+    ::execve(command.program.c_str(), command.args.data(), command.environment);
+    int error = errno;
+    (void)!::write(report, &error, sizeof error);
+    ::_exit(127);
+}
+
+// The errno the report pipe carries, or 0 when it closed on a successful exec.
+int startError(int report) {
+    int error = 0;
+    ssize_t got = 0;
+    do {
+        got = ::read(report, &error, sizeof error);
+    } while (got < 0 && errno == EINTR);
+    ::close(report);
+    return got == static_cast<ssize_t>(sizeof error) ? error : 0;
+}
+
+void reap(pid_t child, int* status) {
+    while (::waitpid(child, status, 0) < 0 && errno == EINTR) {
+    }
+}
+
+} // namespace
+
+// The command is never left as a zombie: an intermediate child that exits at once hands it to
+// init.
+int startDetached(const std::vector<std::string>& argv, bool privileged) {
+    Command command;
+    if (const int error = prepare(argv, privileged, command)) {
+        return error;
+    }
     int report[2];
     if (::pipe2(report, O_CLOEXEC) != 0) {
         return errno;
     }
     const pid_t middle = ::fork();
     if (middle == 0) {
-        const pid_t command = ::fork();
-        if (command != 0) {
-            int error = command < 0 ? errno : 0;
-            if (error != 0) {
-                (void)!::write(report[1], &error, sizeof error);
-            }
-            ::_exit(error != 0 ? 1 : 0);
+        const pid_t started = ::fork();
+        if (started == 0) {
+            execute(command, report[1]);
         }
-        ::setsid();
-        const int null = ::open("/dev/null", O_RDWR);
-        if (null >= 0) {
-            ::dup2(null, STDIN_FILENO);
-            ::dup2(null, STDOUT_FILENO);
-            if (null > STDERR_FILENO) {
-                ::close(null);
-            }
+        int error = started < 0 ? errno : 0;
+        if (error != 0) {
+            (void)!::write(report[1], &error, sizeof error);
         }
-        // Nothing of ours beyond the three standard streams reaches the command (the helper
-        // may be privileged); marking rather than closing keeps the report pipe until exec.
-        ::close_range(STDERR_FILENO + 1, ~0U, CLOSE_RANGE_CLOEXEC);
-        sigset_t none;
-        sigemptyset(&none);
-        ::sigprocmask(SIG_SETMASK, &none, nullptr);
-        ::signal(SIGPIPE, SIG_DFL);
-        ::execve(program.c_str(), args.data(), environment);
-        int error = errno;
-        (void)!::write(report[1], &error, sizeof error);
-        ::_exit(127);
+        ::_exit(error != 0 ? 1 : 0);
     }
     ::close(report[1]);
     if (middle < 0) {
@@ -170,16 +217,47 @@ int startDetached(const std::vector<std::string>& argv, bool privileged) {
         ::close(report[0]);
         return error;
     }
-    while (::waitpid(middle, nullptr, 0) < 0 && errno == EINTR) {
+    reap(middle, nullptr);
+    return startError(report[0]);
+}
+
+RunOutcome runToEnd(const std::vector<std::string>& argv, bool privileged,
+                    std::chrono::milliseconds deadline) {
+    RunOutcome outcome;
+    Command command;
+    if ((outcome.error = prepare(argv, privileged, command)) != 0) {
+        return outcome;
     }
-    // The report pipe closes on a successful exec; otherwise it carries the errno.
-    int error = 0;
-    ssize_t got = 0;
-    do {
-        got = ::read(report[0], &error, sizeof error);
-    } while (got < 0 && errno == EINTR);
-    ::close(report[0]);
-    return got == static_cast<ssize_t>(sizeof error) ? error : 0;
+    int report[2];
+    if (::pipe2(report, O_CLOEXEC) != 0) {
+        outcome.error = errno;
+        return outcome;
+    }
+    const pid_t child = ::fork();
+    if (child == 0) {
+        execute(command, report[1]);
+    }
+    ::close(report[1]);
+    if (child < 0) {
+        outcome.error = errno;
+        ::close(report[0]);
+        return outcome;
+    }
+    outcome.error = startError(report[0]);
+    int status = 0;
+    const auto end = std::chrono::steady_clock::now() + deadline;
+    pid_t done = 0;
+    while ((done = ::waitpid(child, &status, WNOHANG)) == 0 &&
+           std::chrono::steady_clock::now() < end) {
+        ::usleep(1000);
+    }
+    if (done == 0) {
+        ::kill(child, SIGKILL);
+        reap(child, &status);
+        outcome.timedOut = outcome.error == 0;
+    }
+    outcome.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return outcome;
 }
 
 int createPrivateDirectories(const std::filesystem::path& directory) {
@@ -226,6 +304,101 @@ std::string toGbk(std::string_view utf8) {
     }
     ::iconv_close(converter);
     return out;
+}
+
+namespace {
+
+// Field 22 of /proc/PID/stat, the start time in clock ticks since boot: with the id, it names
+// one process for good, since ids are reused. Empty when the process does not exist.
+std::string startTime(const std::string& pid) {
+    std::ifstream stat("/proc/" + pid + "/stat");
+    std::string line;
+    if (!std::getline(stat, line)) {
+        return {};
+    }
+    // The command name in parentheses may hold blanks; the fields after it do not.
+    const auto close = line.rfind(')');
+    if (close == std::string::npos) {
+        return {};
+    }
+    std::istringstream fields(line.substr(close + 1));
+    std::string field;
+    for (int index = 3; index <= 22 && fields >> field; ++index) {
+    }
+    return field;
+}
+
+} // namespace
+
+std::string processToken() {
+    const std::string pid = std::to_string(::getpid());
+    return pid + " " + startTime(pid);
+}
+
+bool processRunning(const std::string& token) {
+    const auto blank = token.find(' ');
+    if (blank == std::string::npos || blank == 0 ||
+        token.find_first_not_of("0123456789") != blank) {
+        return false;
+    }
+    const std::string pid = token.substr(0, blank);
+    const std::string started = startTime(pid);
+    return !started.empty() && started == token.substr(blank + 1);
+}
+
+std::filesystem::path runtimeDirectory() {
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    if (runtime == nullptr || runtime[0] != '/') {
+        return {};
+    }
+    return std::filesystem::path(runtime) / "tarnvik";
+}
+
+int replaceFile(const std::filesystem::path& path, std::string_view text, bool ownerOnly) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW,
+                          ownerOnly ? 0600 : 0644);
+    if (fd < 0) {
+        return errno;
+    }
+    int error = 0;
+    if (::write(fd, text.data(), text.size()) != static_cast<ssize_t>(text.size())) {
+        error = errno != 0 ? errno : EIO;
+    }
+    if (::close(fd) != 0 && error == 0) {
+        error = errno;
+    }
+    return error;
+}
+
+std::optional<std::string> readSmallFile(const std::filesystem::path& path, std::size_t limit) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) {
+        return std::nullopt;
+    }
+    std::string text(limit, '\0');
+    const ssize_t got = ::read(fd, text.data(), limit);
+    ::close(fd);
+    if (got < 0) {
+        return std::nullopt;
+    }
+    text.resize(static_cast<std::size_t>(got));
+    return text;
+}
+
+int removeFile(const std::filesystem::path& path) {
+    return ::unlink(path.c_str()) == 0 || errno == ENOENT ? 0 : errno;
+}
+
+std::vector<std::filesystem::path> filesIn(const std::filesystem::path& directory) {
+    std::vector<std::filesystem::path> files;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(directory, error)) {
+        if (entry.is_regular_file(error) && !entry.is_symlink(error)) {
+            files.push_back(entry.path());
+        }
+    }
+    std::sort(files.begin(), files.end());
+    return files;
 }
 
 std::string errorText(int error) {
@@ -434,19 +607,73 @@ RepairSettings systemRepairSettings(std::function<std::string()> localDateTime) 
     return settings;
 }
 
+namespace {
+
+bool inGroup(const char* name) {
+    const group* wanted = ::getgrnam(name);
+    if (wanted == nullptr) {
+        return false;
+    }
+    if (::getgid() == wanted->gr_gid) {
+        return true;
+    }
+    gid_t groups[NGROUPS_MAX];
+    const int count = std::max(::getgroups(NGROUPS_MAX, groups), 0);
+    return std::find(groups, groups + count, wanted->gr_gid) != groups + count;
+}
+
+std::string userName() {
+    const passwd* user = ::getpwuid(::getuid());
+    return user != nullptr ? user->pw_name : std::to_string(::getuid());
+}
+
+} // namespace
+
+std::string guardProblem(const std::filesystem::path& helper, bool present, bool root, bool member,
+                         bool capable, const std::string& user) {
+    const std::string path = helper.string();
+    if (!present) {
+        return "--guard: the hold helper " + path +
+               " is missing, so nothing will be held; install the tarnvik package, or build "
+               "tarnvik-hold beside tarnvik";
+    }
+    if (root) {
+        return {};
+    }
+    if (!member) {
+        return "--guard: only root and the group tarnvik may run " + path +
+               ", so nothing will be held; as root: adduser " + user +
+               " tarnvik (it takes effect at the next login)";
+    }
+    if (!capable) {
+        return "--guard: " + path + " lacks cap_net_admin, so nothing will be held; as root: " +
+               "setcap cap_net_admin+ep " + path;
+    }
+    return {};
+}
+
+// tarnvik-hold beside the program, run to its end; the records in the user's runtime
+// directory, else beside the logs.
 GuardSettings systemGuardSettings(const RepairSettings& settings) {
-    const auto helper = (os::executableDirectory() / "tarnvik-hold").string();
+    const auto helper = os::executableDirectory() / "tarnvik-hold";
     const bool privileged = settings.privileged;
-    return GuardSettings{
-        [helper, privileged](const NeighbourReading& genuine) {
-            return os::startDetached({helper, std::to_string(genuine.interfaceIndex),
-                                      dottedText(genuine.nextHop), genuine.linkAddress},
-                                     privileged);
-        },
-        [helper, privileged] {
-            return os::startDetached({helper, "--release"}, privileged);
-        },
+    GuardSettings guard;
+    guard.hold = [helper, privileged](const NeighbourReading& genuine) {
+        return os::runToEnd({helper.string(), std::to_string(genuine.interfaceIndex),
+                             dottedText(genuine.nextHop), genuine.linkAddress},
+                            privileged, kHelperDeadline);
     };
+    guard.release = [helper, privileged](const NeighbourReading& held) {
+        return os::runToEnd({helper.string(), "--release", dottedText(held.nextHop)}, privileged,
+                            kHelperDeadline);
+    };
+    const auto runtime = os::runtimeDirectory();
+    guard.records = runtime.empty() ? settings.logDirectory : runtime;
+    const bool present = posix::executableFile(helper);
+    guard.unusable =
+        guardProblem(helper, present, ::geteuid() == 0, inGroup("tarnvik"),
+                     present && posix::hasFileCapability(helper, CAP_NET_ADMIN), userName());
+    return guard;
 }
 
 StartupFacts systemStartupFacts() {

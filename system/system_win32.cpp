@@ -6,6 +6,7 @@
 #include "repair.h"
 #include "system.h"
 
+#include <iphlpapi.h>
 #include <knownfolders.h>
 #include <shlobj.h>
 
@@ -264,7 +265,10 @@ int appendInOneWrite(const std::filesystem::path& path, std::string_view bytes,
     return written == bytes.size() ? 0 : ERROR_DISK_FULL;
 }
 
-int startDetached(const std::vector<std::string>& argv, bool /*privileged*/) {
+namespace {
+
+// Starts argv hidden, with no console; 0 or the error of the lookup or start.
+int startHidden(const std::vector<std::string>& argv, PROCESS_INFORMATION& started) {
     if (argv.empty()) {
         return ERROR_INVALID_PARAMETER;
     }
@@ -277,15 +281,141 @@ int startDetached(const std::vector<std::string>& argv, bool /*privileged*/) {
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = SW_HIDE;
-    PROCESS_INFORMATION started{};
     if (!::CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
                           nullptr, nullptr, &startup, &started)) {
         return static_cast<int>(::GetLastError());
     }
-    // Not awaited: both handles go at once, and the command runs on by itself.
     ::CloseHandle(started.hThread);
-    ::CloseHandle(started.hProcess);
     return 0;
+}
+
+} // namespace
+
+int startDetached(const std::vector<std::string>& argv, bool /*privileged*/) {
+    PROCESS_INFORMATION started{};
+    const int error = startHidden(argv, started);
+    // Not awaited: the command runs on by itself.
+    if (error == 0) {
+        ::CloseHandle(started.hProcess);
+    }
+    return error;
+}
+
+RunOutcome runToEnd(const std::vector<std::string>& argv, bool /*privileged*/,
+                    std::chrono::milliseconds deadline) {
+    RunOutcome outcome;
+    PROCESS_INFORMATION started{};
+    if ((outcome.error = startHidden(argv, started)) != 0) {
+        return outcome;
+    }
+    const win32::UniqueHandle process(started.hProcess);
+    if (::WaitForSingleObject(process.get(), static_cast<DWORD>(deadline.count())) !=
+        WAIT_OBJECT_0) {
+        ::TerminateProcess(process.get(), 1);
+        ::WaitForSingleObject(process.get(), INFINITE);
+        outcome.timedOut = true;
+    }
+    DWORD status = 0;
+    ::GetExitCodeProcess(process.get(), &status);
+    outcome.exitStatus = static_cast<int>(status);
+    return outcome;
+}
+
+namespace {
+
+std::string creationTime(HANDLE process) {
+    FILETIME created{}, exited{}, kernel{}, user{};
+    if (!::GetProcessTimes(process, &created, &exited, &kernel, &user)) {
+        return {};
+    }
+    return std::to_string((static_cast<unsigned long long>(created.dwHighDateTime) << 32) |
+                          created.dwLowDateTime);
+}
+
+// Our own small files are never opened through any reparse point.
+win32::UniqueHandle openOwnFile(const std::filesystem::path& path, DWORD access,
+                                DWORD disposition) {
+    win32::UniqueHandle file(
+        ::CreateFileW(path.c_str(), access, FILE_SHARE_READ, nullptr, disposition,
+                      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (file.get() != INVALID_HANDLE_VALUE &&
+        (!::GetFileInformationByHandle(file.get(), &information) ||
+         (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)) {
+        ::SetLastError(ERROR_CANT_ACCESS_FILE);
+        return win32::UniqueHandle(INVALID_HANDLE_VALUE);
+    }
+    return file;
+}
+
+} // namespace
+
+std::string processToken() {
+    return std::to_string(::GetCurrentProcessId()) + " " + creationTime(::GetCurrentProcess());
+}
+
+bool processRunning(const std::string& token) {
+    const auto blank = token.find(' ');
+    if (blank == std::string::npos || blank == 0 || blank > 10 ||
+        token.find_first_not_of("0123456789") != blank) {
+        return false;
+    }
+    const auto pid = static_cast<DWORD>(std::stoull(token.substr(0, blank)));
+    const win32::UniqueHandle process(
+        ::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
+    return process && ::WaitForSingleObject(process.get(), 0) == WAIT_TIMEOUT &&
+           creationTime(process.get()) == token.substr(blank + 1);
+}
+
+std::filesystem::path runtimeDirectory() {
+    return {};
+}
+
+int replaceFile(const std::filesystem::path& path, std::string_view text, bool /*ownerOnly*/) {
+    const auto file = openOwnFile(path, GENERIC_WRITE, OPEN_ALWAYS);
+    DWORD written = 0;
+    if (file.get() == INVALID_HANDLE_VALUE || !::SetEndOfFile(file.get()) ||
+        !::WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr)) {
+        return static_cast<int>(::GetLastError());
+    }
+    return written == text.size() ? 0 : ERROR_DISK_FULL;
+}
+
+std::optional<std::string> readSmallFile(const std::filesystem::path& path, std::size_t limit) {
+    const auto file = openOwnFile(path, GENERIC_READ, OPEN_EXISTING);
+    std::string text(limit, '\0');
+    DWORD read = 0;
+    if (file.get() == INVALID_HANDLE_VALUE ||
+        !::ReadFile(file.get(), text.data(), static_cast<DWORD>(limit), &read, nullptr)) {
+        return std::nullopt;
+    }
+    text.resize(read);
+    return text;
+}
+
+int removeFile(const std::filesystem::path& path) {
+    if (::DeleteFileW(path.c_str()) || ::GetLastError() == ERROR_FILE_NOT_FOUND) {
+        return 0;
+    }
+    return static_cast<int>(::GetLastError());
+}
+
+std::vector<std::filesystem::path> filesIn(const std::filesystem::path& directory) {
+    std::vector<std::filesystem::path> files;
+    WIN32_FIND_DATAW found{};
+    const HANDLE search = ::FindFirstFileW((directory / L"*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) {
+        return files;
+    }
+    do {
+        if ((found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ==
+            0) {
+            files.push_back(directory / found.cFileName);
+        }
+    } while (::FindNextFileW(search, &found));
+    ::FindClose(search);
+    std::sort(files.begin(), files.end());
+    return files;
 }
 
 std::string errorText(int error) {
@@ -389,34 +519,6 @@ bool writeText(const std::string& text) {
 
 } // namespace win32
 
-namespace {
-
-// The guard's note: a few bytes, written and read whole.
-int replaceFileText(const std::filesystem::path& path, std::string_view text) {
-    const win32::UniqueHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr,
-                                                 CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    DWORD written = 0;
-    if (file.get() == INVALID_HANDLE_VALUE ||
-        !::WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr)) {
-        return static_cast<int>(::GetLastError());
-    }
-    return 0;
-}
-
-std::string fileText(const std::filesystem::path& path) {
-    const win32::UniqueHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ,
-                                                 nullptr, OPEN_EXISTING, 0, nullptr));
-    char text[64] = {};
-    DWORD read = 0;
-    if (file.get() == INVALID_HANDLE_VALUE ||
-        !::ReadFile(file.get(), text, sizeof text - 1, &read, nullptr)) {
-        return {};
-    }
-    return std::string(text, read);
-}
-
-} // namespace
-
 RepairSettings systemRepairSettings(std::function<std::string()> localDateTime) {
     const auto programDirectory = os::executableDirectory();
     const bool writable = os::writableDirectory(programDirectory);
@@ -445,33 +547,60 @@ RepairSettings systemRepairSettings(std::function<std::string()> localDateTime) 
     return settings;
 }
 
-// arp -s and arp -d, started as the repair starts arp -d (elevated, like it). The held address
-// is noted in a file beside the logs, so that a run that was killed is released at the next
-// start: Windows marks no static entry as anyone's.
+namespace {
+
+// The IPv4 address of an interface, as arp names it; empty when it has none.
+std::string interfaceAddress(int interfaceIndex) {
+    ULONG size = 0;
+    ::GetIpAddrTable(nullptr, &size, FALSE);
+    std::vector<unsigned char> buffer(size);
+    auto* table = reinterpret_cast<MIB_IPADDRTABLE*>(buffer.data());
+    if (size == 0 || ::GetIpAddrTable(table, &size, FALSE) != NO_ERROR) {
+        return {};
+    }
+    for (DWORD i = 0; i < table->dwNumEntries; ++i) {
+        if (static_cast<int>(table->table[i].dwIndex) == interfaceIndex) {
+            const auto* bytes = reinterpret_cast<const unsigned char*>(&table->table[i].dwAddr);
+            return dottedText(ipv4FromOctets(bytes[0], bytes[1], bytes[2], bytes[3]));
+        }
+    }
+    return {};
+}
+
+} // namespace
+
+// arp -s and arp -d for the one address on its interface, run to their end (elevated, like the
+// repair's arp -d). Windows marks no static entry as anyone's: each copy's record beside the logs
+// says what it holds.
 GuardSettings systemGuardSettings(const RepairSettings& settings) {
-    const auto note = settings.logDirectory / L"arp_hold.txt";
     const bool privileged = settings.privileged;
     // The repair's own program: arp from the system directory.
     const std::string arp = settings.command.empty() ? "arp" : settings.command.front();
-    return GuardSettings{
-        [note, privileged, arp](const NeighbourReading& genuine) {
-            std::string mac = genuine.linkAddress;
-            std::replace(mac.begin(), mac.end(), ':', '-');
-            const std::string address = dottedText(genuine.nextHop);
-            if (const int error = replaceFileText(note, address)) {
-                return error;
-            }
-            return os::startDetached({arp, "-s", address, mac}, privileged);
-        },
-        [note, privileged, arp] {
-            const std::string address = fileText(note);
-            if (!parseDottedIpv4(address)) {
-                return 0;
-            }
-            ::DeleteFileW(note.c_str());
-            return os::startDetached({arp, "-d", address}, privileged);
-        },
+    GuardSettings guard;
+    guard.hold = [privileged, arp](const NeighbourReading& genuine) {
+        std::string mac = genuine.linkAddress;
+        std::replace(mac.begin(), mac.end(), ':', '-');
+        const std::string via = interfaceAddress(genuine.interfaceIndex);
+        if (via.empty()) {
+            return os::RunOutcome{ERROR_NOT_FOUND};
+        }
+        return os::runToEnd({arp, "-s", dottedText(genuine.nextHop), mac, via}, privileged,
+                            kHelperDeadline);
     };
+    guard.release = [privileged, arp](const NeighbourReading& held) {
+        const std::string via = interfaceAddress(held.interfaceIndex);
+        std::vector<std::string> argv{arp, "-d", dottedText(held.nextHop)};
+        if (!via.empty()) {
+            argv.push_back(via);
+        }
+        return os::runToEnd(argv, privileged, kHelperDeadline);
+    };
+    guard.records = settings.logDirectory;
+    if (!settings.privileged) {
+        guard.unusable = "--guard: arp -s needs an elevated Tarnvik, so nothing will be held; "
+                         "start it with Run as administrator";
+    }
+    return guard;
 }
 
 } // namespace tarnvik

@@ -35,9 +35,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int showCommand) {
         tarnvik::os::report(line);
     }
     auto repair = tarnvik::systemRepairSettings(tarnvik::win32::currentDateTime);
-    if (options.guard) {
-        repair.guard = tarnvik::systemGuardSettings(repair);
-    }
+    // Also without --guard: every start releases what a killed run left held.
+    repair.guard = tarnvik::systemGuardSettings(repair);
+    repair.guard->holds = options.guard;
     tarnvik::win32::Form1Window window([] { return std::make_unique<tarnvik::cping>(); },
                                        std::move(repair));
     if (!window.create(showCommand)) {

@@ -86,38 +86,62 @@ TEST_F(FlushHelper, UnprivilegedUserNeedsTheCapability) {
     EXPECT_NE(neighbours().find("198.18.0.9"), std::string::npos);
 }
 
-// The hold helper: exactly its arguments, strictly; a hold marked as ours, released with every
-// other of ours and nothing else; and, installed 0750 for its group, no use to anyone else.
-TEST_F(FlushHelper, HoldTakesOnlyUnicastAddressesAndReleasesOnlyItsOwn) {
+// The hold helper: exactly its arguments, strictly; then, for root too, a hold only of a next hop
+// this machine uses, never over an administrator's static entry, released one address at a time
+// and only where the entry is ours; and, installed 0750 for its group, no use to anyone else.
+TEST_F(FlushHelper, HoldTakesOnlyWhatTheGuardNeedsAndReleasesOnlyItsOwn) {
     const std::string index = lab.mustExec(ws, {"cat", "/sys/class/net/eth0/ifindex"});
     const std::string eth0 = index.substr(0, index.find('\n'));
-    for (const std::vector<std::string>& refused :
-         std::vector<std::vector<std::string>>{{},
-                                               {"--release", "x"},
-                                               {eth0, "198.18.0.2"},
-                                               {eth0, "198.18.0.2", "ff:ff:ff:ff:ff:ff"},
-                                               {eth0, "198.18.0.2", "01:00:5e:00:00:01"},
-                                               {eth0, "198.18.0.2", "00:00:00:00:00:00"},
-                                               {eth0, "198.18.0.2", "02:00:00:00:00:0g"},
-                                               {eth0, "255.255.255.255", "02:00:00:00:00:02"},
-                                               {eth0, "224.0.0.1", "02:00:00:00:00:02"},
-                                               {eth0, "0.0.0.0", "02:00:00:00:00:02"},
-                                               {eth0, "198.18.0.2 ", "02:00:00:00:00:02"},
-                                               {"0", "198.18.0.2", "02:00:00:00:00:02"},
-                                               {"-1", "198.18.0.2", "02:00:00:00:00:02"}}) {
+    const std::string mac = "02:00:00:00:00:02";
+    // 198.18.0.254 routes a prefix, as would the gateway; so does the administrator's own
+    // static 198.18.0.9.
+    lab.mustExec(ws, {"ip", "route", "add", "198.51.100.0/24", "via", "198.18.0.254"});
+    lab.mustExec(ws, {"ip", "route", "add", "203.0.113.0/24", "via", "198.18.0.9"});
+    struct Case {
+        std::vector<std::string> arguments;
+        int exitCode;
+    };
+    const Case cases[] = {
+        {{}, 2},
+        {{"--release"}, 2},
+        {{"--release", "x"}, 2},
+        {{eth0, "198.18.0.2"}, 2},
+        {{eth0, "198.18.0.2", "ff:ff:ff:ff:ff:ff"}, 2},
+        {{eth0, "198.18.0.2", "01:00:5e:00:00:01"}, 2},
+        {{eth0, "198.18.0.2", "00:00:00:00:00:00"}, 2},
+        {{eth0, "198.18.0.2", "02:00:00:00:00:0g"}, 2},
+        {{eth0, "255.255.255.255", mac}, 2},
+        {{eth0, "224.0.0.1", mac}, 2},
+        {{eth0, "0.0.0.0", mac}, 2},
+        {{eth0, "198.18.0.2 ", mac}, 2},
+        {{"0", "198.18.0.2", mac}, 2},
+        {{"-1", "198.18.0.2", mac}, 2},
+        {{eth0, "198.18.0.9", mac}, 3},   // the administrator's static entry
+        {{eth0, "198.18.0.77", mac}, 3},  // on-link, but nothing here talks to it
+        {{eth0, "192.0.2.1", mac}, 3},    // no route at all
+        {{"1", "198.18.0.2", mac}, 3},    // not through that interface
+        {{eth0, "198.18.0.2", mac}, 0},   // on-link with a learnt entry
+        {{eth0, "198.18.0.254", mac}, 0}, // a gateway, its entry absent
+        {{eth0, "198.18.0.2", mac}, 0},   // ours already
+        {{"--release", "198.18.0.9"}, 0}, // nothing of ours there: nothing released
+        {{"--release", "198.18.0.2"}, 0},
+    };
+    for (const auto& c : cases) {
         std::vector<std::string> argv{HOLD_HELPER};
-        argv.insert(argv.end(), refused.begin(), refused.end());
-        EXPECT_EQ(lab.exec(ws, argv).exitCode, 2) << ::testing::PrintToString(refused);
+        argv.insert(argv.end(), c.arguments.begin(), c.arguments.end());
+        const auto result = lab.exec(ws, argv);
+        EXPECT_EQ(result.exitCode, c.exitCode)
+            << ::testing::PrintToString(c.arguments) << ": " << result.output;
     }
-    EXPECT_EQ(lab.exec(ws, {HOLD_HELPER, eth0, "198.18.0.2", "02:00:00:00:00:02"}).exitCode, 0);
-    EXPECT_NE(neighbours().find("198.18.0.2 dev eth0 lladdr 02:00:00:00:00:02 PERMANENT"),
+    const auto left = neighbours();
+    EXPECT_EQ(left.find("198.18.0.2 "), std::string::npos) << left;
+    EXPECT_NE(left.find("198.18.0.254 dev eth0 lladdr 02:00:00:00:00:02 PERMANENT"),
               std::string::npos)
-        << neighbours();
-    EXPECT_EQ(lab.exec(ws, {HOLD_HELPER, "--release"}).exitCode, 0);
-    EXPECT_EQ(neighbours().find("198.18.0.2 "), std::string::npos) << neighbours();
-    EXPECT_NE(neighbours().find("198.18.0.9 dev eth0 lladdr 02:00:00:00:00:09 PERMANENT"),
+        << "the other hold stays: " << left;
+    EXPECT_NE(left.find("198.18.0.9 dev eth0 lladdr 02:00:00:00:00:09 PERMANENT"),
               std::string::npos)
-        << "a permanent entry that is not ours stays: " << neighbours();
+        << "the administrator's static entry stays: " << left;
+    EXPECT_EQ(left.find("198.18.0.77"), std::string::npos) << left;
 
     char pattern[] = "/tmp/tarnvik-hold-XXXXXX";
     dir = ::mkdtemp(pattern);
@@ -125,8 +149,9 @@ TEST_F(FlushHelper, HoldTakesOnlyUnicastAddressesAndReleasesOnlyItsOwn) {
     const auto copy = dir / "tarnvik-hold";
     fs::copy_file(HOLD_HELPER, copy);
     ::chmod(copy.c_str(), 0750);
-    const auto outsider = lab.exec(ws, {"setpriv", "--reuid=65534", "--regid=65534",
-                                        "--clear-groups", copy.string(), "--release"});
+    const auto outsider =
+        lab.exec(ws, {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", copy.string(),
+                      "--release", "198.18.0.254"});
     EXPECT_NE(outsider.exitCode, 0);
     EXPECT_TRUE(outsider.output.find("Permission denied") != std::string::npos ||
                 outsider.output.find("only root and members of the group tarnvik") !=

@@ -57,37 +57,40 @@ TEST(Evidence, LineAndVerdictFromTheTwoReadings) {
                   "\t198.18.0.3\n");
 }
 
-// What the watch makes of a run of readings: the first address after the start's flush is the
-// baseline, a change away from it an attack (once a tick), the genuine address back and the
-// other again a confirmed flip-flop, the other address staying through a flush a move.
+// What the watch makes of a run of readings: the first address after arming is the baseline
+// (proven when armed after a flush), a change away from it an attack (once a tick), the genuine
+// address back and the other again a confirmed flip-flop, the other address staying through a
+// flush a move, which is never proven.
 TEST(Watch, TellsAttackFlipFlopMoveAndRouteChange) {
     const Ipv4Value hop = ipv4FromOctets(198, 18, 0, 1);
     const auto genuine = entry(hop, "02:00:00:00:00:01");
     const auto forged = entry(hop, "02:00:00:00:00:66");
     const auto gone = entry(hop, "", "none");
     const auto otherRouter = entry(ipv4FromOctets(198, 18, 0, 9), "02:00:00:00:00:09");
-    enum Step { restart, tick, repaired, see };
+    enum Step { arm, armUnflushed, tick, repaired, see };
     struct Case {
         const char* name;
         std::vector<std::pair<Step, NeighbourReading>> steps;
         std::vector<WatchOutcome> outcomes; // one for each `see`
         bool confirmed;
         const char* baseline;
+        bool proven = true;
     };
     using O = WatchOutcome;
     const Case cases[] = {
-        {"a poisoned cache before the flush is not the baseline",
-         {{restart, {}}, {see, forged}, {see, gone}, {tick, {}}, {see, genuine}, {see, forged}},
-         {O::nothing, O::nothing, O::baseline, O::attack},
+        {"armed without a flush: the entry as it is, unproven",
+         {{armUnflushed, {}}, {see, gone}, {tick, {}}, {see, genuine}, {see, forged}},
+         {O::nothing, O::baseline, O::attack},
          false,
-         "02:00:00:00:00:01"},
+         "02:00:00:00:00:01",
+         false},
         {"one attack a tick, however often it is seen",
-         {{restart, {}}, {see, gone}, {see, genuine}, {tick, {}}, {see, forged}, {see, forged}},
+         {{arm, {}}, {see, gone}, {see, genuine}, {tick, {}}, {see, forged}, {see, forged}},
          {O::nothing, O::baseline, O::attack, O::nothing},
          false,
          "02:00:00:00:00:01"},
         {"flip-flop: the genuine address learnt again, then the other again",
-         {{restart, {}},
+         {{arm, {}},
           {see, gone},
           {see, genuine},
           {see, forged},
@@ -101,7 +104,7 @@ TEST(Watch, TellsAttackFlipFlopMoveAndRouteChange) {
          true,
          "02:00:00:00:00:01"},
         {"move: the other address learnt again after the flush",
-         {{restart, {}},
+         {{arm, {}},
           {see, gone},
           {see, genuine},
           {see, forged},
@@ -113,9 +116,10 @@ TEST(Watch, TellsAttackFlipFlopMoveAndRouteChange) {
           {see, forged}},
          {O::nothing, O::baseline, O::attack, O::nothing, O::moved, O::nothing},
          false,
-         "02:00:00:00:00:66"},
+         "02:00:00:00:00:66",
+         false},
         {"move without a notification: still there two ticks after the flush",
-         {{restart, {}},
+         {{arm, {}},
           {see, gone},
           {see, genuine},
           {see, forged},
@@ -126,10 +130,17 @@ TEST(Watch, TellsAttackFlipFlopMoveAndRouteChange) {
           {see, forged}},
          {O::nothing, O::baseline, O::attack, O::nothing, O::moved},
          false,
-         "02:00:00:00:00:66"},
-        {"another next hop is learnt afresh, never compared",
-         {{restart, {}}, {see, gone}, {see, genuine}, {tick, {}}, {see, otherRouter}},
-         {O::nothing, O::baseline, O::baseline},
+         "02:00:00:00:00:66",
+         false},
+        {"another next hop is never compared: it is armed afresh",
+         {{arm, {}},
+          {see, gone},
+          {see, genuine},
+          {tick, {}},
+          {see, otherRouter},
+          {arm, {}},
+          {see, otherRouter}},
+         {O::nothing, O::baseline, O::nothing, O::baseline},
          false,
          "02:00:00:00:00:09"},
     };
@@ -138,8 +149,9 @@ TEST(Watch, TellsAttackFlipFlopMoveAndRouteChange) {
         std::vector<WatchOutcome> outcomes;
         for (const auto& [step, reading] : c.steps) {
             switch (step) {
-            case restart:
-                watch.restart();
+            case arm:
+            case armUnflushed:
+                watch.arm(step == arm);
                 break;
             case tick:
                 watch.beginTick();
@@ -156,6 +168,7 @@ TEST(Watch, TellsAttackFlipFlopMoveAndRouteChange) {
         EXPECT_EQ(watch.confirmed(), c.confirmed) << c.name;
         ASSERT_TRUE(watch.baseline()) << c.name;
         EXPECT_EQ(watch.baseline()->linkAddress, c.baseline) << c.name;
+        EXPECT_EQ(watch.baselineProven(), c.proven) << c.name;
     }
 }
 

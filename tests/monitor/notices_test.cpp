@@ -6,8 +6,9 @@
 namespace tarnvik {
 namespace {
 
-// One notice per episode: a silent target once when it starts failing and once when it answers
-// again; a change each time, but at most once a minute per target.
+// One notice per episode: a silent target once it has failed twice in a row and once it has
+// answered twice in a row again, each at most once a minute; nothing for a target that loses every
+// other echo; a change each time, but at most once a minute per target.
 TEST(AttackNotices, OneNoticePerEpisode) {
     std::vector<Notice> told;
     AttackNotices::Clock::time_point now{};
@@ -24,10 +25,21 @@ TEST(AttackNotices, OneNoticePerEpisode) {
     const EvidenceRecord changed{"198.18.0.2", genuine, forged, Verdict::changed,
                                  ipv4FromOctets(198, 18, 0, 3)};
 
+    for (int tick = 0; tick < 60; ++tick) {
+        now += std::chrono::seconds(1);
+        if (tick % 2 == 0) {
+            notices.recorded(silent);
+        } else {
+            notices.answered("198.18.0.2");
+        }
+    }
     for (int tick = 0; tick < 5; ++tick) {
         notices.recorded(silent);
-        notices.failed("198.18.0.2");
     }
+    notices.answered("198.18.0.2");
+    notices.answered("198.18.0.2");
+    notices.recorded(silent);
+    notices.recorded(silent); // within the minute: not told again
     notices.answered("198.18.0.2");
     notices.answered("198.18.0.2");
     notices.recorded(changed);
@@ -36,6 +48,7 @@ TEST(AttackNotices, OneNoticePerEpisode) {
     now += std::chrono::seconds(2);
     notices.recorded(changed);
     notices.failed("www.example.com"); // no evidence: told all the same, by its name
+    notices.failed("www.example.com");
     notices.recorded({"198.18.0.2", forged, genuine, Verdict::moved, std::nullopt});
 
     ASSERT_EQ(told.size(), 5u);

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: MIT
+#include "ip_text.h"
 #include "repair.h"
 #include "system.h"
 #include "system_posix.h"
@@ -257,6 +258,103 @@ TEST_F(RepairTest, HostileEnvironmentNeverReachesAPrivilegedCommand) {
     EXPECT_NE(environment.find("PATH=/usr/sbin:/usr/bin:/sbin:/bin\n"), std::string::npos)
         << environment;
     EXPECT_EQ(environment.find(evil.string()), std::string::npos) << environment;
+}
+
+} // namespace
+} // namespace tarnvik
+
+namespace tarnvik {
+namespace {
+
+// The guard with a helper that refuses three times: held only once a hold has succeeded, the
+// failure said once and tried again after 1, 2 and 4 ticks; the hold recorded as this copy's and
+// released at stop. A later start releases what a copy that no longer runs recorded, unless a
+// copy that runs holds the same address.
+TEST(Guard, HeldOnlyOnSuccessRetriedLessAndLessOftenAndReleasedByItsOwnerAlone) {
+    testing::TempDir dir;
+    testing::RecordingRepair recorder{dir.path()};
+    const Ipv4Value hop = ipv4FromOctets(198, 18, 0, 2);
+    NeighbourReading now{.nextHop = hop, .interfaceIndex = 2, .linkAddress = "02:00:00:00:00:02"};
+    const NeighbourReading genuine = now;
+    std::vector<int> holdsAt;
+    std::vector<std::string> released;
+    bool inTable = false; // the hold, as the table shows it once made
+    int tick = 0;
+    auto settings = recorder.settings();
+    settings.evidence = EvidenceSettings{dir.path(),
+                                         [] { return std::string("T"); },
+                                         [&](Ipv4Value, NeighbourReading& reading) {
+                                             reading = now;
+                                             if (inTable) {
+                                                 reading = genuine;
+                                                 reading.state = "PERMANENT";
+                                             }
+                                             return 0;
+                                         },
+                                         nullptr,
+                                         nullptr,
+                                         nullptr};
+    GuardSettings guard;
+    guard.hold = [&](const NeighbourReading& held) {
+        EXPECT_EQ(held.linkAddress, genuine.linkAddress);
+        holdsAt.push_back(tick);
+        inTable = holdsAt.size() > 3;
+        return os::RunOutcome{0, inTable ? 0 : 1};
+    };
+    guard.release = [&](const NeighbourReading& held) {
+        released.push_back(dottedText(held.nextHop));
+        return os::RunOutcome{};
+    };
+    guard.records = dir.path() / "holds";
+    guard.holds = true;
+    guard.launch = std::launch::deferred;
+    settings.guard = guard;
+    const auto records = [&] { return os::filesIn(guard.records).size(); };
+    {
+        RepairAction repair(settings);
+        repair.startWatching();
+        auto at = [&](const char* mac) {
+            now.linkAddress = mac;
+            repair.beginTick("198.18.0.2");
+            ++tick;
+        };
+        at("02:00:00:00:00:02"); // armed after the flush: the proven baseline
+        at("02:00:00:00:00:66");
+        at("02:00:00:00:00:02");
+        for (int i = 0; i < 12; ++i) { // a flip-flop: confirmed at once
+            at(i % 2 == 0 ? "02:00:00:00:00:66" : "02:00:00:00:00:02");
+        }
+        EXPECT_EQ(holdsAt, (std::vector<int>{3, 4, 6, 10})) << "retried after 1, 2 and 4 ticks";
+        EXPECT_EQ(std::count_if(recorder.reports.begin(), recorder.reports.end(),
+                                [](const std::string& line) {
+                                    return line.find("cannot hold 198.18.0.2") == 0;
+                                }),
+                  1);
+        EXPECT_EQ(recorder.reports.back(), "holding 198.18.0.2 at 02:00:00:00:00:02 as a static "
+                                           "entry while the attack goes on");
+        EXPECT_EQ(records(), 1u);
+    }
+    EXPECT_EQ(released, std::vector<std::string>{"198.18.0.2"}) << "released as the copy ends";
+    EXPECT_EQ(records(), 0u);
+
+    // Left by copies that were killed: one alone, one beside a running copy's hold.
+    auto write = [&](const char* name, const std::string& owner, Ipv4Value address) {
+        NeighbourReading held = genuine;
+        held.nextHop = address;
+        os::replaceFile(guard.records / name, holdRecordText({owner, held}), true);
+    };
+    write("hold-dead", "999999999 1", ipv4FromOctets(198, 18, 0, 7));
+    write("hold-dead-too", "999999999 2", ipv4FromOctets(198, 18, 0, 8));
+    write("hold-live", os::processToken(), ipv4FromOctets(198, 18, 0, 8));
+    write("hold-garbled", "999999999 3", ipv4FromOctets(198, 18, 0, 9));
+    os::replaceFile(guard.records / "hold-garbled", "999999999 3\n198.18.0.09\n2\nx\n", true);
+    released.clear();
+    settings.guard->holds = false; // every start cleans up, with or without --guard
+    RepairAction{settings};
+    EXPECT_EQ(released, std::vector<std::string>{"198.18.0.7"});
+    EXPECT_EQ(os::filesIn(guard.records),
+              (std::vector<std::filesystem::path>{guard.records / "hold-garbled",
+                                                  guard.records / "hold-live"}));
 }
 
 } // namespace

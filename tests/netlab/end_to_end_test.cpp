@@ -602,12 +602,16 @@ TEST_F(EndToEnd, GuardHoldsTheGenuineAddressUntilTheProgramEnds) {
     {
         ManInTheMiddle attacker(*lan, ARP_FORGE, 2000);
         ASSERT_TRUE(waitFor(permanent, 8s)) << program->stop();
+        // Said once the helper's exit has been seen, at the next tick.
+        ASSERT_TRUE(waitFor(
+            [&] { return countVerdict(evidenceLines(dir / "arp_evidence.log"), "held") == 1; },
+            3s));
     }
     ::kill(program->pid(), SIGKILL);
     program.reset();
     ASSERT_TRUE(permanent()) << "kill -9 leaves the hold";
-    // The new run's release is started detached, and the kept entry already holds the genuine
-    // address: wait for the release itself, not for the address.
+    // The new run releases it at its start (its owner no longer runs); the kept entry already
+    // holds the genuine address: wait for the release itself, not for the address.
     ASSERT_TRUE(startGuarded());
     EXPECT_TRUE(waitFor([&] { return !permanent(); }, 3s)) << "the old hold is gone at the start";
 

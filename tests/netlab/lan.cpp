@@ -135,9 +135,9 @@ std::unique_ptr<Process> Desktop::start(const std::filesystem::path& program,
                                         const std::vector<std::string>& runAs) {
     const auto started = std::chrono::steady_clock::now();
     std::vector<std::string> argv = runAs;
-    for (const auto& arg :
-         {std::string("env"), "DISPLAY=" + display_, "XDG_RUNTIME_DIR=" + runtimeDir.string(),
-          "HOME=" + runtimeDir.string(), program.string()}) {
+    for (const auto& arg : {std::string("env"), "DISPLAY=" + display_,
+                            "XDG_RUNTIME_DIR=" + (runtimeDir / "run").string(),
+                            "HOME=" + runtimeDir.string(), program.string()}) {
         argv.push_back(arg);
     }
     argv.insert(argv.end(), arguments.begin(), arguments.end());

@@ -1,10 +1,13 @@
 // SPDX-License-Identifier: MIT
-// The monitor's Windows layer under Wine: the log line's bytes, appending, and the hidden start.
+// The system layer of the Windows edition under Wine: the log line's bytes, appending, and the
+// hidden start.
 #include "repair.h"
 #include "system.h"
 #include "system_win32.h"
 
 #include <gtest/gtest.h>
+#include <iphlpapi.h>
+#include <winsock2.h>
 
 #include <algorithm>
 #include <chrono>
@@ -83,40 +86,49 @@ TEST(Win32System, CommandStartsHiddenWithoutConsoleAndIsNotAwaited) {
     EXPECT_EQ(os::startDetached({"tarnvik-no-such-command"}, false), ERROR_FILE_NOT_FOUND);
 }
 
-// The guard on Windows: arp -s to hold, arp -d ADDRESS to release, started as the repair starts
-// arp -d; a hold noted by a run that was killed is released by the next one.
-TEST(Win32System, GuardHoldsWithArpSAndReleasesWithArpDAlsoAfterAKilledRun) {
+// The guard on Windows: arp -s ADDRESS MAC IFADDR to hold, arp -d ADDRESS IFADDR to release, each
+// run to its end; an interface without an address holds nothing. A copy's record of its hold
+// names it as running, and names no other process.
+TEST(Win32System, GuardHoldsAndReleasesOnTheInterfaceAndRecordsItsOwner) {
     const fs::path dir = freshDirectory("tarnvik-guard");
     fs::copy_file(COMMAND_DOUBLE, dir / "arp.exe");
     RepairSettings settings{dir, {os::pathText(dir / "arp.exe"), "-d"}, nullptr, nullptr};
+    ULONG size = 0;
+    ::GetIpAddrTable(nullptr, &size, FALSE);
+    std::vector<unsigned char> buffer(size);
+    auto* table = reinterpret_cast<MIB_IPADDRTABLE*>(buffer.data());
+    ASSERT_EQ(::GetIpAddrTable(table, &size, FALSE), static_cast<DWORD>(NO_ERROR));
     NeighbourReading genuine;
     genuine.nextHop = ipv4FromOctets(198, 18, 0, 2);
     genuine.linkAddress = "02:00:00:00:00:02";
-    const fs::path marks = dir / "command_double.log";
-    auto marked = [&](std::size_t lines) {
-        for (int i = 0; i < 500; ++i) {
-            const std::string all = readFile(marks);
-            if (static_cast<std::size_t>(std::count(all.begin(), all.end(), '\n')) >= lines) {
-                return all;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    for (DWORD i = 0; i < table->dwNumEntries; ++i) {
+        if (table->table[i].dwAddr == ::htonl(INADDR_LOOPBACK)) {
+            genuine.interfaceIndex = static_cast<int>(table->table[i].dwIndex);
         }
-        return readFile(marks);
-    };
-    EXPECT_EQ(systemGuardSettings(settings).release(), 0) << "nothing held: nothing to release";
-    EXPECT_EQ(systemGuardSettings(settings).hold(genuine), 0);
-    EXPECT_NE(marked(1).find("arp.exe -s 198.18.0.2 02-00-00-00-00-02\t"), std::string::npos)
-        << readFile(marks);
-    // A new run (the first was killed while it held) releases what the first noted.
-    EXPECT_EQ(systemGuardSettings(settings).release(), 0);
-    EXPECT_NE(marked(2).find("arp.exe -d 198.18.0.2\t"), std::string::npos) << readFile(marks);
-    EXPECT_EQ(systemGuardSettings(settings).release(), 0);
-    // A hold whose note cannot be written could never be released: it is not made.
-    const RepairSettings noNote{dir / "missing", settings.command, nullptr, nullptr};
-    EXPECT_EQ(systemGuardSettings(noNote).hold(genuine), ERROR_PATH_NOT_FOUND);
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    const std::string all = readFile(marks);
-    EXPECT_EQ(std::count(all.begin(), all.end(), '\n'), 2) << "released once, held once: " << all;
+    }
+    ASSERT_NE(genuine.interfaceIndex, 0) << "no loopback interface";
+    const auto guard = systemGuardSettings(settings);
+    EXPECT_TRUE(guard.hold(genuine).succeeded());
+    EXPECT_TRUE(guard.release(genuine).succeeded());
+    auto elsewhere = genuine;
+    elsewhere.interfaceIndex = 999999;
+    EXPECT_EQ(guard.hold(elsewhere).error, ERROR_NOT_FOUND);
+    const std::string all = readFile(dir / "command_double.log");
+    EXPECT_NE(all.find("arp.exe -s 198.18.0.2 02-00-00-00-00-02 127.0.0.1\t"), std::string::npos)
+        << all;
+    EXPECT_NE(all.find("arp.exe -d 198.18.0.2 127.0.0.1\t"), std::string::npos) << all;
+    EXPECT_EQ(std::count(all.begin(), all.end(), '\n'), 2) << all;
+
+    EXPECT_TRUE(os::processRunning(os::processToken()));
+    EXPECT_FALSE(os::processRunning(std::to_string(::GetCurrentProcessId()) + " 1"));
+    EXPECT_FALSE(os::processRunning("4294967295 1"));
+    EXPECT_EQ(os::replaceFile(dir / "record", "a longer text", false), 0);
+    EXPECT_EQ(os::replaceFile(dir / "record", "short", false), 0);
+    EXPECT_EQ(os::readSmallFile(dir / "record", 64), "short");
+    EXPECT_EQ(os::filesIn(dir).size(), 3u) << "arp.exe, its log and the record";
+    EXPECT_EQ(os::removeFile(dir / "record"), 0);
+    EXPECT_EQ(os::removeFile(dir / "record"), 0) << "gone already";
+    EXPECT_FALSE(os::readSmallFile(dir / "record", 64));
 }
 
 // Event Viewer shows each record with the message of its event ID from tarnvik.exe.

@@ -1,0 +1,108 @@
+// SPDX-License-Identifier: MIT
+#include "holds.h"
+#include "ip_text.h"
+
+#include <sstream>
+#include <vector>
+
+namespace tarnvik {
+
+namespace {
+
+constexpr const char* kRecordPrefix = "hold-";
+constexpr std::size_t kRecordLimit = 256;
+
+} // namespace
+
+std::string holdRecordText(const HoldRecord& record) {
+    return record.owner + '\n' + dottedText(record.held.nextHop) + '\n' +
+           std::to_string(record.held.interfaceIndex) + '\n' + record.held.linkAddress + '\n';
+}
+
+std::optional<HoldRecord> parseHoldRecord(const std::string& text) {
+    std::istringstream lines(text);
+    std::string owner, address, index, link;
+    if (!std::getline(lines, owner) || !std::getline(lines, address) ||
+        !std::getline(lines, index) || !std::getline(lines, link)) {
+        return std::nullopt;
+    }
+    const auto hop = parseDottedIpv4(address);
+    // Only the canonical form of an address goes to a command.
+    if (!hop || *hop == 0 || dottedText(*hop) != address || index.empty() || index.size() > 9 ||
+        index.find_first_not_of("0123456789") != std::string::npos) {
+        return std::nullopt;
+    }
+    HoldRecord record;
+    record.owner = owner;
+    record.held.nextHop = *hop;
+    record.held.interfaceIndex = std::stoi(index);
+    record.held.linkAddress = link;
+    record.held.state = "PERMANENT";
+    return record;
+}
+
+HoldRecords::HoldRecords(std::filesystem::path directory, bool ownerOnly)
+    : directory_(std::move(directory)), ownerOnly_(ownerOnly), owner_(os::processToken()) {}
+
+std::filesystem::path HoldRecords::mine() const {
+    std::string name = owner_;
+    for (char& c : name) {
+        c = c == ' ' ? '-' : c;
+    }
+    return directory_ / (kRecordPrefix + name);
+}
+
+int HoldRecords::write(const NeighbourReading& held) {
+    if (directory_.empty()) {
+        return 0;
+    }
+    (void)os::createPrivateDirectories(directory_); // a failure shows as the write's own
+    return os::replaceFile(mine(), holdRecordText({owner_, held}), ownerOnly_);
+}
+
+void HoldRecords::erase() {
+    if (!directory_.empty()) {
+        (void)os::removeFile(mine());
+    }
+}
+
+void HoldRecords::releaseAbandoned(const Release& release,
+                                   const std::function<void(const std::string&)>& report) {
+    if (directory_.empty()) {
+        return;
+    }
+    struct Found {
+        std::filesystem::path file;
+        HoldRecord record;
+        bool running;
+    };
+    std::vector<Found> found;
+    for (const auto& file : os::filesIn(directory_)) {
+        if (file.filename().string().rfind(kRecordPrefix, 0) != 0) {
+            continue;
+        }
+        const auto text = os::readSmallFile(file, kRecordLimit);
+        if (const auto record = text ? parseHoldRecord(*text) : std::nullopt) {
+            found.push_back({file, *record, os::processRunning(record->owner)});
+        }
+    }
+    for (const auto& [file, record, running] : found) {
+        if (running) {
+            continue;
+        }
+        bool heldByALiveCopy = false;
+        for (const auto& other : found) {
+            heldByALiveCopy = heldByALiveCopy ||
+                              (other.running && other.record.held.nextHop == record.held.nextHop);
+        }
+        const auto outcome = heldByALiveCopy ? os::RunOutcome{} : release(record.held);
+        if (!outcome.succeeded()) {
+            report("cannot release the hold of " + dottedText(record.held.nextHop) +
+                   " that an earlier run left: " + os::outcomeText(outcome));
+            continue;
+        }
+        (void)os::removeFile(file);
+    }
+}
+
+} // namespace tarnvik
