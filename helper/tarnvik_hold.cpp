@@ -9,6 +9,7 @@
 // status 2. Even then it holds only a next hop this machine uses and never replaces a static
 // entry that is not ours (exit status 3; neighbour_hold.h). It reads no configuration and no
 // environment.
+#include "arguments.h"
 #include "neighbour_hold.h"
 
 #include <arpa/inet.h>
@@ -26,61 +27,9 @@
 
 namespace {
 
-std::optional<int> interfaceIndex(std::string_view text) {
-    if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != text.npos ||
-        text[0] == '0') {
-        return std::nullopt;
-    }
-    return std::atoi(std::string(text).c_str());
-}
-
-// Dotted quad, unicast: not 0.0.0.0/8, loopback, multicast, reserved or broadcast.
-std::optional<std::array<std::uint8_t, 4>> unicastIpv4(const char* text) {
-    in_addr address{};
-    if (::inet_pton(AF_INET, text, &address) != 1) {
-        return std::nullopt;
-    }
-    std::array<std::uint8_t, 4> bytes{};
-    std::memcpy(bytes.data(), &address, 4);
-    if (bytes[0] == 0 || bytes[0] == 127 || bytes[0] >= 224) {
-        return std::nullopt;
-    }
-    return bytes;
-}
-
-// Six pairs of hex digits joined by colons, unicast and not all zero.
-std::optional<std::array<std::uint8_t, 6>> unicastLinkAddress(std::string_view text) {
-    if (text.size() != 17) {
-        return std::nullopt;
-    }
-    std::array<std::uint8_t, 6> bytes{};
-    for (std::size_t i = 0; i < 6; ++i) {
-        const auto hex = [](char c) -> int {
-            if (c >= '0' && c <= '9') {
-                return c - '0';
-            }
-            if (c >= 'a' && c <= 'f') {
-                return c - 'a' + 10;
-            }
-            if (c >= 'A' && c <= 'F') {
-                return c - 'A' + 10;
-            }
-            return -1;
-        };
-        const int high = hex(text[3 * i]);
-        const int low = hex(text[3 * i + 1]);
-        if (high < 0 || low < 0 || (i < 5 && text[3 * i + 2] != ':')) {
-            return std::nullopt;
-        }
-        bytes[i] = static_cast<std::uint8_t>(high * 16 + low);
-    }
-    const bool zero = bytes == std::array<std::uint8_t, 6>{};
-    const bool group = (bytes[0] & 1) != 0; // multicast, broadcast included
-    if (zero || group) {
-        return std::nullopt;
-    }
-    return bytes;
-}
+using tarnvik::interfaceIndex;
+using tarnvik::unicastIpv4;
+using tarnvik::unicastLinkAddress;
 
 int usage() {
     std::fputs("usage: tarnvik-hold INTERFACE-INDEX IPV4-ADDRESS LINK-ADDRESS\n"

@@ -45,7 +45,8 @@ std::string evidenceLine(const std::string& isoTime, const EvidenceRecord& recor
            (record.attacker ? dottedText(*record.attacker) : "-") + '\n';
 }
 
-EvidenceRecorder::EvidenceRecorder(EvidenceSettings settings) : settings_(std::move(settings)) {}
+EvidenceRecorder::EvidenceRecorder(EvidenceSettings settings)
+    : settings_(std::move(settings)), watch_(settings_.ask != nullptr) {}
 
 void EvidenceRecorder::report(const std::string& line) const {
     if (settings_.report) {
@@ -137,7 +138,17 @@ WatchOutcome EvidenceRecorder::notified(const NeighbourChange& change) {
 }
 
 WatchOutcome EvidenceRecorder::observe(const NeighbourReading& reading) {
-    const auto outcome = watch_.observe(reading);
+    return recordOutcome(watch_.observe(reading), reading);
+}
+
+bool EvidenceRecorder::questionAnswered(bool baselineAnswered, bool otherAnswered) {
+    const auto suspect = watch_.suspect();
+    const auto outcome = watch_.answered(baselineAnswered, otherAnswered);
+    return suspect && recordOutcome(outcome, *suspect) == WatchOutcome::attack;
+}
+
+WatchOutcome EvidenceRecorder::recordOutcome(WatchOutcome outcome,
+                                             const NeighbourReading& reading) {
     if (outcome == WatchOutcome::attack) {
         const auto& baseline = watch_.baseline();
         record({target_, baseline, reading, Verdict::changed,
@@ -200,7 +211,10 @@ void EvidenceRecorder::record(EvidenceRecord record) {
                (record.attacker ? ", held by " + dottedText(*record.attacker) : ""));
     } else if (record.verdict == Verdict::moved) {
         report("next hop " + hop + " moved from " + was + " to " + record.now.linkAddress +
-               ": the new address stayed through a flush, and is taken as genuine from now on");
+               (watch_.baselineProven() ? ": the old address does not answer and the new one does"
+                                        : ": the old address stayed away through repairs for " +
+                                              std::to_string(kTicksAbsentForAMove) + " s") +
+               "; the new one is taken as genuine from now on");
     }
     const auto path = settings_.logDirectory / kEvidenceLogName;
     if (const int error = os::appendInOneWrite(path, line, settings_.ownerOnly)) {

@@ -9,6 +9,7 @@
 #pragma once
 
 #include "neighbour.h"
+#include "system.h"
 #include "verdict.h"
 #include "watch.h"
 
@@ -54,6 +55,9 @@ struct EvidenceSettings {
     bool ownerOnly = false;
     // The system's notifications of neighbour entries, where it gives them.
     std::shared_ptr<NeighbourEvents> events = nullptr;
+    // Asks a link-layer address whether it answers for its IPv4 address (a unicast ARP request),
+    // run to its end: 0 when it answered. None where it cannot be asked.
+    std::function<os::RunOutcome(const NeighbourReading& asked)> ask = nullptr;
 };
 
 class EvidenceRecorder {
@@ -89,6 +93,8 @@ class EvidenceRecorder {
     }
     // A repair's flush has started.
     void repaired() { watch_.repaired(); }
+    // The answer to the watch's open question; true when it made the change an attack.
+    bool questionAnswered(bool baselineAnswered, bool otherAnswered);
 
     const NextHopWatch& watch() const { return watch_; }
     // The target's next hop as the last read found it.
@@ -100,6 +106,7 @@ class EvidenceRecorder {
   private:
     std::optional<NeighbourReading> read(const std::string& probed);
     WatchOutcome observe(const NeighbourReading& reading);
+    WatchOutcome recordOutcome(WatchOutcome outcome, const NeighbourReading& reading);
     void record(EvidenceRecord record);
     void report(const std::string& line) const;
 

@@ -36,9 +36,14 @@ void AttackNotices::recorded(const EvidenceRecord& record) {
         return;
     }
     case Verdict::moved:
+        tell_({"Next hop of " + named(record.probed) + " replaced",
+               "The link-layer address of " + hop + " changed from " + was + " to " +
+                   record.now.linkAddress +
+                   " and the old one is gone; the new one is taken as genuine."});
+        return;
     case Verdict::held:
     case Verdict::released:
-        return; // a replaced host or router, or the guard's own doing: no attack
+        return; // the guard's own doing: no attack
     case Verdict::unchanged:
         silent(record.probed, "It stopped answering; its next hop " + hop + " keeps its address " +
                                   record.now.linkAddress + ".");

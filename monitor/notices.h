@@ -3,7 +3,7 @@
 // of the next hop's address is told each time it happens, at most once a minute per target; a
 // target that merely goes silent is told once when it has failed twice in a row and once when it
 // has answered twice in a row again, each at most once a minute, so that a target that loses
-// every other echo tells nothing.
+// every other echo tells nothing. A replaced host or router (a move) is told when it is found.
 #pragma once
 
 #include "evidence.h"

@@ -167,7 +167,7 @@ void RepairAction::guard(bool fromTick) {
                    ", so none is made: " + os::errorText(error));
         return;
     }
-    pendingHold_ = std::async(settings_.guard->launch, settings_.guard->hold, *genuine);
+    pendingHold_ = std::async(settings_.background, settings_.guard->hold, *genuine);
     settleHold();
 }
 
@@ -259,7 +259,50 @@ void RepairAction::beginTick(const std::string& probed) {
     if (tick.attacked) {
         repairAttack();
     }
+    ask();
     guard(true);
+}
+
+// One question a tick: the baseline three times, then, if it never answered, the other address.
+// The baseline's answer confirms the attack; its silence while the other answers is a move.
+void RepairAction::ask() {
+    const auto& watch = evidence_->watch();
+    if (!settings_.evidence->ask) {
+        return;
+    }
+    if (question_.valid()) {
+        if (question_.wait_for(std::chrono::seconds(0)) == std::future_status::timeout) {
+            return;
+        }
+        const auto outcome = question_.get();
+        const bool answered = outcome.succeeded();
+        const bool silent = outcome.error == 0 && !outcome.timedOut && outcome.exitStatus == 3;
+        const bool other = std::exchange(askingOther_, false);
+        if (!watch.questionOpen()) {
+            silences_ = 0;
+        } else if (!answered && !silent) {
+            if (!std::exchange(askFailureSaid_, true)) {
+                reportFailure("cannot ask whether the next hop's address still answers: " +
+                              os::outcomeText(outcome));
+            }
+            silences_ = 0;
+            evidence_->questionAnswered(false, false);
+        } else if (other || answered) {
+            silences_ = 0;
+            if (evidence_->questionAnswered(answered && !other, answered && other)) {
+                repairAttack();
+            }
+        } else {
+            ++silences_;
+        }
+    }
+    if (!watch.questionOpen() || !watch.baseline() || !watch.suspect()) {
+        silences_ = 0;
+        return;
+    }
+    askingOther_ = silences_ >= 3;
+    question_ = std::async(settings_.background, settings_.evidence->ask,
+                           askingOther_ ? *watch.suspect() : *watch.baseline());
 }
 
 int RepairAction::neighbourEventDescriptor() const {

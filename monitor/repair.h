@@ -33,8 +33,6 @@ struct GuardSettings {
     bool holds = false;
     // Why holds cannot be made here, with the remedy; said once at start with --guard.
     std::string unusable;
-    // A hold runs off the window's thread; tests run it where its outcome is looked at.
-    std::launch launch = std::launch::async;
 };
 
 // How long the helpers that are run to their end may take: they take milliseconds.
@@ -62,6 +60,9 @@ struct RepairSettings {
     std::optional<GuardSettings> guard = std::nullopt;
     // The system's own log: each attack's line and each failure of a repair.
     std::function<void(SystemRecord, const std::string&)> systemRecord = nullptr;
+    // A hold and a question run off the window's thread; tests run them where their outcome is
+    // looked at.
+    std::launch background = std::launch::async;
 };
 
 // This edition's guard: tarnvik-hold beside the program on Linux, arp -s / arp -d on Windows.
@@ -129,6 +130,7 @@ class RepairAction {
     void settleHold();
     void holdFailed(const std::string& line);
     void releaseHold();
+    void ask();
 
     RepairSettings settings_;
     AttackNotices notices_;
@@ -142,6 +144,11 @@ class RepairAction {
     std::optional<NeighbourReading> holding_;
     int holdFailures_ = 0;
     int ticksUntilRetry_ = 0;
+    // The question to the baseline (three times, a tick apart), then to the other address.
+    std::future<os::RunOutcome> question_;
+    int silences_ = 0;
+    bool askingOther_ = false;
+    bool askFailureSaid_ = false;
 };
 
 } // namespace tarnvik

@@ -604,6 +604,22 @@ RepairSettings systemRepairSettings(std::function<std::string()> localDateTime) 
                          logDirectory != programDirectory, std::make_shared<NeighbourEvents>()},
     };
     settings.systemRecord = os::systemRecord;
+    // The question to the next hop's known address, where tarnvik-arp may send it.
+    const auto asker = programDirectory / "tarnvik-arp";
+    if (posix::executableFile(asker) &&
+        (::geteuid() == 0 || posix::hasFileCapability(asker, CAP_NET_RAW))) {
+        const bool privileged = settings.privileged;
+        settings.evidence->ask = [asker, privileged](const NeighbourReading& asked) {
+            return os::runToEnd({asker.string(), "ask", std::to_string(asked.interfaceIndex),
+                                 dottedText(asked.nextHop), asked.linkAddress, "900"},
+                                privileged, kHelperDeadline);
+        };
+    } else {
+        os::report("cannot ask the next hop's known address directly (" + asker.string() +
+                   " is missing or lacks cap_net_raw), so a changed address is taken as a move "
+                   "only after the old one has stayed away for " +
+                   std::to_string(kTicksAbsentForAMove) + " s");
+    }
     return settings;
 }
 

@@ -159,5 +159,44 @@ TEST_F(FlushHelper, HoldTakesOnlyWhatTheGuardNeedsAndReleasesOnlyItsOwn) {
         << outsider.output;
 }
 
+// The question helper: an answer only from the link-layer address asked, nothing but its one
+// form of arguments, and for an ordinary user only with cap_net_raw.
+TEST_F(FlushHelper, ArpQuestionIsAnsweredOnlyByTheAddressAsked) {
+    lab.mustExec(peer, {"ip", "link", "set", "eth0", "address", "02:00:00:00:00:02"});
+    lab.mustExec(peer, {"ip", "addr", "add", "198.18.0.2/24", "dev", "eth0"});
+    const std::string index = lab.mustExec(ws, {"cat", "/sys/class/net/eth0/ifindex"});
+    const std::string eth0 = index.substr(0, index.find('\n'));
+    const auto helper = copyForOthers();
+    fs::copy_file(ARP_HELPER, dir / "tarnvik-arp");
+    mustRun({"setcap", "cap_net_raw+ep", (dir / "tarnvik-arp").string()});
+    const std::vector<std::string> asNobody{"setpriv", "--reuid=65534", "--regid=65534",
+                                            "--clear-groups"};
+    struct Case {
+        std::vector<std::string> argv;
+        int exitCode;
+    };
+    const std::string capable = (dir / "tarnvik-arp").string();
+    const Case cases[] = {
+        {{ARP_HELPER, "ask", eth0, "198.18.0.2", "02:00:00:00:00:02", "1000"}, 0},
+        {{ARP_HELPER, "ask", eth0, "198.18.0.2", "02:00:00:de:ad:01", "300"}, 3},
+        {{ARP_HELPER, "ask", eth0, "198.18.0.2", "ff:ff:ff:ff:ff:ff", "300"}, 2},
+        {{ARP_HELPER, "ask", eth0, "198.18.0.2", "02:00:00:00:00:02", "5001"}, 2},
+        {{ARP_HELPER, "tell", eth0, "198.18.0.2", "02:00:00:00:00:02"}, 2},
+        {{ARP_HELPER, "ask", "1", "198.18.0.2", "02:00:00:00:00:02", "300"}, 1},
+        {{asNobody[0], asNobody[1], asNobody[2], asNobody[3], ARP_HELPER, "ask", eth0, "198.18.0.2",
+          "02:00:00:00:00:02", "300"},
+         1},
+        {{asNobody[0], asNobody[1], asNobody[2], asNobody[3], capable, "ask", eth0, "198.18.0.2",
+          "02:00:00:00:00:02", "1000"},
+         0},
+    };
+    for (const auto& c : cases) {
+        const auto result = lab.exec(ws, c.argv);
+        EXPECT_EQ(result.exitCode, c.exitCode)
+            << ::testing::PrintToString(c.argv) << ": " << result.output;
+    }
+    (void)helper;
+}
+
 } // namespace
 } // namespace tarnvik::netlab

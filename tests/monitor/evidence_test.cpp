@@ -59,22 +59,25 @@ TEST(Evidence, LineAndVerdictFromTheTwoReadings) {
 
 // What the watch makes of a run of readings: the first address after arming is the baseline
 // (proven when armed after a flush), a change away from it an attack (once a tick), the genuine
-// address back and the other again a confirmed flip-flop, the other address staying through a
-// flush a move, which is never proven.
+// address back and the other again a confirmed flip-flop. The other address staying through a
+// flush is a question to the baseline: its answer makes it an attack for as long as it lasts,
+// its silence while the other answers a proven move. Where nobody can be asked, a move needs the
+// genuine address away for 30 ticks, and is never proven.
 TEST(Watch, TellsAttackFlipFlopMoveAndRouteChange) {
     const Ipv4Value hop = ipv4FromOctets(198, 18, 0, 1);
     const auto genuine = entry(hop, "02:00:00:00:00:01");
     const auto forged = entry(hop, "02:00:00:00:00:66");
     const auto gone = entry(hop, "", "none");
     const auto otherRouter = entry(ipv4FromOctets(198, 18, 0, 9), "02:00:00:00:00:09");
-    enum Step { arm, armUnflushed, tick, repaired, see };
+    enum Step { arm, armUnflushed, tick, repaired, see, baselineAnswers, otherAnswers, awhile };
     struct Case {
         const char* name;
         std::vector<std::pair<Step, NeighbourReading>> steps;
-        std::vector<WatchOutcome> outcomes; // one for each `see`
+        std::vector<WatchOutcome> outcomes; // one for each `see`, answer, and `awhile`
         bool confirmed;
         const char* baseline;
         bool proven = true;
+        bool canAsk = false;
     };
     using O = WatchOutcome;
     const Case cases[] = {
@@ -103,7 +106,7 @@ TEST(Watch, TellsAttackFlipFlopMoveAndRouteChange) {
          {O::nothing, O::baseline, O::attack, O::nothing, O::nothing, O::attack},
          true,
          "02:00:00:00:00:01"},
-        {"move: the other address learnt again after the flush",
+        {"an attacker that wins every re-resolution: the genuine device answers",
          {{arm, {}},
           {see, gone},
           {see, genuine},
@@ -113,22 +116,38 @@ TEST(Watch, TellsAttackFlipFlopMoveAndRouteChange) {
           {tick, {}},
           {see, forged},
           {tick, {}},
+          {see, forged},
+          {baselineAnswers, {}},
+          {tick, {}},
+          {see, forged},
           {see, forged}},
-         {O::nothing, O::baseline, O::attack, O::nothing, O::moved, O::nothing},
+         {O::nothing, O::baseline, O::attack, O::nothing, O::question, O::nothing, O::attack,
+          O::attack, O::nothing},
+         true,
+         "02:00:00:00:00:01",
+         true,
+         true},
+        {"move: still there two ticks after the flush, the old address silent, the new answering",
+         {{arm, {}},
+          {see, gone},
+          {see, genuine},
+          {see, forged},
+          {repaired, {}},
+          {tick, {}},
+          {see, forged},
+          {tick, {}},
+          {see, forged},
+          {otherAnswers, {}},
+          {tick, {}},
+          {see, forged}},
+         {O::nothing, O::baseline, O::attack, O::nothing, O::question, O::moved, O::nothing},
          false,
          "02:00:00:00:00:66",
-         false},
-        {"move without a notification: still there two ticks after the flush",
-         {{arm, {}},
-          {see, gone},
-          {see, genuine},
-          {see, forged},
-          {repaired, {}},
-          {tick, {}},
-          {see, forged},
-          {tick, {}},
-          {see, forged}},
-         {O::nothing, O::baseline, O::attack, O::nothing, O::moved},
+         true,
+         true},
+        {"nobody to ask: a move once the genuine address has stayed away 30 ticks",
+         {{arm, {}}, {see, genuine}, {see, forged}, {repaired, {}}, {awhile, forged}},
+         {O::baseline, O::attack, O::moved},
          false,
          "02:00:00:00:00:66",
          false},
@@ -145,7 +164,7 @@ TEST(Watch, TellsAttackFlipFlopMoveAndRouteChange) {
          "02:00:00:00:00:09"},
     };
     for (const auto& c : cases) {
-        NextHopWatch watch;
+        NextHopWatch watch(c.canAsk);
         std::vector<WatchOutcome> outcomes;
         for (const auto& [step, reading] : c.steps) {
             switch (step) {
@@ -161,6 +180,21 @@ TEST(Watch, TellsAttackFlipFlopMoveAndRouteChange) {
                 break;
             case see:
                 outcomes.push_back(watch.observe(reading));
+                break;
+            case baselineAnswers:
+            case otherAnswers:
+                outcomes.push_back(watch.answered(step == baselineAnswers, step == otherAnswers));
+                break;
+            case awhile: // the last outcome of 30 ticks of the same reading
+                for (int i = 0; i < kTicksAbsentForAMove; ++i) {
+                    watch.beginTick();
+                    if (const auto outcome = watch.observe(reading);
+                        i + 1 == kTicksAbsentForAMove) {
+                        outcomes.push_back(outcome);
+                    } else if (outcome != WatchOutcome::nothing) {
+                        ADD_FAILURE() << c.name << ": " << static_cast<int>(outcome) << " at " << i;
+                    }
+                }
                 break;
             }
         }

@@ -51,7 +51,7 @@ TEST(AttackNotices, OneNoticePerEpisode) {
     notices.failed("www.example.com");
     notices.recorded({"198.18.0.2", forged, genuine, Verdict::moved, std::nullopt});
 
-    ASSERT_EQ(told.size(), 5u);
+    ASSERT_EQ(told.size(), 6u);
     EXPECT_EQ(told[0].title, "198.18.0.2 does not answer");
     EXPECT_EQ(told[0].body,
               "It stopped answering; its next hop 198.18.0.2 keeps its address 02:00:00:00:00:02.");
@@ -61,6 +61,7 @@ TEST(AttackNotices, OneNoticePerEpisode) {
                             "to 02:00:00:00:00:03, held by 198.18.0.3.");
     EXPECT_EQ(told[3].title, "ARP attack on 198.18.0.2") << "a minute after the first";
     EXPECT_EQ(told[4].title, "www.example.com does not answer");
+    EXPECT_EQ(told[5].title, "Next hop of 198.18.0.2 replaced");
 }
 
 } // namespace

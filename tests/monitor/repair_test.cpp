@@ -307,8 +307,8 @@ TEST(Guard, HeldOnlyOnSuccessRetriedLessAndLessOftenAndReleasedByItsOwnerAlone) 
     };
     guard.records = dir.path() / "holds";
     guard.holds = true;
-    guard.launch = std::launch::deferred;
     settings.guard = guard;
+    settings.background = std::launch::deferred;
     const auto records = [&] { return os::filesIn(guard.records).size(); };
     {
         RepairAction repair(settings);

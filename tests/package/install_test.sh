@@ -39,6 +39,7 @@ grep -q "could not give /usr/bin/tarnvik-flush the capability" <<<"$warning"
 dpkg -i "$deb"
 getcap /usr/bin/tarnvik-flush | grep -q "cap_net_admin=ep"
 getcap /usr/bin/tarnvik-hold | grep -q "cap_net_admin=ep"
+getcap /usr/bin/tarnvik-arp | grep -q "cap_net_raw=ep"
 # The guard's helper is for its group alone.
 test "$(stat -c '%a %U %G' /usr/bin/tarnvik-hold)" = "750 root tarnvik"
 if [ -n "$(getcap /usr/bin/tarnvik)" ]; then
