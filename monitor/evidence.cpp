@@ -3,6 +3,8 @@
 #include "ip_text.h"
 #include "system.h"
 
+#include <vector>
+
 namespace tarnvik {
 
 namespace {
@@ -46,7 +48,9 @@ std::string evidenceLine(const std::string& isoTime, const EvidenceRecord& recor
 }
 
 EvidenceRecorder::EvidenceRecorder(EvidenceSettings settings)
-    : settings_(std::move(settings)), watch_(settings_.ask != nullptr) {}
+    : settings_(std::move(settings)), watch_(settings_.ask != nullptr) {
+    follow(std::nullopt); // nothing is wanted until a next hop is armed
+}
 
 void EvidenceRecorder::report(const std::string& line) const {
     if (settings_.report) {
@@ -58,10 +62,12 @@ void EvidenceRecorder::startWatching() {
     watching_ = true;
     hop_.reset();
     armed_.reset();
+    follow(std::nullopt);
 }
 
 void EvidenceRecorder::stopWatching() {
     watching_ = false;
+    follow(std::nullopt);
 }
 
 std::optional<NeighbourReading> EvidenceRecorder::read(const std::string& probed) {
@@ -125,7 +131,23 @@ void EvidenceRecorder::arm(const std::string& probed, bool flushed) {
     armed_.reset();
     if (const auto reading = read(probed); reading && !reading->local) {
         armed_ = reading;
+        follow(reading->nextHop);
         observe(*reading);
+    }
+}
+
+void EvidenceRecorder::follow(std::optional<Ipv4Value> hop) {
+    if (!settings_.events) {
+        return;
+    }
+    std::vector<Ipv4Value> followed;
+    if (hop) {
+        followed.push_back(*hop);
+    }
+    if (const int error = settings_.events->follow(followed); error != 0 && !followFailureSaid_) {
+        followFailureSaid_ = true;
+        report("cannot filter the neighbour notifications, so every one is read: " +
+               os::errorText(error));
     }
 }
 

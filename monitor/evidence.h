@@ -107,6 +107,8 @@ class EvidenceRecorder {
     std::optional<NeighbourReading> read(const std::string& probed);
     WatchOutcome observe(const NeighbourReading& reading);
     WatchOutcome recordOutcome(WatchOutcome outcome, const NeighbourReading& reading);
+    // Only the next hop's notifications reach the program from now on.
+    void follow(std::optional<Ipv4Value> hop);
     void record(EvidenceRecord record);
     void report(const std::string& line) const;
 
@@ -119,6 +121,7 @@ class EvidenceRecorder {
     std::optional<NeighbourReading> hop_;
     // The next hop the watch is armed for: notifications of other entries are not its.
     std::optional<NeighbourReading> armed_;
+    bool followFailureSaid_ = false;
 };
 
 } // namespace tarnvik

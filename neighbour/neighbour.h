@@ -61,6 +61,10 @@ class NeighbourEvents {
     int descriptor() const;
     // Hands every change that has arrived to `onChange`, without waiting for more.
     void drain(const std::function<void(const NeighbourChange&)>& onChange);
+    // Only changes of these addresses' entries are wanted from now on (none: no change at all);
+    // the system drops the others before they are queued, so that a storm of updates about
+    // other hosts costs nothing. 0 or the error; on failure every change still arrives.
+    int follow(std::span<const Ipv4Value> addresses);
 
   private:
     struct Channel;

