@@ -118,7 +118,20 @@ bool RepairAction::run() {
 
 void RepairAction::repairAttack() {
     appendLine();
-    startCommand();
+    // A hold about to be made replaces the poisoned entry itself, and the helper holds only an
+    // entry it finds learnt: a flush now would empty it under the helper's feet.
+    if (!holdDue()) {
+        startCommand();
+    }
+}
+
+bool RepairAction::holdDue() const {
+    if (!settings_.guard || !settings_.guard->holds || !evidence_ || held_) {
+        return false;
+    }
+    const auto& watch = evidence_->watch();
+    return pendingHold_.valid() ||
+           (watch.confirmed() && watch.baselineProven() && ticksUntilRetry_ == 0);
 }
 
 RepairAction::~RepairAction() {

@@ -128,6 +128,7 @@ class RepairAction {
     void arm(const std::string& probed);
     void guard(bool fromTick);
     void settleHold();
+    bool holdDue() const;
     void holdFailed(const std::string& line);
     void releaseHold();
     void ask();
