@@ -40,7 +40,8 @@ int main(int argc, char** argv) {
     }
     if (options.help) {
         std::fputs(tarnvik::kUsage, stdout);
-        std::fputs("\nSee tarnvik(1), tarnvik-flush(8) and tarnvik-hold(8).\n", stdout);
+        std::fputs("\nSee tarnvik(1), tarnvik-flush(8), tarnvik-hold(8) and tarnvik-arp(8).\n",
+                   stdout);
         return 0;
     }
     if (std::getenv("DISPLAY") == nullptr && std::getenv("WAYLAND_DISPLAY") == nullptr &&

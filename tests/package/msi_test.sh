@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
 # The Windows MSI package under Wine, in a copy of a prepared prefix with a session of its own:
-# a silent install of the previous version, the upgrade to this one (one copy left), the event
-# source's key, and the removal, which takes the program and the key and keeps a log beside it.
+# a silent install of the previous version, the upgrade to this one (one copy left), a rebuild of
+# this version installed over it (still one copy), the event source's key, and the removal, which takes the program and the key and keeps a log beside it.
 #   msi_test.sh PREFIX PREVIOUS.msi PREVIOUS_VERSION CURRENT.msi CURRENT_VERSION
 set -euo pipefail
 source_prefix=$1
@@ -38,6 +38,18 @@ version_of_installed | grep -qx "tarnvik $current_version" || fail "not upgraded
 copies=$(wine reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s | tr -d '\r' |
   grep -c 'DisplayName *REG_SZ *Tarnvik$' || true)
 [ "$copies" = 1 ] || fail "$copies installed copies after the upgrade"
+# Another build of the same version: new product and package codes, as every build has.
+rebuilt=$prefix/rebuilt.msi
+cp "$current" "$rebuilt"
+msibuild "$rebuilt" -q "UPDATE Property SET Value = '{$(tr a-z A-Z </proc/sys/kernel/random/uuid)}' \
+  WHERE Property = 'ProductCode'"
+msibuild "$rebuilt" -s "Installation Database" "The Tarnvik developers" "x64;1033" \
+  "{$(tr a-z A-Z </proc/sys/kernel/random/uuid)}"
+wine msiexec /i "$(windows_path "$rebuilt")" /qn || fail "install of a rebuild failed: $?"
+current=$rebuilt
+copies=$(wine reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s | tr -d '\r' |
+  grep -c 'DisplayName *REG_SZ *Tarnvik$' || true)
+[ "$copies" = 1 ] || fail "$copies installed copies after a rebuild of the same version"
 wine reg query "$key" /v EventMessageFile | tr -d '\r' |
   grep -q 'REG_EXPAND_SZ *C:\\Program Files\\Tarnvik\\tarnvik.exe$' || fail "no event source"
 wine reg query "$key" /v TypesSupported | grep -q 'REG_DWORD *0x7' || fail "no TypesSupported"
