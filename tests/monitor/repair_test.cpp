@@ -169,6 +169,20 @@ TEST(AttackLogDirectory, ReadOnlyDirectoryIsNotWritableEvenForRoot) {
     EXPECT_FALSE(os::writableDirectory(locked));
 }
 
+// What --guard says at start, with its remedy, when nothing could be held.
+TEST(GuardProblem, NamesTheRemedyForEachObstacle) {
+    const std::filesystem::path hold = "/usr/bin/tarnvik-hold";
+    EXPECT_NE(guardProblem(hold, false, true, true, true, "ann").find("is missing"),
+              std::string::npos);
+    EXPECT_EQ(guardProblem(hold, true, true, false, false, "ann"), "") << "root may";
+    EXPECT_NE(guardProblem(hold, true, false, false, true, "ann").find("adduser ann tarnvik"),
+              std::string::npos);
+    EXPECT_NE(guardProblem(hold, true, false, true, false, "ann")
+                  .find("setcap cap_net_admin+ep /usr/bin/tarnvik-hold"),
+              std::string::npos);
+    EXPECT_EQ(guardProblem(hold, true, false, true, true, "ann"), "");
+}
+
 TEST(FlushCommandChoice, HelperByAbsolutePathElseIp) {
     EXPECT_EQ(flushCommand("/opt/t", true), std::vector<std::string>{"/opt/t/tarnvik-flush"});
     EXPECT_EQ(flushCommand("/opt/t", false),
