@@ -213,6 +213,7 @@ TEST_F(Win32WindowTest, TrayIconWhileMonitoringWithTheLampInItsTipAndOneBalloonP
     click(Control::zx);
     Form1TestAccess::outcome(*window, "10.0.0.1", "success", 0);
     Form1TestAccess::outcome(*window, "10.0.0.1", "failure", 0);
+    Form1TestAccess::outcome(*window, "10.0.0.1", "failure", 0);
     Form1TestAccess::outcome(*window, "10.0.0.1", "success", 0);
     Form1TestAccess::outcome(*window, "10.0.0.1", "success", 0);
     click(Control::zx);
