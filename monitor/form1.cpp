@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: MIT
 #include "form1.h"
 #include "diagnostics.h"
+#include "ip_text.h"
+
+#include <utility>
 
 namespace tarnvik {
 
@@ -81,9 +84,17 @@ void Form1::Timer1_Timer() {
     // The next hop's entry before the probe goes out: a change is an attack even if the echo is
     // answered through it.
     if (cping_) {
-        repair_.beginTick(controls_.text(Control::txtPing));
+        repair_.beginTick(typedTarget());
     }
     probeTarget();
+}
+
+std::string Form1::typedTarget() const {
+    const std::string text = controls_.text(Control::txtPing);
+    const auto first = text.find_first_not_of(" \t");
+    return first == std::string::npos
+               ? std::string()
+               : text.substr(first, text.find_last_not_of(" \t") - first + 1);
 }
 
 void Form1::neighbourEventsReady() {
@@ -96,13 +107,25 @@ void Form1::probeTarget() {
     if (!cping_) {
         return;
     }
-    const std::string typed = controls_.text(Control::txtPing);
-    std::string target = typed;
+    probing_ = typedTarget();
+    std::string target = probing_;
     cping_->Ping(target);
-    // Only a web-style text is rewritten to empty: its name did not resolve.
-    if (target.empty()) {
-        reportUnresolved(typed);
+}
+
+std::string Form1::noTarget(const std::string& typed, const std::string& probed) const {
+    if (typed.empty()) {
+        return "nothing to probe: the address box is empty";
     }
+    if (webStyleAddress(typed)) {
+        // Only a web-style text is rewritten to empty: its name did not resolve.
+        return probed.empty() && !resolvedNames_.contains(typed)
+                   ? "cannot resolve " + printableExcerpt(typed) + " to an IPv4 address"
+                   : std::string();
+    }
+    const auto address = parseDottedIpv4(typed);
+    return address && *address != 0
+               ? std::string()
+               : "not an IPv4 address, nothing probed: " + printableExcerpt(typed);
 }
 
 void Form1::reportUnresolved(const std::string& name) {
@@ -116,14 +139,32 @@ void Form1::cping_PingReturn(std::string& ipAddress, std::string& successStatus,
                              std::int32_t& roundTripMilliseconds) {
     controls_.addItem(Control::List1, ipAddress + '\t' + successStatus + '\t' +
                                           std::to_string(roundTripMilliseconds));
+    const std::string typed = std::exchange(probing_, std::string());
+    if (webStyleAddress(typed) && !ipAddress.empty()) {
+        resolvedNames_.insert(typed);
+    }
     if (successStatus == "success") {
+        toldNoTarget_.reset();
         controls_.setFillColor(Control::Shape1, kGreen);
         repair_.answered(ipAddress);
-    } else {
-        controls_.setFillColor(Control::Shape1, kRed);
-        repair_.failed(ipAddress);
-        Command2_Click();
+        return;
     }
+    controls_.setFillColor(Control::Shape1, kRed);
+    // No target is no attack: nothing is logged or flushed, and the reason is told once for the
+    // run of probes of the same text.
+    if (const std::string why = noTarget(typed, ipAddress); !why.empty()) {
+        if (toldNoTarget_ != typed && report_) {
+            report_(why);
+        }
+        toldNoTarget_ = typed;
+        return;
+    }
+    toldNoTarget_.reset();
+    if (webStyleAddress(typed) && ipAddress.empty()) {
+        reportUnresolved(typed); // it resolved before: a poisoned gateway's name server
+    }
+    repair_.failed(ipAddress);
+    Command2_Click();
 }
 
 void Form1::Command2_Click() {

@@ -12,6 +12,8 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <set>
 #include <string>
 
 namespace tarnvik {
@@ -79,15 +81,27 @@ class Form1 {
 
     void cping_PingReturn(std::string& ipAddress, std::string& successStatus,
                           std::int32_t& roundTripMilliseconds);
-    // The probe of Command1 and of every tick: a copy of the box's text goes to Ping.
+    // The probe of Command1 and of every tick: a copy of the box's text, without the blanks a
+    // paste brings at either end, goes to Ping.
     void probeTarget();
+    std::string typedTarget() const;
     void reportUnresolved(const std::string& name);
+    // Why a failed probe of `typed` (Ping made it `probed`) had no target at all, so that it is
+    // no attack: no address, or a name that has not resolved once in this run. Empty when it had
+    // one.
+    std::string noTarget(const std::string& typed, const std::string& probed) const;
 
     Controls& controls_;
     EchoClientFactory makeEchoClient_;
     std::unique_ptr<cping> cping_;
     std::function<void(const std::string&)> report_;
     RepairAction repair_;
+    // The text of the probe that is out, as typed.
+    std::string probing_;
+    // Web-style names that have resolved in this run: their failure is an echo's.
+    std::set<std::string> resolvedNames_;
+    // The unreadable text of the last probes, told once for the run of them.
+    std::optional<std::string> toldNoTarget_;
 };
 
 } // namespace tarnvik

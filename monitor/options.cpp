@@ -12,8 +12,10 @@ Options parseOptions(const std::vector<std::string>& arguments) {
             options.version = true;
         } else if (argument == "--guard") {
             options.guard = true;
-        } else if (!argument.empty() && argument[0] == '-' && options.unknown.empty()) {
-            options.unknown = argument;
+        } else if (options.unknown.empty()) {
+            // The program takes no operands (an address given here would be silently lost) and
+            // no "--" either.
+            options.unknown = argument.empty() ? std::string("''") : argument;
         }
     }
     return options;

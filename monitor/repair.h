@@ -74,6 +74,16 @@ inline constexpr const char* kAttackLabel = "发生arp攻击的时间：";
 // One line of the attack log as stored: label, date and time, CR LF, in GBK.
 std::string attackLogLine(const std::string& dateTime);
 
+// A moment of the Gregorian calendar, local time.
+struct CalendarTime {
+    int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+};
+
+// The locale's date-and-time text where GBK holds every character of it; otherwise (Arabic-Indic
+// digits, another calendar's month names) the same moment as 2026-12-07 09:05:03, so that the log
+// never holds '?' in place of a digit.
+std::string gbkSafeDateTime(const std::string& localized, const CalendarTime& time);
+
 // This machine's settings: the log beside the program or in the user's state directory, the
 // command that flushes the ARP cache here, reports where the user can read them, and the local
 // date and time in the user's locale as `localDateTime` gives them (the toolkit knows the

@@ -37,6 +37,11 @@ std::string head(std::string_view text, std::size_t length) {
 
 } // namespace
 
+bool webStyleAddress(std::string_view text) {
+    const std::string head4 = head(text, 4);
+    return head4 == "www." || head4 == "http";
+}
+
 cping::cping(std::unique_ptr<Platform> platform) : platform_(std::move(platform)) {}
 
 bool cping::funcStartWinsock() {
@@ -62,11 +67,10 @@ std::string cping::funcAddrToIPText(Ipv4Value address) {
 }
 
 std::string cping::funcNormalizeAddress(std::string& sAddress, const bool& bNameOnly) {
-    const std::string head4 = head(sAddress, 4);
-    if (head4 != "www." && head4 != "http") {
+    if (!webStyleAddress(sAddress)) {
         return sAddress;
     }
-    if (head4 == "http") {
+    if (head(sAddress, 4) == "http") {
         // "https://" goes as a whole, so that a copied secure address names its host; every other
         // "http" text loses its first seven characters.
         const bool secure = head(sAddress, 8) == "https://";

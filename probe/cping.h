@@ -9,8 +9,13 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 
 namespace tarnvik {
+
+// Whether the normalisation reads `text` as a web-style address (a host name to resolve): it
+// begins with "www." or "http", in any case.
+bool webStyleAddress(std::string_view text);
 
 class cping {
   public:

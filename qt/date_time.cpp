@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "date_time.h"
+#include "repair.h"
 
 namespace tarnvik::qt {
 
@@ -34,7 +35,9 @@ std::string generalDateTime(const QDateTime& local, const QLocale& locale) {
     if (time.hour() != 0 || time.minute() != 0 || time.second() != 0) {
         text += QStringLiteral(" ") + formatter.toString(time, timeForm);
     }
-    return text.toStdString();
+    const QDate date = local.date();
+    return gbkSafeDateTime(text.toStdString(), {date.year(), date.month(), date.day(), time.hour(),
+                                                time.minute(), time.second()});
 }
 
 std::string currentDateTime() {

@@ -30,7 +30,7 @@ int main(int argc, char** argv) {
     // Answered before anything needs a display.
     const auto options = tarnvik::parseOptions({argv + 1, argv + argc});
     if (!options.unknown.empty()) {
-        std::fprintf(stderr, "tarnvik: unknown option %s\n%s",
+        std::fprintf(stderr, "tarnvik: unknown argument %s\n%s",
                      tarnvik::printableExcerpt(options.unknown).c_str(), tarnvik::kUsage);
         return 2;
     }

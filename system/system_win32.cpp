@@ -54,7 +54,8 @@ std::string generalDateTime(const SYSTEMTIME& local, const wchar_t* localeName) 
         text += L' ';
         text += time;
     }
-    return narrow(text);
+    return gbkSafeDateTime(narrow(text), {local.wYear, local.wMonth, local.wDay, local.wHour,
+                                          local.wMinute, local.wSecond});
 }
 
 bool runningElevated() {

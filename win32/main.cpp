@@ -22,7 +22,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int showCommand) {
         // box only where there is neither (started from Explorer or a shortcut).
         const std::string text = options.version ? std::string("tarnvik " TARNVIK_VERSION)
                                  : options.help  ? std::string(tarnvik::kUsage)
-                                                 : "unknown option " +
+                                                 : "tarnvik: unknown argument " +
                                                       tarnvik::printableExcerpt(options.unknown) +
                                                       "\n\n" + tarnvik::kUsage;
         if (!tarnvik::win32::writeText(text + "\r\n")) {

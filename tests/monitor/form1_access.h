@@ -10,7 +10,9 @@ namespace tarnvik {
 class Form1TestAccess {
   public:
     static void tick(Form1& form) { form.Timer1_Timer(); }
+    // The outcome of a probe of `ip` as typed.
     static void outcome(Form1& form, std::string ip, std::string status, std::int32_t rtt) {
+        form.probing_ = ip;
         form.cping_PingReturn(ip, status, rtt);
     }
     template <typename Window> static void tick(Window& window) { tick(window.form1_); }

@@ -18,7 +18,9 @@ TEST(Options, AMistypedOptionIsNeverTakenForNone) {
         {{"--gaurd"}, false, "--gaurd"},
         {{"--guard", "-g", "--x"}, true, "-g"},
         {{"-"}, false, "-"},
-        {{"198.18.0.2"}, false, ""}, // a plain word is no option, as ever
+        {{"198.18.0.2"}, false, "198.18.0.2"}, // no operands: the address would be lost
+        {{"--guard", "--"}, true, "--"},
+        {{""}, false, "''"},
     };
     for (const auto& c : cases) {
         const auto options = parseOptions(c.arguments);

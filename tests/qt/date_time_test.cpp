@@ -16,6 +16,9 @@ TEST(GeneralDateTime, FollowsTheLocaleWithoutTimeZoneAndLeavesMidnightOut) {
     EXPECT_EQ(generalDateTime(morning, QLocale("en_US")), "12/7/26 9:05:03 AM");
     EXPECT_EQ(generalDateTime(morning, QLocale("de_DE")), "07.12.26 09:05:03");
     EXPECT_EQ(generalDateTime(morning, QLocale("zh_CN")), "2026/12/7 09:05:03");
+    // Digits or a calendar that GBK cannot hold: the same moment in ASCII digits.
+    EXPECT_EQ(generalDateTime(morning, QLocale("ar_EG")), "2026-12-07 09:05:03");
+    EXPECT_EQ(generalDateTime(morning, QLocale("fa_IR")), "2026-12-07 09:05:03");
 }
 
 } // namespace

@@ -38,10 +38,11 @@ class FaultTest : public ::testing::Test {
         }
         form = std::make_unique<qt::Form1Window>(
             [this] {
-                auto platform = std::make_unique<FakePlatform>(log);
-                platform->echo = EchoScript{0, ip_status::timedOut, 0};
-                platform->hosts = {{"www.example.net", ipv4FromOctets(10, 0, 0, 1)}};
-                return std::make_unique<cping>(std::move(platform));
+                auto made = std::make_unique<FakePlatform>(log);
+                made->echo = EchoScript{0, ip_status::timedOut, 0};
+                made->hosts = {{"www.example.net", ipv4FromOctets(10, 0, 0, 1)}};
+                platform = made.get();
+                return std::make_unique<cping>(std::move(made));
             },
             settings);
         form->findChild<QLineEdit*>("txtPing")->setText("10.0.0.1");
@@ -55,6 +56,7 @@ class FaultTest : public ::testing::Test {
     RecordingRepair recorder{dir.path()};
     std::shared_ptr<PlatformLog> log = std::make_shared<PlatformLog>();
     std::unique_ptr<qt::Form1Window> form;
+    FakePlatform* platform = nullptr; // the echo client's, while the window lives
 };
 
 TEST_F(FaultTest, FullDiskLeavesOnlyWholeLinesAndTheNextRepairIsWhole) {
@@ -122,7 +124,7 @@ TEST_F(FaultTest, MissingFlushCommandKeepsEveryLineAndMonitoringGoesOn) {
     EXPECT_TRUE(stillMonitoring());
 }
 
-TEST_F(FaultTest, FailingResolverIsReportedSafelyAndTheEmptyAddressFails) {
+TEST_F(FaultTest, FailingResolverIsToldOnceAndIsNoAttackUntilTheNameHasResolved) {
     open(dir.path());
     form->findChild<QPushButton*>("zx")->click(); // stop, to start again in host-name mode
     form->findChild<QPushButton*>("qb")->click();
@@ -134,18 +136,34 @@ TEST_F(FaultTest, FailingResolverIsReportedSafelyAndTheEmptyAddressFails) {
     EXPECT_TRUE(form->findChild<QLineEdit*>("txtPing")->text().isEmpty());
 
     tick();
-    ASSERT_EQ(log->echoes.size(), 1u);
+    tick();
+    ASSERT_EQ(log->echoes.size(), 2u);
     EXPECT_EQ(log->echoes[0].destination, 0u);
-    EXPECT_EQ(recorder.logLines(), 1) << "the failed probe repairs";
+    EXPECT_EQ(recorder.logLines(), 0) << "no target is no attack";
+    ASSERT_EQ(recorder.reports.size(), 2u) << "told once for the run of empty probes";
+    EXPECT_EQ(recorder.reports[1], "nothing to probe: the address box is empty");
 
-    // A web-style address in the probe box is resolved at every tick and reported each time.
+    // A web-style address in the probe box is resolved at every tick; one that never resolved
+    // is told once and is no attack either.
     form->findChild<QLineEdit*>("txtPing")->setText("http://" + QString(300, 'a') + ".example/");
     tick();
-    ASSERT_EQ(recorder.reports.size(), 2u);
-    EXPECT_EQ(recorder.reports[1],
+    tick();
+    ASSERT_EQ(recorder.reports.size(), 3u);
+    EXPECT_EQ(recorder.reports[2],
               "cannot resolve http://" + std::string(73, 'a') + "... to an IPv4 address")
         << "a long text is cut";
+    EXPECT_EQ(recorder.logLines(), 0);
     EXPECT_TRUE(stillMonitoring());
+
+    // A name that has resolved in this run and then fails is a failed echo, repaired as any: a
+    // name server behind a poisoned gateway fails so.
+    form->findChild<QLineEdit*>("txtPing")->setText("www.example.net");
+    tick();
+    EXPECT_EQ(recorder.logLines(), 1) << "resolved, and the echo went unanswered";
+    platform->hosts.clear();
+    tick();
+    EXPECT_EQ(recorder.logLines(), 2);
+    EXPECT_EQ(recorder.reports.back(), "cannot resolve www.example.net to an IPv4 address");
 }
 
 struct TypedText {
@@ -156,23 +174,27 @@ struct TypedText {
     std::size_t reports = 0; // lines on standard error
 };
 
+// Every text a user may type or paste: what is sent where, what is said, and that a text that
+// names no target is never an attack.
 TEST_F(FaultTest, AnyTypedTextIsProbedOrReportedAndOnlyItsAddressIsSentTo) {
     const QString megabyte(1 << 20, u'1');
     const QString longName = "www." + QString(1 << 20, u'a');
     const std::vector<TypedText> cases{
-        {"empty", "", 0, ""},
-        {"blanks", "   ", 0, ""},
-        {"1 MB of digits", megabyte, 0, ""},
+        {"empty", "", 0, "", 1},
+        {"blanks, after the empty box: the same episode", "    ", 0, "", 0},
+        {"1 MB of digits", megabyte, 0, "", 1},
+        {"three parts", "198.18.77", 0, "", 1},
+        {"Chinese text", QString::fromUtf8("目标主机"), 0, "", 1},
         {"1 MB web name", longName, 0, longName.toStdString(), 1},
-        {"address and a blank", "10.0.0.1 ", 0, ""},
-        {"invalid UTF-8 made replacement", QString::fromUtf8("10.0.0.1\xff"), 0, ""},
-        {"lone surrogate", "10.0.0.1" + QString(QChar(0xD800)), 0, ""},
-        {"NUL inside", QString("10.0.0.1") + QChar(0) + "9", 0, ""},
+        {"address and the blanks of a paste", " \t10.0.0.1 ", ipv4FromOctets(10, 0, 0, 1), "", 0},
+        {"invalid UTF-8 made replacement", QString::fromUtf8("10.0.0.1\xff"), 0, "", 1},
+        {"lone surrogate", "10.0.0.1" + QString(QChar(0xD800)), 0, "", 1},
+        {"NUL inside", QString("10.0.0.1") + QChar(0) + "9", 0, "", 1},
         {"NUL inside a name", QString("www.example.net") + QChar(0) + ".evil", 0,
          std::string("www.example.net\0.evil", 21), 1},
-        {"Arabic-Indic digits", QString::fromUtf8("١٠.٠.٠.١"), 0, ""},
-        {"right-to-left mark", QString::fromUtf8("10.0.0.1\u200f"), 0, ""},
-        {"combining accent", QString::fromUtf8("10\u0301.0.0.1"), 0, ""},
+        {"Arabic-Indic digits", QString::fromUtf8("١٠.٠.٠.١"), 0, "", 1},
+        {"right-to-left mark", QString::fromUtf8("10.0.0.1\u200f"), 0, "", 1},
+        {"combining accent", QString::fromUtf8("10\u0301.0.0.1"), 0, "", 1},
         {"right-to-left name", QString::fromUtf8("www.مثال.example"), 0, "www.مثال.example", 1},
         {"http alone", "http", 0, "www.", 1},
         {"web name that resolves", "HTTP://www.example.net:8080/x", ipv4FromOctets(10, 0, 0, 1),
@@ -186,6 +208,7 @@ TEST_F(FaultTest, AnyTypedTextIsProbedOrReportedAndOnlyItsAddressIsSentTo) {
         log->echoes.clear();
         log->lookups.clear();
         recorder.reports.clear();
+        const int linesBefore = recorder.logLines();
         box->setText(typed.text);
         probe->click();
         ASSERT_EQ(log->echoes.size(), 1u) << typed.what;
@@ -195,6 +218,9 @@ TEST_F(FaultTest, AnyTypedTextIsProbedOrReportedAndOnlyItsAddressIsSentTo) {
             << typed.what;
         EXPECT_EQ(recorder.reports.size(), typed.reports) << typed.what;
         EXPECT_EQ(box->text(), typed.text) << typed.what << ": the box keeps what was typed";
+        if (typed.probed == 0) {
+            EXPECT_EQ(recorder.logLines(), linesBefore) << typed.what << ": no target, no attack";
+        }
         for (const auto& report : recorder.reports) {
             EXPECT_LE(report.size(), 120u) << typed.what;
         }

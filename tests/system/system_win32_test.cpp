@@ -45,6 +45,9 @@ TEST(Win32System, LogLineIsGbkWithTheLocalesDateAndTimeAndCrLf) {
     EXPECT_EQ(win32::generalDateTime(morning, L"en-US"), "12/7/2026 9:05:03 AM");
     EXPECT_EQ(win32::generalDateTime(midnight, L"zh-CN"), "2026/1/2");
     EXPECT_EQ(win32::generalDateTime(morning, L"xx-no-such-locale"), "2026/12/7 9:05:03");
+    for (const wchar_t* locale : {L"ar-EG", L"fa-IR"}) { // never '?' in place of a digit
+        EXPECT_EQ(os::toGbk(win32::generalDateTime(morning, locale)).find('?'), std::string::npos);
+    }
     EXPECT_EQ(attackLogLine("2026/12/7 9:05:03"), kGbkLabel + "2026/12/7 9:05:03\r\n");
     EXPECT_EQ(os::toGbk("a\xe2\x98\x83z"), "a?z");
 }
