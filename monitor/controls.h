@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The window toolkit operations the window's handlers rely on, and nothing more: captions, texts,
-// visible and enabled flags, the result list, the lamp's fill and the timer. Each toolkit binding
-// implements them over its own controls, so the handlers run unchanged on every toolkit.
+// visible and enabled flags, the result list, the lamp's fill and tip, and the timer. Each toolkit
+// binding implements them over its own controls, so the handlers run unchanged on every toolkit.
 #pragma once
 
 #include <cstdint>
@@ -53,6 +53,9 @@ class Controls {
 
     // A colour value: red in the low byte, green next, blue high.
     virtual void setFillColor(Control shape, std::uint32_t colorValue) = 0;
+
+    // The text shown while the pointer rests on the control (and read out by a screen reader).
+    virtual void setToolTip(Control control, const std::string& text) = 0;
 };
 
 } // namespace tarnvik

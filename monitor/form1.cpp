@@ -43,9 +43,50 @@ TwipsRect twipsGeometry(Control control) {
 
 Form1::Form1(Controls& controls, EchoClientFactory makeEchoClient, RepairSettings repair)
     : controls_(controls), makeEchoClient_(std::move(makeEchoClient)), report_(repair.report),
-      repair_(std::move(repair)) {}
+      repair_(std::move(repair)) {
+    repair_.onRecord([this](const EvidenceRecord& record) {
+        recorded_ = stateOf(record);
+        tell(*recorded_);
+    });
+}
+
+std::string stateOf(const EvidenceRecord& record) {
+    const std::string hop = dottedText(record.now.nextHop);
+    const std::string was = record.baseline ? record.baseline->linkAddress : "";
+    const std::string silent = printableExcerpt(record.probed) + " does not answer";
+    switch (record.verdict) {
+    case Verdict::changed:
+        return "ARP attack: " + hop + " changed from " + was + " to " + record.now.linkAddress +
+               (record.attacker ? ", held by " + dottedText(*record.attacker) : "");
+    case Verdict::moved:
+        return "next hop " + hop + " replaced: " + record.now.linkAddress +
+               " is taken as genuine from now on";
+    case Verdict::held:
+        return "ARP attack: holding " + hop + " at " + record.now.linkAddress;
+    case Verdict::released:
+        return "released the hold of " + hop;
+    case Verdict::unchanged:
+        return silent + "; its next hop " + hop + " kept its address: not an ARP attack";
+    case Verdict::unresolved:
+        return silent + "; its next hop " + hop + " has no link-layer address now";
+    case Verdict::unknown:
+    case Verdict::local:
+        break;
+    }
+    return silent;
+}
+
+void Form1::tell(const std::string& state) {
+    state_ = state;
+    std::string tip;
+    for (const auto& problem : repair_.problems()) {
+        tip += problem + "\n";
+    }
+    controls_.setToolTip(Control::Shape1, tip + state_);
+}
 
 void Form1::Form_Load() {
+    tell("not monitoring");
     cping_ = makeEchoClient_ ? makeEchoClient_() : nullptr;
     if (cping_) {
         cping_->PingReturn = [this](std::string& ipAddress, std::string& successStatus,
@@ -70,12 +111,16 @@ void Form1::zx_Click() {
             cmdFormat_Click();
         }
         controls_.setEnabled(Control::Timer1, true);
+        repair_.tellProblems();
         repair_.startWatching();
+        tell("monitoring " + printableExcerpt(typedTarget()));
     } else if (state == captions::kStop) {
         controls_.setCaption(Control::zx, captions::kStart);
         controls_.setEnabled(Control::qb, true);
         controls_.setEnabled(Control::Timer1, false);
         repair_.stopWatching();
+        // The lamp keeps its colour; the tip says it is stale.
+        tell("stopped; last: " + state_);
     }
 }
 
@@ -108,6 +153,7 @@ void Form1::probeTarget() {
         return;
     }
     probing_ = typedTarget();
+    recorded_.reset();
     std::string target = probing_;
     cping_->Ping(target);
 }
@@ -143,10 +189,12 @@ void Form1::cping_PingReturn(std::string& ipAddress, std::string& successStatus,
     if (webStyleAddress(typed) && !ipAddress.empty()) {
         resolvedNames_.insert(typed);
     }
+    const std::string shown = printableExcerpt(typed.empty() ? ipAddress : typed);
     if (successStatus == "success") {
         toldNoTarget_.reset();
         controls_.setFillColor(Control::Shape1, kGreen);
         repair_.answered(ipAddress);
+        tell(recorded_.value_or(shown + " answers"));
         return;
     }
     controls_.setFillColor(Control::Shape1, kRed);
@@ -157,6 +205,7 @@ void Form1::cping_PingReturn(std::string& ipAddress, std::string& successStatus,
             report_(why);
         }
         toldNoTarget_ = typed;
+        tell(why);
         return;
     }
     toldNoTarget_.reset();
@@ -165,6 +214,7 @@ void Form1::cping_PingReturn(std::string& ipAddress, std::string& successStatus,
     }
     repair_.failed(ipAddress);
     Command2_Click();
+    tell(recorded_.value_or(shown + " does not answer"));
 }
 
 void Form1::Command2_Click() {

@@ -90,6 +90,8 @@ class Form1 {
     // no attack: no address, or a name that has not resolved once in this run. Empty when it had
     // one.
     std::string noTarget(const std::string& typed, const std::string& probed) const;
+    // The lamp's tip: what cannot work here, then the state in one sentence.
+    void tell(const std::string& state);
 
     Controls& controls_;
     EchoClientFactory makeEchoClient_;
@@ -102,6 +104,12 @@ class Form1 {
     std::set<std::string> resolvedNames_;
     // The unreadable text of the last probes, told once for the run of them.
     std::optional<std::string> toldNoTarget_;
+    // The state the lamp's tip says, and what the evidence said during the probe that is out.
+    std::string state_;
+    std::optional<std::string> recorded_;
 };
+
+// One sentence for the person at the desk: what an evidence record says.
+std::string stateOf(const EvidenceRecord& record);
 
 } // namespace tarnvik

@@ -42,7 +42,12 @@ RepairAction::RepairAction(RepairSettings settings)
     : settings_(std::move(settings)), notices_(settings_.notify) {
     if (settings_.evidence) {
         evidence_.emplace(*settings_.evidence);
-        evidence_->onRecord([this](const EvidenceRecord& record) { notices_.recorded(record); });
+        evidence_->onRecord([this](const EvidenceRecord& record) {
+            notices_.recorded(record);
+            if (recorded_) {
+                recorded_(record);
+            }
+        });
     }
     if (settings_.guard) {
         // Holds of copies that no longer run go first, so that the flush lets their next hop's
@@ -52,6 +57,7 @@ RepairAction::RepairAction(RepairSettings settings)
                                    [this](const std::string& line) { reportFailure(line); });
         if (settings_.guard->holds && !settings_.guard->unusable.empty()) {
             report(settings_.guard->unusable);
+            settings_.problems.push_back(settings_.guard->unusable);
         }
     }
 }
@@ -146,6 +152,15 @@ bool RepairAction::holdDue() const {
     const auto& watch = evidence_->watch();
     return pendingHold_.valid() ||
            (watch.confirmed() && watch.baselineProven() && ticksUntilRetry_ == 0);
+}
+
+void RepairAction::tellProblems() {
+    if (std::exchange(problemsTold_, true) || !settings_.notify) {
+        return;
+    }
+    for (const auto& problem : settings_.problems) {
+        settings_.notify({"Tarnvik cannot do all of its job here", problem});
+    }
 }
 
 RepairAction::~RepairAction() {

@@ -63,6 +63,8 @@ struct RepairSettings {
     // A hold and a question run off the window's thread; tests run them where their outcome is
     // looked at.
     std::launch background = std::launch::async;
+    // What cannot work here, each with its remedy: shown with the lamp and told once.
+    std::vector<std::string> problems = {};
 };
 
 // This edition's guard: tarnvik-hold beside the program on Linux, arp -s / arp -d on Windows.
@@ -126,6 +128,13 @@ class RepairAction {
 
     // The watch, for what is shown and held beside the repair.
     const NextHopWatch* watch() const { return evidence_ ? &evidence_->watch() : nullptr; }
+    // Called with each evidence record as it is written.
+    void onRecord(std::function<void(const EvidenceRecord&)> recorded) {
+        recorded_ = std::move(recorded);
+    }
+    // What cannot work here, each with its remedy; told once through the notices.
+    const std::vector<std::string>& problems() const { return settings_.problems; }
+    void tellProblems();
 
     std::filesystem::path logPath() const { return settings_.logDirectory / kAttackLogName; }
 
@@ -160,6 +169,8 @@ class RepairAction {
     int silences_ = 0;
     bool askingOther_ = false;
     bool askFailureSaid_ = false;
+    std::function<void(const EvidenceRecord&)> recorded_;
+    bool problemsTold_ = false;
 };
 
 } // namespace tarnvik

@@ -29,8 +29,18 @@ void placeInTwips(QWidget* widget, const TwipsRect& twips, double logicalDpi) {
 
 Lamp::Lamp(QWidget* parent) : QWidget(parent) {
     setFocusPolicy(Qt::NoFocus);
-    setAttribute(Qt::WA_TransparentForMouseEvents);
-    setAccessibleDescription("not yet probed");
+    describe();
+}
+
+void Lamp::setState(const QString& state) {
+    state_ = state;
+    setToolTip(state);
+    describe();
+}
+
+// Assistive technology hears the state the colour shows, then what it means.
+void Lamp::describe() {
+    setAccessibleDescription(state_.isEmpty() ? colour_ : colour_ + ": " + state_);
 }
 
 void Lamp::setFillColor(std::uint32_t colorValue) {
@@ -38,10 +48,10 @@ void Lamp::setFillColor(std::uint32_t colorValue) {
     // Every probe sets the colour; repaint only when it changes.
     if (fill_ != fill) {
         fill_ = fill;
-        // Assistive technology hears the state the colour shows.
-        setAccessibleDescription(fill == 0x00FF00u   ? "green"
-                                 : fill == 0x0000FFu ? "red"
-                                                     : fromColorValue(fill).name());
+        colour_ = fill == 0x00FF00u   ? "green"
+                  : fill == 0x0000FFu ? "red"
+                                      : fromColorValue(fill).name();
+        describe();
         update();
     }
 }

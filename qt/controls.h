@@ -29,12 +29,18 @@ class Lamp : public QWidget {
 
     void setFillColor(std::uint32_t colorValue);
     std::optional<std::uint32_t> fillColor() const { return fill_; }
+    // The state in words, shown as the tip and heard after the colour.
+    void setState(const QString& state);
 
   protected:
     void paintEvent(QPaintEvent* event) override;
 
   private:
+    void describe();
+
     std::optional<std::uint32_t> fill_;
+    QString colour_ = "not yet probed";
+    QString state_;
 };
 
 } // namespace tarnvik::qt

@@ -219,4 +219,12 @@ void Form1Window::setFillColor(Control shape, std::uint32_t colorValue) {
     static_cast<Lamp*>(widget(shape))->setFillColor(colorValue);
 }
 
+void Form1Window::setToolTip(Control control, const std::string& text) {
+    if (control == Control::Shape1) {
+        static_cast<Lamp*>(widget(control))->setState(fromUtf8(text));
+    } else {
+        widget(control)->setToolTip(fromUtf8(text));
+    }
+}
+
 } // namespace tarnvik::qt

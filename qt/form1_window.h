@@ -47,6 +47,7 @@ class Form1Window : public QWidget, private Controls {
     void clear(Control list) override;
     void addItem(Control list, const std::string& line) override;
     void setFillColor(Control shape, std::uint32_t colorValue) override;
+    void setToolTip(Control control, const std::string& text) override;
 
     QGroupBox* zdip = nullptr;
     QLineEdit* txtPing = nullptr;

@@ -604,6 +604,8 @@ RepairSettings systemRepairSettings(std::function<std::string()> localDateTime) 
                          logDirectory != programDirectory, std::make_shared<NeighbourEvents>()},
     };
     settings.systemRecord = os::systemRecord;
+    // The window shows them too: started from a menu, nobody reads standard error.
+    settings.problems = os::startupDiagnostics();
     // The question to the next hop's known address, where tarnvik-arp may send it.
     const auto asker = programDirectory / "tarnvik-arp";
     if (posix::executableFile(asker) &&
@@ -615,10 +617,13 @@ RepairSettings systemRepairSettings(std::function<std::string()> localDateTime) 
                                 privileged, kHelperDeadline);
         };
     } else {
-        os::report("cannot ask the next hop's known address directly (" + asker.string() +
-                   " is missing or lacks cap_net_raw), so a changed address is taken as a move "
-                   "only after the old one has stayed away for " +
-                   std::to_string(kTicksAbsentForAMove) + " s");
+        settings.problems.push_back(
+            "cannot ask the next hop's known address directly (" + asker.string() +
+            " is missing or lacks cap_net_raw), so a changed address is taken as a move only "
+            "after the old one has stayed away for " +
+            std::to_string(kTicksAbsentForAMove) + " s; as root: setcap cap_net_raw+ep " +
+            asker.string());
+        os::report(settings.problems.back());
     }
     return settings;
 }

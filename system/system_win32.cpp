@@ -545,6 +545,8 @@ RepairSettings systemRepairSettings(std::function<std::string()> localDateTime) 
                          neighbourWithLinkAddress, os::report, os::systemLog},
     };
     settings.systemRecord = os::systemRecord;
+    // The window shows them too: started from a menu, nobody reads standard error.
+    settings.problems = os::startupDiagnostics();
     return settings;
 }
 

@@ -81,7 +81,8 @@ constexpr ControlKind kControls[] = {
     {Control::qb, L"BUTTON", BS_PUSHBUTTON | WS_TABSTOP, 0, captions::kSwitchToHostName},
     {Control::zx, L"BUTTON", BS_PUSHBUTTON | WS_TABSTOP, 0, captions::kStart},
     {Control::Label2, L"STATIC", SS_LEFT | SS_NOPREFIX, 0, captions::kLabel2},
-    {Control::Shape1, L"STATIC", SS_OWNERDRAW, 0, ""},
+    // SS_NOTIFY: the lamp takes the pointer, so that its tip shows.
+    {Control::Shape1, L"STATIC", SS_OWNERDRAW | SS_NOTIFY, 0, ""},
     {Control::Label3, L"STATIC", SS_LEFT | SS_NOPREFIX, 0, captions::kLabel3},
 };
 
@@ -220,6 +221,13 @@ void Form1Window::createControls() {
         tool.lpszText = tip.data();
         ::SendMessageW(tooltip_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
     }
+    TTTOOLINFOW lamp{};
+    lamp.cbSize = sizeof lamp;
+    lamp.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+    lamp.hwnd = window_;
+    lamp.uId = reinterpret_cast<UINT_PTR>(control(Control::Shape1));
+    lamp.lpszText = lampTip_.data();
+    ::SendMessageW(tooltip_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&lamp));
 }
 
 void Form1Window::layout() {
@@ -446,6 +454,22 @@ void Form1Window::clear(Control list) {
 void Form1Window::addItem(Control list, const std::string& line) {
     const std::wstring wide = widen(line);
     ::SendMessageW(control(list), LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(wide.c_str()));
+}
+
+void Form1Window::setToolTip(Control which, const std::string& text) {
+    if (which != Control::Shape1) {
+        return; // the text boxes keep the tip they were made with
+    }
+    lampTip_ = widen(text);
+    if (tooltip_ == nullptr) {
+        return; // shown once the window is made
+    }
+    TTTOOLINFOW lamp{};
+    lamp.cbSize = sizeof lamp;
+    lamp.hwnd = window_;
+    lamp.uId = reinterpret_cast<UINT_PTR>(control(Control::Shape1));
+    lamp.lpszText = lampTip_.data();
+    ::SendMessageW(tooltip_, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&lamp));
 }
 
 void Form1Window::setFillColor(Control shape, std::uint32_t colorValue) {

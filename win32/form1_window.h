@@ -60,6 +60,7 @@ class Form1Window final : private Controls {
     void clear(Control list) override;
     void addItem(Control list, const std::string& line) override;
     void setFillColor(Control shape, std::uint32_t colorValue) override;
+    void setToolTip(Control control, const std::string& text) override;
 
     struct FontDeleter {
         void operator()(HFONT font) const { ::DeleteObject(font); }
@@ -68,6 +69,8 @@ class Form1Window final : private Controls {
     HWND window_ = nullptr;
     std::array<HWND, 14> controls_{};
     HWND tooltip_ = nullptr;
+    // The lamp's tip: the tooltip control keeps a pointer to it.
+    std::wstring lampTip_ = L" ";
     HWND focus_ = nullptr;
     UINT dpi_ = USER_DEFAULT_SCREEN_DPI;
     std::unique_ptr<std::remove_pointer_t<HFONT>, FontDeleter> font_;

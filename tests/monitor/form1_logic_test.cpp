@@ -3,6 +3,7 @@
 // asks of the controls, and in which order.
 #include "fake_platform.h"
 #include "form1.h"
+#include "form1_access.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
@@ -30,6 +31,7 @@ struct RecordingControls final : Controls {
     void clear(Control c) override { note(c, "clear"); }
     void addItem(Control c, const std::string& v) override { note(c, "add " + v); }
     void setFillColor(Control c, std::uint32_t v) override { note(c, "fill " + std::to_string(v)); }
+    void setToolTip(Control c, const std::string& v) override { tips[c] = v; }
     void note(Control c, const std::string& what) { calls.push_back(call(c, what)); }
 
     std::map<Control, std::string> texts{{Control::zx, captions::kStart},
@@ -37,6 +39,7 @@ struct RecordingControls final : Controls {
                                          {Control::txtConvert, "www.example.net"}};
     std::map<Control, bool> shown{{Control::zdym, false}};
     std::vector<std::string> calls;
+    std::map<Control, std::string> tips;
 };
 
 TEST(Form1Logic, HandlersDriveTheControlsInTheOrderTheWindowShowsIt) {
@@ -79,6 +82,53 @@ TEST(Form1Logic, HandlersDriveTheControlsInTheOrderTheWindowShowsIt) {
     form.cmdFormat_Click();
     EXPECT_TRUE(controls.calls.empty());
     EXPECT_EQ(log->echoes.size(), 1u);
+}
+
+// The lamp's tip says what cannot work here, then the state in one sentence: what was probed,
+// the outcome, the evidence's verdict; and after Stop that what it shows is the last state.
+TEST(Form1Logic, LampTipTellsTheStateInOneSentence) {
+    testing::TempDir dir;
+    testing::RecordingRepair recorder(dir.path());
+    RecordingControls controls;
+    controls.texts[Control::txtPing] = "10.0.0.1";
+    auto repair = recorder.settings();
+    repair.problems = {"cannot open an ICMP socket; as root: sysctl ..."};
+    Form1 form(controls, nullptr, repair);
+    form.Form_Load();
+    const auto tip = [&] { return controls.tips.at(Control::Shape1); };
+    EXPECT_EQ(tip(), "cannot open an ICMP socket; as root: sysctl ...\nnot monitoring");
+    form.zx_Click();
+    const std::pair<const char*, const char*> outcomes[] = {
+        {"success", "10.0.0.1 answers"}, {"failure", "10.0.0.1 does not answer"}};
+    for (const auto& [status, said] : outcomes) {
+        Form1TestAccess::outcome(form, "10.0.0.1", status, 0);
+        EXPECT_EQ(tip(), std::string("cannot open an ICMP socket; as root: sysctl ...\n") + said);
+    }
+    Form1TestAccess::outcome(form, "", "failure", 0);
+    EXPECT_NE(tip().find("nothing to probe: the address box is empty"), std::string::npos);
+    form.zx_Click();
+    EXPECT_NE(tip().find("stopped; last: nothing to probe"), std::string::npos) << tip();
+
+    const Ipv4Value hop = ipv4FromOctets(198, 18, 0, 2);
+    const NeighbourReading genuine{.nextHop = hop,
+                                   .interfaceIndex = 2,
+                                   .linkAddress = "02:00:00:00:00:02",
+                                   .state = "REACHABLE"};
+    auto forged = genuine;
+    forged.linkAddress = "02:00:00:00:00:03";
+    const std::pair<EvidenceRecord, const char*> records[] = {
+        {{"198.18.0.2", genuine, forged, Verdict::changed, ipv4FromOctets(198, 18, 0, 3)},
+         "ARP attack: 198.18.0.2 changed from 02:00:00:00:00:02 to 02:00:00:00:00:03, held by "
+         "198.18.0.3"},
+        {{"198.18.0.2", genuine, genuine, Verdict::unchanged, std::nullopt},
+         "198.18.0.2 does not answer; its next hop 198.18.0.2 kept its address: not an ARP "
+         "attack"},
+        {{"198.18.0.2", genuine, forged, Verdict::moved, std::nullopt},
+         "next hop 198.18.0.2 replaced: 02:00:00:00:00:03 is taken as genuine from now on"},
+    };
+    for (const auto& [record, said] : records) {
+        EXPECT_EQ(stateOf(record), said);
+    }
 }
 
 } // namespace
