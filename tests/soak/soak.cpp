@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // A long run of the window's monitoring cycle in one process: probes through the real platform
-// layer to 127.0.0.1, then failed probes (0.0.0.0 is refused without a packet) whose repairs write
+// layer to 127.0.0.1, then failed probes (to a blackholed address in a network namespace of the
+// process's own, refused without a packet) whose repairs write
 // the real attack log and start a replaced command. Prints its figures and exits non-zero when
 // descriptors or resident memory grow after warm-up, a child is left unreaped, or the log does
 // not hold exactly one whole line per repair.
@@ -20,6 +21,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <sched.h>
 #include <unistd.h>
 
 // Freed memory held back to catch use-after-free would read as growth here.
@@ -97,6 +99,13 @@ bool wholeLines(const std::string& log, const std::string& label, long expected)
 int main(int argc, char** argv) {
     const long probes = argc > 1 ? std::atol(argv[1]) : 100000;
     const long repairs = argc > 2 ? std::atol(argv[2]) : 10000;
+    // A network namespace of its own, with loopback up and 198.18.99.0/24 blackholed: a target
+    // that is a real address and fails at once, with no link for a packet to leave by.
+    if (::unshare(CLONE_NEWNET) != 0 ||
+        std::system("ip link set lo up && ip route add blackhole 198.18.99.0/24") != 0) {
+        std::printf("soak: needs root for a network namespace of its own\n");
+        return 77;
+    }
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
 
@@ -123,7 +132,7 @@ int main(int argc, char** argv) {
     target->setText("127.0.0.1");
     const Phase healthy = run(probes, tick);
     const long healthySuccesses = successes;
-    target->setText("0.0.0.0");
+    target->setText("198.18.99.1");
     const Phase failing = run(repairs, tick);
     const int zombies = netlab::unreapedChildren(::getpid());
     const std::string log = testing::readFile(dir.path() / kAttackLogName);
