@@ -25,7 +25,8 @@ TEST(Win32Platform, LoopbackAnswersAndZeroIsRefusedUnsent) {
     reply.clear();
     ASSERT_EQ(handle->sendEcho(ipv4FromOctets(127, 0, 0, 1), kData, 1000, reply), 1u);
     EXPECT_EQ(reply.status(), ip_status::success);
-    EXPECT_EQ(reply.roundTripTime(), 0u);
+    // Whole milliseconds, truncated: 0 on an idle machine, 1 now and then under load.
+    EXPECT_LT(reply.roundTripTime(), 100u);
     EXPECT_EQ(std::string(reply.data().begin(), reply.data().end()), "Echo This");
 
     // The library itself would say 1214; our own refusal says bad destination.
