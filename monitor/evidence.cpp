@@ -13,13 +13,6 @@ std::string orDash(const std::string& text) {
     return text.empty() ? "-" : text;
 }
 
-// Only what the probe itself reads as an address names something to read the tables for, so no
-// text that holds a blank, a tab or a line break reaches a line.
-std::optional<Ipv4Value> probedAddress(const std::string& probed) {
-    const auto address = parseDottedIpv4(probed);
-    return address && *address != 0 ? address : std::nullopt;
-}
-
 } // namespace
 
 Verdict evidenceVerdict(const std::optional<NeighbourReading>& baseline,
@@ -71,7 +64,9 @@ void EvidenceRecorder::stopWatching() {
 }
 
 std::optional<NeighbourReading> EvidenceRecorder::read(const std::string& probed) {
-    const auto address = probedAddress(probed);
+    // Only what the probe itself reads as an address names something to read the tables for, so
+    // no text that holds a blank, a tab or a line break reaches a line.
+    const auto address = probeTargetAddress(probed);
     if (!address || !settings_.read) {
         return std::nullopt;
     }

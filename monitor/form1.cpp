@@ -168,8 +168,7 @@ std::string Form1::noTarget(const std::string& typed, const std::string& probed)
                    ? "cannot resolve " + printableExcerpt(typed) + " to an IPv4 address"
                    : std::string();
     }
-    const auto address = parseDottedIpv4(typed);
-    return address && *address != 0
+    return probeTargetAddress(typed)
                ? std::string()
                : "not an IPv4 address, nothing probed: " + printableExcerpt(typed);
 }

@@ -47,6 +47,11 @@ std::optional<Ipv4Value> parseDottedIpv4(std::string_view text) {
     return ipv4FromOctets(octets[0], octets[1], octets[2], octets[3]);
 }
 
+std::optional<Ipv4Value> probeTargetAddress(std::string_view text) {
+    const auto address = parseDottedIpv4(text);
+    return address && *address != 0 ? address : std::nullopt;
+}
+
 std::string dottedText(Ipv4Value address) {
     const auto octets = ipv4Octets(address);
     return std::to_string(octets[0]) + "." + std::to_string(octets[1]) + "." +

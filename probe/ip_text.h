@@ -16,6 +16,10 @@ namespace tarnvik {
 // blank, tab or line break included, is no address.
 std::optional<Ipv4Value> parseDottedIpv4(std::string_view text);
 
+// The address a probe of `text` goes to, if the text names one: read as above, and not 0.0.0.0
+// (which names no host). The window's "no target" and the evidence's reading agree through it.
+std::optional<Ipv4Value> probeTargetAddress(std::string_view text);
+
 // 10.0.0.1
 std::string dottedText(Ipv4Value address);
 
