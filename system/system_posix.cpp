@@ -69,11 +69,15 @@ std::filesystem::path executableDirectory() {
     return error ? std::filesystem::path{} : self.parent_path();
 }
 
-// O_APPEND puts the one write at the end of the file, whichever copy of the program wrote last.
-int appendInOneWrite(const std::filesystem::path& path, std::string_view bytes, bool ownerOnly) {
-    // Never through a symbolic link: planted where others may write, it would send a
-    // privileged program's line into any file.
-    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW,
+namespace {
+
+// Opens `path` for writing with `mode` (O_APPEND or O_TRUNC), never through a symbolic link:
+// planted where others may write, it would send a privileged program's bytes into any file.
+// Writes all of `bytes`; a write the disk refused part-way is cut off again with `undoPartial`,
+// so that a log only ever holds whole lines. Returns 0 or the error that stopped it.
+int writeFile(const std::filesystem::path& path, int mode, std::string_view bytes, bool ownerOnly,
+              bool undoPartial) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | mode,
                           ownerOnly ? 0600 : 0644);
     if (fd < 0) {
         return errno;
@@ -91,9 +95,7 @@ int appendInOneWrite(const std::filesystem::path& path, std::string_view bytes, 
         }
         done += static_cast<std::size_t>(wrote);
     }
-    if (error != 0 && done > 0) {
-        // A full disk can take part of the line and then refuse the rest; cut the part off
-        // again, so that the log only ever holds whole lines.
+    if (error != 0 && done > 0 && undoPartial) {
         const off_t end = ::lseek(fd, 0, SEEK_END);
         if (end >= static_cast<off_t>(done)) {
             (void)!::ftruncate(fd, end - static_cast<off_t>(done));
@@ -103,6 +105,13 @@ int appendInOneWrite(const std::filesystem::path& path, std::string_view bytes, 
         error = errno;
     }
     return error;
+}
+
+} // namespace
+
+// O_APPEND puts the one write at the end of the file, whichever copy of the program wrote last.
+int appendInOneWrite(const std::filesystem::path& path, std::string_view bytes, bool ownerOnly) {
+    return writeFile(path, O_APPEND, bytes, ownerOnly, true);
 }
 
 namespace {
@@ -355,19 +364,7 @@ std::filesystem::path runtimeDirectory() {
 }
 
 int replaceFile(const std::filesystem::path& path, std::string_view text, bool ownerOnly) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW,
-                          ownerOnly ? 0600 : 0644);
-    if (fd < 0) {
-        return errno;
-    }
-    int error = 0;
-    if (::write(fd, text.data(), text.size()) != static_cast<ssize_t>(text.size())) {
-        error = errno != 0 ? errno : EIO;
-    }
-    if (::close(fd) != 0 && error == 0) {
-        error = errno;
-    }
-    return error;
+    return writeFile(path, O_TRUNC, text, ownerOnly, false);
 }
 
 std::optional<std::string> readSmallFile(const std::filesystem::path& path, std::size_t limit) {
