@@ -1,27 +1,22 @@
 // SPDX-License-Identifier: MIT
 #include "diagnostics.h"
+#include "texts.h"
 
 #include <algorithm>
 
 namespace tarnvik {
 
-std::vector<std::string> startupDiagnostics(const StartupFacts& facts) {
-    std::vector<std::string> lines;
+std::vector<Words> startupDiagnostics(const StartupFacts& facts) {
+    std::vector<Words> lines;
     if (facts.echoSocket == EchoSocketKind::None) {
         // Never a capability for the window: the ping socket is the unprivileged way.
-        lines.push_back("cannot open an ICMP socket, so every probe will fail: let your group use "
-                        "ping sockets (sysctl -w net.ipv4.ping_group_range=\"0 2147483647\"), or "
-                        "run the program as root");
+        lines.push_back({texts::kNoEchoSocket});
     }
     if (!facts.privileged) {
         if (!facts.helperPresent) {
-            lines.push_back("no " + facts.helper.string() +
-                            "; repairs start 'ip -4 neigh flush all', which needs root");
+            lines.push_back({texts::kNoFlushHelper, {facts.helper.string()}});
         } else if (!facts.helperCapable) {
-            lines.push_back(facts.helper.string() +
-                            " lacks cap_net_admin, so repairs cannot flush the ARP cache: "
-                            "setcap cap_net_admin+ep " +
-                            facts.helper.string());
+            lines.push_back({texts::kFlushHelperIncapable, {facts.helper.string()}});
         }
     }
     return lines;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "platform.h"
+#include "texts.h"
 
 #include <filesystem>
 #include <string>
@@ -21,7 +22,7 @@ struct StartupFacts {
 };
 
 // One line per problem, each with its remedy; none when all is well.
-std::vector<std::string> startupDiagnostics(const StartupFacts& facts);
+std::vector<Words> startupDiagnostics(const StartupFacts& facts);
 
 // Operator-typed text made safe to quote in a report on a terminal: control characters (C0, DEL,
 // C1) become '?', and text beyond `limit` bytes is cut at a character boundary and marked "...".

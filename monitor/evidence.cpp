@@ -192,7 +192,8 @@ void EvidenceRecorder::answered(const std::string& probed) {
 }
 
 bool EvidenceRecorder::failed(const std::string& probed) {
-    // What the entry held while the probe was out: the window's loop was blocked meanwhile.
+    // Notifications that came in while the probe was out have mostly been taken as they came;
+    // the last of them may still wait behind the outcome.
     catchUp();
     auto now = read(probed);
     if (!now) {

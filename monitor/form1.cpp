@@ -41,90 +41,100 @@ TwipsRect twipsGeometry(Control control) {
     return {0, 0, 0, 0};
 }
 
-Form1::Form1(Controls& controls, EchoClientFactory makeEchoClient, RepairSettings repair)
-    : controls_(controls), makeEchoClient_(std::move(makeEchoClient)), report_(repair.report),
-      repair_(std::move(repair)) {
+Form1::Form1(Controls& controls, EchoClientFactory makeEchoClient, RepairSettings repair,
+             std::function<void()> wake)
+    : controls_(controls), makeEchoClient_(std::move(makeEchoClient)), offload_(std::move(wake)),
+      report_(repair.report), repair_(std::move(repair)) {
     repair_.onRecord([this](const EvidenceRecord& record) {
         recorded_ = stateOf(record);
         tell(*recorded_);
     });
 }
 
-std::string stateOf(const EvidenceRecord& record) {
+Words stateOf(const EvidenceRecord& record) {
     const std::string hop = dottedText(record.now.nextHop);
     const std::string was = record.baseline ? record.baseline->linkAddress : "";
-    const std::string silent = printableExcerpt(record.probed) + " does not answer";
+    const std::string probed = printableExcerpt(record.probed);
     switch (record.verdict) {
     case Verdict::changed:
-        return "ARP attack: " + hop + " changed from " + was + " to " + record.now.linkAddress +
-               (record.attacker ? ", held by " + dottedText(*record.attacker) : "");
+        return record.attacker
+                   ? Words{texts::kAttackHeldBy,
+                           {hop, was, record.now.linkAddress, dottedText(*record.attacker)}}
+                   : Words{texts::kAttack, {hop, was, record.now.linkAddress}};
     case Verdict::moved:
-        return "next hop " + hop + " replaced: " + record.now.linkAddress +
-               " is taken as genuine from now on";
+        return {texts::kReplaced, {hop, record.now.linkAddress}};
     case Verdict::held:
-        return "ARP attack: holding " + hop + " at " + record.now.linkAddress;
+        return {texts::kHolding, {hop, record.now.linkAddress}};
     case Verdict::released:
-        return "released the hold of " + hop;
+        return {texts::kReleased, {hop}};
     case Verdict::unchanged:
-        return silent + "; its next hop " + hop + " kept its address: not an ARP attack";
+        return {texts::kKeptItsAddress, {probed, hop}};
     case Verdict::unresolved:
-        return silent + "; its next hop " + hop + " has no link-layer address now";
+        return {texts::kNoLinkAddress, {probed, hop}};
     case Verdict::unknown:
     case Verdict::local:
         break;
     }
-    return silent;
+    return {texts::kDoesNotAnswer, {probed}};
 }
 
-void Form1::tell(const std::string& state) {
-    state_ = state;
+void Form1::tell(const Words& state) {
+    state_ = say(state);
     std::string tip;
     for (const auto& problem : repair_.problems()) {
-        tip += problem + "\n";
+        tip += say(problem) + "\n";
     }
     controls_.setToolTip(Control::Shape1, tip + state_);
 }
 
 void Form1::Form_Load() {
-    tell("not monitoring");
+    tell({texts::kNotMonitoring});
     cping_ = makeEchoClient_ ? makeEchoClient_() : nullptr;
-    if (cping_) {
-        cping_->PingReturn = [this](std::string& ipAddress, std::string& successStatus,
-                                    std::int32_t& roundTripMilliseconds) {
-            cping_PingReturn(ipAddress, successStatus, roundTripMilliseconds);
-        };
-    }
 }
 
 void Form1::Form_QueryUnload() {
-    // Closing ends monitoring: a hold made for it goes too.
+    // Closing ends monitoring: a hold made for it goes too. A probe still out is waited for (at
+    // most its wait) and its outcome dropped.
+    tickWaiting_ = probeWaiting_ = convertWaiting_ = false;
     repair_.stopWatching();
+    offload_.drop();
     cping_.reset();
 }
 
 void Form1::zx_Click() {
     const std::string state = controls_.caption(Control::zx);
-    if (state == captions::kStart) {
-        controls_.setCaption(Control::zx, captions::kStop);
+    if (state == say({texts::kStart})) {
+        controls_.setCaption(Control::zx, say({texts::kStop}));
         controls_.setEnabled(Control::qb, false);
-        if (controls_.visible(Control::zdym)) {
+        // In host-name mode the address comes from the lookup, which the first tick waits for.
+        const bool byName = controls_.visible(Control::zdym);
+        if (byName) {
             cmdFormat_Click();
         }
         controls_.setEnabled(Control::Timer1, true);
         repair_.tellProblems();
         repair_.startWatching();
-        tell("monitoring " + printableExcerpt(typedTarget()));
-    } else if (state == captions::kStop) {
-        controls_.setCaption(Control::zx, captions::kStart);
+        tell({texts::kMonitoring,
+              {printableExcerpt(byName ? controls_.text(Control::txtConvert) : typedTarget())}});
+    } else if (state == say({texts::kStop})) {
+        controls_.setCaption(Control::zx, say({texts::kStart}));
         controls_.setEnabled(Control::qb, true);
         controls_.setEnabled(Control::Timer1, false);
+        // What is out belongs to the monitoring that has ended.
+        ++generation_;
+        tickWaiting_ = false;
         repair_.stopWatching();
         // The lamp keeps its colour; the tip says it is stale.
-        tell("stopped; last: " + state_);
+        tell({texts::kStopped, {state_}});
     }
 }
 
 void Form1::Timer1_Timer() {
+    // Ticks never overlap: one due while a probe is out runs once its outcome is handled.
+    if (offload_.busy()) {
+        tickWaiting_ = true;
+        return;
+    }
     controls_.clear(Control::List1);
     // The next hop's entry before the probe goes out: a change is an attack even if the echo is
     // answered through it.
@@ -148,35 +158,71 @@ void Form1::neighbourEventsReady() {
     }
 }
 
+void Form1::outcomeReady() {
+    offload_.deliver();
+}
+
 void Form1::probeTarget() {
     if (!cping_) {
         return;
     }
+    if (offload_.busy()) {
+        probeWaiting_ = true;
+        return;
+    }
     probing_ = typedTarget();
     recorded_.reset();
-    std::string target = probing_;
-    cping_->Ping(target);
+    offload_.start([this, client = cping_.get(), target = probing_,
+                    generation = generation_]() mutable -> Offload::Continuation {
+        struct Outcome {
+            std::string ipAddress, successStatus;
+            std::int32_t roundTrip = 0;
+        } outcome;
+        client->PingReturn = [&outcome](std::string& ipAddress, std::string& successStatus,
+                                        std::int32_t& roundTripMilliseconds) {
+            outcome = {ipAddress, successStatus, roundTripMilliseconds};
+        };
+        client->Ping(target);
+        client->PingReturn = nullptr;
+        return [this, outcome = std::move(outcome), generation]() mutable {
+            if (generation == generation_) {
+                cping_PingReturn(outcome.ipAddress, outcome.successStatus, outcome.roundTrip);
+            }
+            runWaiting();
+        };
+    });
 }
 
-std::string Form1::noTarget(const std::string& typed, const std::string& probed) const {
+void Form1::runWaiting() {
+    if (std::exchange(convertWaiting_, false)) {
+        convert();
+    }
+    if (!offload_.busy() && std::exchange(tickWaiting_, false)) {
+        Timer1_Timer();
+    }
+    if (!offload_.busy() && std::exchange(probeWaiting_, false)) {
+        probeTarget();
+    }
+}
+
+Words Form1::noTarget(const std::string& typed, const std::string& probed) const {
     if (typed.empty()) {
-        return "nothing to probe: the address box is empty";
+        return {texts::kEmptyBox};
     }
     if (webStyleAddress(typed)) {
         // Only a web-style text is rewritten to empty: its name did not resolve.
         return probed.empty() && !resolvedNames_.contains(typed)
-                   ? "cannot resolve " + printableExcerpt(typed) + " to an IPv4 address"
-                   : std::string();
+                   ? Words{texts::kCannotResolve, {printableExcerpt(typed)}}
+                   : Words{};
     }
-    return probeTargetAddress(typed)
-               ? std::string()
-               : "not an IPv4 address, nothing probed: " + printableExcerpt(typed);
+    return probeTargetAddress(typed) ? Words{}
+                                     : Words{texts::kNotAnAddress, {printableExcerpt(typed)}};
 }
 
 void Form1::reportUnresolved(const std::string& name) {
     // A blank text names nothing, so nothing failed to resolve.
     if (report_ && name.find_first_not_of(' ') != std::string::npos) {
-        report_("cannot resolve " + printableExcerpt(name) + " to an IPv4 address");
+        report_(Words{texts::kCannotResolve, {printableExcerpt(name)}}.render());
     }
 }
 
@@ -193,15 +239,15 @@ void Form1::cping_PingReturn(std::string& ipAddress, std::string& successStatus,
         toldNoTarget_.reset();
         controls_.setFillColor(Control::Shape1, kGreen);
         repair_.answered(ipAddress);
-        tell(recorded_.value_or(shown + " answers"));
+        tell(recorded_.value_or(Words{texts::kAnswers, {shown}}));
         return;
     }
     controls_.setFillColor(Control::Shape1, kRed);
     // No target is no attack: nothing is logged or flushed, and the reason is told once for the
     // run of probes of the same text.
-    if (const std::string why = noTarget(typed, ipAddress); !why.empty()) {
+    if (const Words why = noTarget(typed, ipAddress); !why.empty()) {
         if (toldNoTarget_ != typed && report_) {
-            report_(why);
+            report_(why.render());
         }
         toldNoTarget_ = typed;
         tell(why);
@@ -213,7 +259,7 @@ void Form1::cping_PingReturn(std::string& ipAddress, std::string& successStatus,
     }
     repair_.failed(ipAddress);
     Command2_Click();
-    tell(recorded_.value_or(shown + " does not answer"));
+    tell(recorded_.value_or(Words{texts::kDoesNotAnswer, {shown}}));
 }
 
 void Form1::Command2_Click() {
@@ -222,26 +268,40 @@ void Form1::Command2_Click() {
 
 void Form1::qb_Click() {
     const std::string mode = controls_.caption(Control::qb);
-    if (mode == captions::kSwitchToAddress) {
-        controls_.setCaption(Control::qb, captions::kSwitchToHostName);
+    if (mode == say({texts::kSwitchToAddress})) {
+        controls_.setCaption(Control::qb, say({texts::kSwitchToHostName}));
         controls_.setVisible(Control::zdip, true);
         controls_.setVisible(Control::zdym, false);
-    } else if (mode == captions::kSwitchToHostName) {
-        controls_.setCaption(Control::qb, captions::kSwitchToAddress);
+    } else if (mode == say({texts::kSwitchToHostName})) {
+        controls_.setCaption(Control::qb, say({texts::kSwitchToAddress}));
         controls_.setVisible(Control::zdym, true);
         controls_.setVisible(Control::zdip, false);
     }
 }
 
 void Form1::cmdFormat_Click() {
-    if (cping_) {
-        const std::string name = controls_.text(Control::txtConvert);
-        const std::string address = cping_->funcGetIPFromHostName(name);
-        controls_.setText(Control::txtPing, address);
-        if (address.empty()) {
-            reportUnresolved(name);
-        }
+    convert();
+}
+
+void Form1::convert() {
+    if (!cping_) {
+        return;
     }
+    if (offload_.busy()) {
+        convertWaiting_ = true;
+        return;
+    }
+    offload_.start([this, client = cping_.get(),
+                    name = controls_.text(Control::txtConvert)]() -> Offload::Continuation {
+        std::string address = client->funcGetIPFromHostName(name);
+        return [this, name, address = std::move(address)] {
+            controls_.setText(Control::txtPing, address);
+            if (address.empty()) {
+                reportUnresolved(name);
+            }
+            runWaiting();
+        };
+    });
 }
 
 void Form1::Command1_Click() {

@@ -1,12 +1,13 @@
 // SPDX-License-Identifier: MIT
 // The program's one window, as logic: its handlers, named after their control and event, drive
 // the controls through the operations of controls.h and know no toolkit. Run state and target
-// mode live in the captions and frame visibility, not in variables. A toolkit binding creates the
-// controls and routes their events here.
+// mode live in the captions (read in the language shown) and frame visibility, not in variables. A
+// toolkit binding creates the controls and routes their events here.
 #pragma once
 
 #include "controls.h"
 #include "cping.h"
+#include "offload.h"
 #include "repair.h"
 
 #include <cstdint>
@@ -18,6 +19,8 @@
 
 namespace tarnvik {
 
+// The title and the text boxes' tip, the same in every language; and the captions as the window
+// shows them where it speaks Chinese (texts.h has them in English, the translations give these).
 namespace captions {
 inline constexpr const char* kForm1 = "Tarnvik";
 inline constexpr const char* kZdip = "确保到指定IP地址畅通";
@@ -60,7 +63,10 @@ class Form1 {
   public:
     using EchoClientFactory = std::function<std::unique_ptr<cping>()>;
 
-    Form1(Controls& controls, EchoClientFactory makeEchoClient, RepairSettings repair);
+    // `wake` is called off the window's thread when a probe's or a lookup's outcome waits: the
+    // binding then calls outcomeReady() on the window's thread.
+    Form1(Controls& controls, EchoClientFactory makeEchoClient, RepairSettings repair,
+          std::function<void()> wake = nullptr);
 
     // The events a binding routes here.
     void Form_Load();
@@ -75,6 +81,7 @@ class Form1 {
     // watches the descriptor on its event loop and says when it is readable.
     int neighbourEventDescriptor() const { return repair_.neighbourEventDescriptor(); }
     void neighbourEventsReady();
+    void outcomeReady();
 
   private:
     friend class Form1TestAccess;
@@ -82,20 +89,33 @@ class Form1 {
     void cping_PingReturn(std::string& ipAddress, std::string& successStatus,
                           std::int32_t& roundTripMilliseconds);
     // The probe of Command1 and of every tick: a copy of the box's text, without the blanks a
-    // paste brings at either end, goes to Ping.
+    // paste brings at either end, goes to Ping on the worker; its outcome comes back to
+    // cping_PingReturn on the window's thread. One probe or lookup is out at a time: what asks
+    // for another meanwhile waits for it (a tick at most once).
     void probeTarget();
+    void convert();
+    void runWaiting();
     std::string typedTarget() const;
     void reportUnresolved(const std::string& name);
     // Why a failed probe of `typed` (Ping made it `probed`) had no target at all, so that it is
     // no attack: no address, or a name that has not resolved once in this run. Empty when it had
     // one.
-    std::string noTarget(const std::string& typed, const std::string& probed) const;
+    Words noTarget(const std::string& typed, const std::string& probed) const;
     // The lamp's tip: what cannot work here, then the state in one sentence.
-    void tell(const std::string& state);
+    void tell(const Words& state);
+    // In the language the window shows.
+    std::string say(const Words& words) const { return words.render(repair_.translate()); }
 
     Controls& controls_;
     EchoClientFactory makeEchoClient_;
     std::unique_ptr<cping> cping_;
+    // Used by the worker alone while a job is out.
+    Offload offload_;
+    // Bumped at Stop and at close: the outcome of a job started before is dropped.
+    unsigned generation_ = 0;
+    bool tickWaiting_ = false;
+    bool probeWaiting_ = false;
+    bool convertWaiting_ = false;
     std::function<void(const std::string&)> report_;
     RepairAction repair_;
     // The text of the probe that is out, as typed.
@@ -106,10 +126,10 @@ class Form1 {
     std::optional<std::string> toldNoTarget_;
     // The state the lamp's tip says, and what the evidence said during the probe that is out.
     std::string state_;
-    std::optional<std::string> recorded_;
+    std::optional<Words> recorded_;
 };
 
 // One sentence for the person at the desk: what an evidence record says.
-std::string stateOf(const EvidenceRecord& record);
+Words stateOf(const EvidenceRecord& record);
 
 } // namespace tarnvik

@@ -5,18 +5,18 @@
 
 namespace tarnvik {
 
-namespace {
-
 // Typed names reach a notice: shown as text, cut short.
-std::string named(const std::string& probed) {
-    return probed.empty() ? std::string("the target") : printableExcerpt(probed);
+std::string AttackNotices::named(const std::string& probed) const {
+    return probed.empty() ? Words{texts::kTheTarget}.render(translate_) : printableExcerpt(probed);
 }
 
-} // namespace
-
 AttackNotices::AttackNotices(std::function<void(const Notice&)> tell,
-                             std::function<Clock::time_point()> now)
-    : tell_(std::move(tell)), now_(std::move(now)) {}
+                             std::function<Clock::time_point()> now, Translator translate)
+    : tell_(std::move(tell)), now_(std::move(now)), translate_(std::move(translate)) {}
+
+void AttackNotices::tell(const Words& title, const Words& body) {
+    tell_({title.render(translate_), body.render(translate_)});
+}
 
 void AttackNotices::recorded(const EvidenceRecord& record) {
     if (!tell_) {
@@ -29,39 +29,36 @@ void AttackNotices::recorded(const EvidenceRecord& record) {
         if (!due(targets_[record.probed].lastChange)) {
             return;
         }
-        tell_({"ARP attack on " + named(record.probed),
-               "The link-layer address of " + hop + " changed from " + was + " to " +
-                   record.now.linkAddress +
-                   (record.attacker ? ", held by " + dottedText(*record.attacker) : "") + "."});
+        tell({texts::kAttackOn, {named(record.probed)}},
+             record.attacker
+                 ? Words{texts::kAttackHeldByBody,
+                         {hop, was, record.now.linkAddress, dottedText(*record.attacker)}}
+                 : Words{texts::kAttackBody, {hop, was, record.now.linkAddress}});
         return;
     }
     case Verdict::moved:
-        tell_({"Next hop of " + named(record.probed) + " replaced",
-               "The link-layer address of " + hop + " changed from " + was + " to " +
-                   record.now.linkAddress +
-                   " and the old one is gone; the new one is taken as genuine."});
+        tell({texts::kReplacedTitle, {named(record.probed)}},
+             {texts::kReplacedBody, {hop, was, record.now.linkAddress}});
         return;
     case Verdict::held:
     case Verdict::released:
         return; // the guard's own doing: no attack
     case Verdict::unchanged:
-        silent(record.probed, "It stopped answering; its next hop " + hop + " keeps its address " +
-                                  record.now.linkAddress + ".");
+        silent(record.probed, {texts::kStoppedKeeps, {hop, record.now.linkAddress}});
         return;
     case Verdict::unresolved:
-        silent(record.probed,
-               "It stopped answering, and its next hop " + hop + " has no link-layer address now.");
+        silent(record.probed, {texts::kStoppedNoLink, {hop}});
         return;
     case Verdict::unknown:
     case Verdict::local:
-        silent(record.probed, "It stopped answering.");
+        silent(record.probed, {texts::kStoppedAnswering});
         return;
     }
 }
 
 void AttackNotices::failed(const std::string& probed) {
     if (tell_) {
-        silent(probed, "It stopped answering.");
+        silent(probed, {texts::kStoppedAnswering});
     }
 }
 
@@ -74,12 +71,12 @@ bool AttackNotices::due(std::optional<Clock::time_point>& last) {
     return true;
 }
 
-void AttackNotices::silent(const std::string& probed, const std::string& body) {
+void AttackNotices::silent(const std::string& probed, const Words& body) {
     auto& target = targets_[probed];
     target.answers = 0;
     if (++target.failures >= 2 && !target.silent && due(target.lastSilent)) {
         target.silent = true;
-        tell_({named(probed) + " does not answer", body});
+        tell({texts::kDoesNotAnswer, {named(probed)}}, body);
     }
 }
 
@@ -92,7 +89,7 @@ void AttackNotices::answered(const std::string& probed) {
     target.failures = 0;
     if (++target.answers >= 2 && target.silent && due(target.lastAnswering)) {
         target.silent = false;
-        tell_({named(probed) + " answers again", "Echo requests are answered again."});
+        tell({texts::kAnswersAgain, {named(probed)}}, {texts::kAnsweredAgain});
     }
 }
 

@@ -7,6 +7,7 @@
 #pragma once
 
 #include "evidence.h"
+#include "texts.h"
 
 #include <chrono>
 #include <functional>
@@ -25,8 +26,10 @@ class AttackNotices {
   public:
     using Clock = std::chrono::steady_clock;
 
+    // Told in the language of `translate` (English without one).
     explicit AttackNotices(std::function<void(const Notice&)> tell,
-                           std::function<Clock::time_point()> now = Clock::now);
+                           std::function<Clock::time_point()> now = Clock::now,
+                           Translator translate = nullptr);
 
     // Each evidence line as it is written.
     void recorded(const EvidenceRecord& record);
@@ -36,7 +39,9 @@ class AttackNotices {
     void answered(const std::string& probed);
 
   private:
-    void silent(const std::string& probed, const std::string& body);
+    void silent(const std::string& probed, const Words& body);
+    void tell(const Words& title, const Words& body);
+    std::string named(const std::string& probed) const;
 
     struct Target {
         bool silent = false;
@@ -48,6 +53,7 @@ class AttackNotices {
     bool due(std::optional<Clock::time_point>& last);
     std::function<void(const Notice&)> tell_;
     std::function<Clock::time_point()> now_;
+    Translator translate_;
     std::map<std::string, Target> targets_;
 };
 

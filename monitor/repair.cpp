@@ -39,7 +39,8 @@ std::string gbkSafeDateTime(const std::string& localized, const CalendarTime& ti
 }
 
 RepairAction::RepairAction(RepairSettings settings)
-    : settings_(std::move(settings)), notices_(settings_.notify) {
+    : settings_(std::move(settings)),
+      notices_(settings_.notify, AttackNotices::Clock::now, settings_.translate) {
     if (settings_.evidence) {
         evidence_.emplace(*settings_.evidence);
         evidence_->onRecord([this](const EvidenceRecord& record) {
@@ -56,7 +57,7 @@ RepairAction::RepairAction(RepairSettings settings)
         records_->releaseAbandoned(settings_.guard->release,
                                    [this](const std::string& line) { reportFailure(line); });
         if (settings_.guard->holds && !settings_.guard->unusable.empty()) {
-            report(settings_.guard->unusable);
+            report(settings_.guard->unusable.render());
             settings_.problems.push_back(settings_.guard->unusable);
         }
     }
@@ -159,7 +160,8 @@ void RepairAction::tellProblems() {
         return;
     }
     for (const auto& problem : settings_.problems) {
-        settings_.notify({"Tarnvik cannot do all of its job here", problem});
+        settings_.notify({Words{texts::kCannotDoItsJob}.render(settings_.translate),
+                          problem.render(settings_.translate)});
     }
 }
 

@@ -32,7 +32,7 @@ struct GuardSettings {
     // Started with --guard: holds are made.
     bool holds = false;
     // Why holds cannot be made here, with the remedy; said once at start with --guard.
-    std::string unusable;
+    Words unusable;
 };
 
 // How long the helpers that are run to their end may take: they take milliseconds.
@@ -64,7 +64,10 @@ struct RepairSettings {
     // looked at.
     std::launch background = std::launch::async;
     // What cannot work here, each with its remedy: shown with the lamp and told once.
-    std::vector<std::string> problems = {};
+    std::vector<Words> problems = {};
+    // What the person at the desk is told (the lamp's tip, notifications) in the desktop's
+    // language; none, English.
+    Translator translate = nullptr;
 };
 
 // This edition's guard: tarnvik-hold beside the program on Linux, arp -s / arp -d on Windows.
@@ -133,7 +136,8 @@ class RepairAction {
         recorded_ = std::move(recorded);
     }
     // What cannot work here, each with its remedy; told once through the notices.
-    const std::vector<std::string>& problems() const { return settings_.problems; }
+    const std::vector<Words>& problems() const { return settings_.problems; }
+    const Translator& translate() const { return settings_.translate; }
     void tellProblems();
 
     std::filesystem::path logPath() const { return settings_.logDirectory / kAttackLogName; }

@@ -8,6 +8,8 @@
 
 #include "verdict.h"
 
+#include "texts.h"
+
 #include <chrono>
 #include <filesystem>
 #include <optional>
@@ -107,7 +109,7 @@ void systemRecord(SystemRecord kind, const std::string& text);
 void report(const std::string& line);
 
 // What the program says at start when it cannot do its whole job here, each with its remedy.
-std::vector<std::string> startupDiagnostics();
+std::vector<Words> startupDiagnostics();
 
 // A path as UTF-8 text.
 inline std::string pathText(const std::filesystem::path& path) {

@@ -1,5 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "controls.h"
+#include "texts.h"
+
+#include <QCoreApplication>
 
 #include <QPaintEvent>
 #include <QPainter>
@@ -40,7 +43,17 @@ void Lamp::setState(const QString& state) {
 
 // Assistive technology hears the state the colour shows, then what it means.
 void Lamp::describe() {
-    setAccessibleDescription(state_.isEmpty() ? colour_ : colour_ + ": " + state_);
+    const char* form = !fill_                ? nullptr
+                       : *fill_ == 0x00FF00u ? texts::kGreen
+                       : *fill_ == 0x0000FFu ? texts::kRed
+                                             : nullptr;
+    if (form != nullptr) {
+        setAccessibleDescription(QCoreApplication::translate("Tarnvik", form).arg(state_));
+        return;
+    }
+    const QString colour = fill_ ? fromColorValue(*fill_).name()
+                                 : QCoreApplication::translate("Tarnvik", texts::kNotYetProbed);
+    setAccessibleDescription(state_.isEmpty() ? colour : colour + ": " + state_);
 }
 
 void Lamp::setFillColor(std::uint32_t colorValue) {
@@ -48,9 +61,6 @@ void Lamp::setFillColor(std::uint32_t colorValue) {
     // Every probe sets the colour; repaint only when it changes.
     if (fill_ != fill) {
         fill_ = fill;
-        colour_ = fill == 0x00FF00u   ? "green"
-                  : fill == 0x0000FFu ? "red"
-                                      : fromColorValue(fill).name();
         describe();
         update();
     }

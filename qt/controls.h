@@ -39,7 +39,6 @@ class Lamp : public QWidget {
     void describe();
 
     std::optional<std::uint32_t> fill_;
-    QString colour_ = "not yet probed";
     QString state_;
 };
 

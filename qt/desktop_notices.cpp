@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "desktop_notices.h"
 #include "date_time.h"
+#include "language.h"
 #include "system.h"
 
 #include <QDBusConnection>
@@ -69,6 +70,7 @@ void DesktopNotices::show(const Notice& notice) {
 
 RepairSettings desktopRepairSettings() {
     auto settings = systemRepairSettings(currentDateTime);
+    settings.translate = qtTranslator();
     auto notices = std::make_shared<DesktopNotices>(settings.report);
     settings.notify = [notices](const Notice& notice) { notices->show(notice); };
     return settings;

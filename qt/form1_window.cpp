@@ -1,8 +1,10 @@
 // SPDX-License-Identifier: MIT
 #include "form1_window.h"
 #include "icon.h"
+#include "language.h"
 
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QScreen>
 #include <QShowEvent>
 
@@ -20,13 +22,25 @@ std::string toUtf8(const QString& text) {
     return text.toUtf8().toStdString();
 }
 
+// What the window tells goes in the language its captions are in.
+RepairSettings inWindowLanguage(RepairSettings repair) {
+    if (!repair.translate) {
+        repair.translate = qtTranslator();
+    }
+    return repair;
+}
+
 } // namespace
 
 Form1Window::Form1Window(Form1::EchoClientFactory makeEchoClient, RepairSettings repair,
                          QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
-      form1_(*this, std::move(makeEchoClient), std::move(repair)) {
+      form1_(*this, std::move(makeEchoClient), inWindowLanguage(std::move(repair)), [this] {
+          // From the worker: the outcome is handled on this window's thread.
+          QMetaObject::invokeMethod(
+              this, [this] { form1_.outcomeReady(); }, Qt::QueuedConnection);
+      }) {
     createControls();
     form1_.Form_Load();
     if (const int events = form1_.neighbourEventDescriptor(); events >= 0) {
@@ -48,7 +62,7 @@ void Form1Window::createControls() {
         return widget;
     };
     auto frame = [&](Control control, const char* name, const char* title) {
-        auto* box = new QGroupBox(QString::fromUtf8(title), this);
+        auto* box = new QGroupBox(QCoreApplication::translate("Tarnvik", title), this);
         named(box, name);
         placeInTwips(box, twipsGeometry(control), dpi);
         return box;
@@ -62,14 +76,14 @@ void Form1Window::createControls() {
         return box;
     };
     auto button = [&](Control control, const char* name, const char* text) {
-        auto* push = new QPushButton(QString::fromUtf8(text), this);
+        auto* push = new QPushButton(QCoreApplication::translate("Tarnvik", text), this);
         named(push, name);
         push->setAutoDefault(false);
         placeInTwips(push, twipsGeometry(control), dpi);
         return push;
     };
     auto label = [&](Control control, const char* name, const char* text) {
-        auto* legend = new QLabel(QString::fromUtf8(text), this);
+        auto* legend = new QLabel(QCoreApplication::translate("Tarnvik", text), this);
         named(legend, name);
         const TwipsRect at = twipsGeometry(control);
         legend->move(twipsToPixels(at.left, dpi), twipsToPixels(at.top, dpi));
@@ -77,32 +91,32 @@ void Form1Window::createControls() {
         return legend;
     };
 
-    zdip = frame(Control::zdip, "zdip", captions::kZdip);
+    zdip = frame(Control::zdip, "zdip", texts::kZdip);
     txtPing = targetBox(zdip, Control::txtPing, "txtPing");
-    zdym = frame(Control::zdym, "zdym", captions::kZdym);
+    zdym = frame(Control::zdym, "zdym", texts::kZdym);
     txtConvert = targetBox(zdym, Control::txtConvert, "txtConvert");
     zdym->hide();
-    Label2 = label(Control::Label2, "Label2", captions::kLabel2);
+    Label2 = label(Control::Label2, "Label2", texts::kLabel2);
     Shape1 = new Lamp(this);
     named(Shape1, "Shape1");
     placeInTwips(Shape1, twipsGeometry(Control::Shape1), dpi);
-    Label3 = label(Control::Label3, "Label3", captions::kLabel3);
-    zx = button(Control::zx, "zx", captions::kStart);
-    qb = button(Control::qb, "qb", captions::kSwitchToHostName);
+    Label3 = label(Control::Label3, "Label3", texts::kLabel3);
+    zx = button(Control::zx, "zx", texts::kStart);
+    qb = button(Control::qb, "qb", texts::kSwitchToHostName);
 
     List1 = new QListWidget(this);
     named(List1, "List1");
     List1->setSelectionMode(QAbstractItemView::SingleSelection);
     placeInTwips(List1, twipsGeometry(Control::List1), dpi);
-    cmdFormat = button(Control::cmdFormat, "cmdFormat", captions::kCmdFormat);
-    Command1 = button(Control::Command1, "Command1", captions::kCommand1);
-    Command2 = button(Control::Command2, "Command2", captions::kCommand2);
+    cmdFormat = button(Control::cmdFormat, "cmdFormat", texts::kCmdFormat);
+    Command1 = button(Control::Command1, "Command1", texts::kCommand1);
+    Command2 = button(Control::Command2, "Command2", texts::kCommand2);
 
     // Names for assistive technology where no caption of its own gives one.
     txtPing->setAccessibleName(zdip->title());
     txtConvert->setAccessibleName(zdym->title());
     Shape1->setAccessibleName(Label2->text());
-    List1->setAccessibleName("Ping results");
+    List1->setAccessibleName(QCoreApplication::translate("Tarnvik", texts::kList1));
 
     Timer1 = new QTimer(this);
     Timer1->setObjectName("Timer1");

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "diagnostics.h"
 #include "form1_window.h"
+#include "language.h"
 #include "options.h"
 #include "system.h"
 
@@ -54,9 +55,10 @@ int main(int argc, char** argv) {
         return 1;
     }
     for (const auto& line : tarnvik::os::startupDiagnostics()) {
-        tarnvik::os::report(line);
+        tarnvik::os::report(line.render());
     }
     QApplication app(argc, argv);
+    tarnvik::qt::installTranslations();
     std::unique_ptr<QSocketNotifier> quitNotifier;
     if (::pipe2(quitPipe, O_CLOEXEC | O_NONBLOCK) == 0) {
         struct sigaction action {};

@@ -487,7 +487,7 @@ void report(const std::string& line) {
     std::cerr << "tarnvik: " << printableExcerpt(line, 4096) << std::endl;
 }
 
-std::vector<std::string> startupDiagnostics() {
+std::vector<Words> startupDiagnostics() {
     return tarnvik::startupDiagnostics(systemStartupFacts());
 }
 
@@ -615,12 +615,8 @@ RepairSettings systemRepairSettings(std::function<std::string()> localDateTime) 
         };
     } else {
         settings.problems.push_back(
-            "cannot ask the next hop's known address directly (" + asker.string() +
-            " is missing or lacks cap_net_raw), so a changed address is taken as a move only "
-            "after the old one has stayed away for " +
-            std::to_string(kTicksAbsentForAMove) + " s; as root: setcap cap_net_raw+ep " +
-            asker.string());
-        os::report(settings.problems.back());
+            {texts::kCannotAsk, {asker.string(), std::to_string(kTicksAbsentForAMove)}});
+        os::report(settings.problems.back().render());
     }
     return settings;
 }
@@ -647,25 +643,20 @@ std::string userName() {
 
 } // namespace
 
-std::string guardProblem(const std::filesystem::path& helper, bool present, bool root, bool member,
-                         bool capable, const std::string& user) {
+Words guardProblem(const std::filesystem::path& helper, bool present, bool root, bool member,
+                   bool capable, const std::string& user) {
     const std::string path = helper.string();
     if (!present) {
-        return "--guard: the hold helper " + path +
-               " is missing, so nothing will be held; install the tarnvik package, or build "
-               "tarnvik-hold beside tarnvik";
+        return {texts::kHoldHelperMissing, {path}};
     }
     if (root) {
         return {};
     }
     if (!member) {
-        return "--guard: only root and the group tarnvik may run " + path +
-               ", so nothing will be held; as root: adduser " + user +
-               " tarnvik (it takes effect at the next login)";
+        return {texts::kNotInGroup, {path, user}};
     }
     if (!capable) {
-        return "--guard: " + path + " lacks cap_net_admin, so nothing will be held; as root: " +
-               "setcap cap_net_admin+ep " + path;
+        return {texts::kHoldHelperIncapable, {path}};
     }
     return {};
 }

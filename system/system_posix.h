@@ -25,8 +25,8 @@ std::vector<std::string> flushCommand(const std::filesystem::path& programDirect
                                       bool helperPresent);
 
 // What stops --guard from holding anything here, with its remedy; empty when nothing does.
-std::string guardProblem(const std::filesystem::path& helper, bool present, bool root, bool member,
-                         bool capable, const std::string& user);
+Words guardProblem(const std::filesystem::path& helper, bool present, bool root, bool member,
+                   bool capable, const std::string& user);
 
 // This process's echo socket, privileges and flush helper, for the start-up diagnostics.
 StartupFacts systemStartupFacts();

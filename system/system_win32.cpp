@@ -70,12 +70,11 @@ bool runningElevated() {
            elevation.TokenIsElevated != 0;
 }
 
-std::vector<std::string> startupDiagnostics(bool elevated) {
+std::vector<Words> startupDiagnostics(bool elevated) {
     if (elevated) {
         return {};
     }
-    return {"repairs start 'arp -d', which needs an elevated process, so they cannot flush the "
-            "ARP cache: start tarnvik.exe with 'Run as administrator'"};
+    return {{texts::kNotElevated}};
 }
 
 bool refusedReparseTag(DWORD tag) {
@@ -490,7 +489,7 @@ void report(const std::string& line) {
     win32::writeText(text);
 }
 
-std::vector<std::string> startupDiagnostics() {
+std::vector<Words> startupDiagnostics() {
     return win32::startupDiagnostics(win32::runningElevated());
 }
 
@@ -600,8 +599,7 @@ GuardSettings systemGuardSettings(const RepairSettings& settings) {
     };
     guard.records = settings.logDirectory;
     if (!settings.privileged) {
-        guard.unusable = "--guard: arp -s needs an elevated Tarnvik, so nothing will be held; "
-                         "start it with Run as administrator";
+        guard.unusable = {texts::kGuardNotElevated};
     }
     return guard;
 }

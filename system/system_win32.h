@@ -3,6 +3,8 @@
 // user's locale, and the elevation that "arp -d" needs.
 #pragma once
 
+#include "texts.h"
+
 #include <windows.h>
 
 #include <memory>
@@ -41,7 +43,7 @@ std::string currentDateTime();
 bool runningElevated();
 
 // The start-up diagnostics for a process that is or is not elevated.
-std::vector<std::string> startupDiagnostics(bool elevated);
+std::vector<Words> startupDiagnostics(bool elevated);
 
 // Writes `text` to the standard error the program was given, else to the console of the command
 // prompt it was started from, attached for the moment of the write only (a process attached to a

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "form1_window.h"
+#include "language.h"
 
 #include "system.h"
 
@@ -13,6 +14,8 @@ namespace {
 
 constexpr const wchar_t* kWindowClass = L"TarnvikForm1";
 constexpr UINT_PTR kTimerId = 1;
+// Posted by the worker when a probe's or a lookup's outcome waits.
+constexpr UINT kOutcomeMessage = WM_APP + 1;
 constexpr int kIconResource = 1;
 // Control identifiers start beyond IDOK and IDCANCEL, which Enter and Escape send.
 constexpr int kFirstId = 100;
@@ -69,21 +72,21 @@ struct ControlKind {
 // In creation order, which is the order of the Tab key: the tab stops first, in their order,
 // then what takes no focus.
 constexpr ControlKind kControls[] = {
-    {Control::Command1, L"BUTTON", BS_PUSHBUTTON | WS_TABSTOP, 0, captions::kCommand1},
-    {Control::cmdFormat, L"BUTTON", BS_PUSHBUTTON | WS_TABSTOP, 0, captions::kCmdFormat},
+    {Control::Command1, L"BUTTON", BS_PUSHBUTTON | WS_TABSTOP, 0, texts::kCommand1},
+    {Control::cmdFormat, L"BUTTON", BS_PUSHBUTTON | WS_TABSTOP, 0, texts::kCmdFormat},
     {Control::List1, L"LISTBOX", LBS_NOTIFY | LBS_NOINTEGRALHEIGHT | WS_VSCROLL | WS_TABSTOP,
      WS_EX_CLIENTEDGE, ""},
-    {Control::Command2, L"BUTTON", BS_PUSHBUTTON | WS_TABSTOP, 0, captions::kCommand2},
-    {Control::zdip, L"BUTTON", BS_GROUPBOX, 0, captions::kZdip},
+    {Control::Command2, L"BUTTON", BS_PUSHBUTTON | WS_TABSTOP, 0, texts::kCommand2},
+    {Control::zdip, L"BUTTON", BS_GROUPBOX, 0, texts::kZdip},
     {Control::txtPing, L"EDIT", ES_AUTOHSCROLL | WS_TABSTOP, WS_EX_CLIENTEDGE, ""},
-    {Control::zdym, L"BUTTON", BS_GROUPBOX, 0, captions::kZdym},
+    {Control::zdym, L"BUTTON", BS_GROUPBOX, 0, texts::kZdym},
     {Control::txtConvert, L"EDIT", ES_AUTOHSCROLL | WS_TABSTOP, WS_EX_CLIENTEDGE, ""},
-    {Control::qb, L"BUTTON", BS_PUSHBUTTON | WS_TABSTOP, 0, captions::kSwitchToHostName},
-    {Control::zx, L"BUTTON", BS_PUSHBUTTON | WS_TABSTOP, 0, captions::kStart},
-    {Control::Label2, L"STATIC", SS_LEFT | SS_NOPREFIX, 0, captions::kLabel2},
+    {Control::qb, L"BUTTON", BS_PUSHBUTTON | WS_TABSTOP, 0, texts::kSwitchToHostName},
+    {Control::zx, L"BUTTON", BS_PUSHBUTTON | WS_TABSTOP, 0, texts::kStart},
+    {Control::Label2, L"STATIC", SS_LEFT | SS_NOPREFIX, 0, texts::kLabel2},
     // SS_NOTIFY: the lamp takes the pointer, so that its tip shows.
     {Control::Shape1, L"STATIC", SS_OWNERDRAW | SS_NOTIFY, 0, ""},
-    {Control::Label3, L"STATIC", SS_LEFT | SS_NOPREFIX, 0, captions::kLabel3},
+    {Control::Label3, L"STATIC", SS_LEFT | SS_NOPREFIX, 0, texts::kLabel3},
 };
 
 std::wstring windowText(HWND window) {
@@ -97,11 +100,19 @@ std::wstring windowText(HWND window) {
 
 Form1Window::Form1Window(Form1::EchoClientFactory makeEchoClient, RepairSettings repair,
                          std::unique_ptr<TrayIcon> tray)
-    : tray_(std::move(tray)),
-      form1_(*this, std::move(makeEchoClient), withTrayNotices(std::move(repair))) {}
+    : translate_(stringTableTranslator()), tray_(std::move(tray)),
+      form1_(*this, std::move(makeEchoClient), withTrayNotices(std::move(repair)), [this] {
+          if (const HWND target = outcomeTarget_.load()) {
+              ::PostMessageW(target, kOutcomeMessage, 0, 0);
+          }
+      }) {}
 
-// Each attack episode as a balloon on the notification-area icon, while there is one.
+// Each attack episode as a balloon on the notification-area icon, while there is one; what is
+// told is in the captions' language.
 RepairSettings Form1Window::withTrayNotices(RepairSettings repair) {
+    if (!repair.translate) {
+        repair.translate = translate_;
+    }
     if (!repair.notify) {
         repair.notify = [this](const Notice& notice) {
             if (tray_ && trayShown_) {
@@ -114,10 +125,9 @@ RepairSettings Form1Window::withTrayNotices(RepairSettings repair) {
 
 std::wstring Form1Window::trayTip() const {
     if (!lampFill_) {
-        return L"Tarnvik: monitoring";
+        return widen(say({texts::kTrayMonitoring}));
     }
-    return *lampFill_ == kGreen ? L"Tarnvik: green, the target answers"
-                                : L"Tarnvik: red, the target does not answer";
+    return widen(say({*lampFill_ == kGreen ? texts::kTrayGreen : texts::kTrayRed}));
 }
 
 Form1Window::~Form1Window() {
@@ -163,6 +173,7 @@ bool Form1Window::create(int showCommand) {
     taskbarCreated_ = ::RegisterWindowMessageW(L"TaskbarCreated");
     createControls();
     layout();
+    outcomeTarget_ = window_;
     form1_.Form_Load();
 
     // Centred on the work area of the monitor the window was made on.
@@ -191,7 +202,7 @@ void Form1Window::createControls() {
         const DWORD visible =
             kind.control == Control::zdym || kind.control == Control::txtConvert ? 0 : WS_VISIBLE;
         controls_[static_cast<std::size_t>(kind.control)] = ::CreateWindowExW(
-            kind.extendedStyle, kind.windowClass, widen(kind.caption).c_str(),
+            kind.extendedStyle, kind.windowClass, widen(say({kind.caption})).c_str(),
             WS_CHILD | WS_CLIPSIBLINGS | visible | kind.style, 0, 0, 0, 0, window_,
             reinterpret_cast<HMENU>(static_cast<INT_PTR>(idOf(kind.control))), instance, nullptr);
     }
@@ -308,6 +319,9 @@ LRESULT Form1Window::onMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             form1_.Timer1_Timer();
         }
         return 0;
+    case kOutcomeMessage:
+        form1_.outcomeReady();
+        return 0;
     case WM_DRAWITEM:
         if (wParam == static_cast<WPARAM>(idOf(Control::Shape1))) {
             paintLamp(*reinterpret_cast<const DRAWITEMSTRUCT*>(lParam));
@@ -338,6 +352,7 @@ LRESULT Form1Window::onMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         ::DestroyWindow(window_);
         return 0;
     case WM_DESTROY:
+        outcomeTarget_ = nullptr;
         if (tray_ && trayShown_) {
             tray_->remove();
             trayShown_ = false;

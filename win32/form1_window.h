@@ -11,6 +11,7 @@
 #include <windows.h>
 
 #include <array>
+#include <atomic>
 #include <optional>
 
 namespace tarnvik::win32 {
@@ -48,6 +49,7 @@ class Form1Window final : private Controls {
     void onClick(int id);
     void paintLamp(const DRAWITEMSTRUCT& item) const;
     RepairSettings withTrayNotices(RepairSettings repair);
+    std::string say(const Words& words) const { return words.render(translate_); }
     std::wstring trayTip() const;
 
     std::string caption(Control button) const override;
@@ -66,7 +68,11 @@ class Form1Window final : private Controls {
         void operator()(HFONT font) const { ::DeleteObject(font); }
     };
 
+    // The captions' and messages' language: the user's interface language.
+    Translator translate_;
     HWND window_ = nullptr;
+    // Where the worker posts that a probe's outcome waits: the window while it exists.
+    std::atomic<HWND> outcomeTarget_ = nullptr;
     std::array<HWND, 14> controls_{};
     HWND tooltip_ = nullptr;
     // The lamp's tip: the tooltip control keeps a pointer to it.

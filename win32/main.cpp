@@ -32,7 +32,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int showCommand) {
         return options.unknown.empty() ? 0 : 2;
     }
     for (const auto& line : tarnvik::os::startupDiagnostics()) {
-        tarnvik::os::report(line);
+        tarnvik::os::report(line.render());
     }
     auto repair = tarnvik::systemRepairSettings(tarnvik::win32::currentDateTime);
     // Also without --guard: every start releases what a killed run left held.

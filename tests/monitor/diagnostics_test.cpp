@@ -16,21 +16,22 @@ TEST(StartupDiagnostics, SilentWhenAllIsWell) {
 TEST(StartupDiagnostics, NamesEachRemedy) {
     const StartupFacts noSocket{EchoSocketKind::None, false, "/usr/bin/tarnvik-flush", true, true};
     ASSERT_EQ(startupDiagnostics(noSocket).size(), 1u);
-    EXPECT_NE(startupDiagnostics(noSocket)[0].find("ping_group_range"), std::string::npos);
-    EXPECT_EQ(startupDiagnostics(noSocket)[0].find("cap_net_raw"), std::string::npos)
+    EXPECT_NE(startupDiagnostics(noSocket)[0].render().find("ping_group_range"), std::string::npos);
+    EXPECT_EQ(startupDiagnostics(noSocket)[0].render().find("cap_net_raw"), std::string::npos)
         << "the window never carries a capability";
 
     const StartupFacts uncapable{EchoSocketKind::Datagram, false, "/usr/bin/tarnvik-flush", true,
                                  false};
     ASSERT_EQ(startupDiagnostics(uncapable).size(), 1u);
-    EXPECT_NE(
-        startupDiagnostics(uncapable)[0].find("setcap cap_net_admin+ep /usr/bin/tarnvik-flush"),
-        std::string::npos);
+    EXPECT_NE(startupDiagnostics(uncapable)[0].render().find(
+                  "setcap cap_net_admin+ep /usr/bin/tarnvik-flush"),
+              std::string::npos);
 
     const StartupFacts missing{EchoSocketKind::Datagram, false, "/opt/t/tarnvik-flush", false,
                                false};
     ASSERT_EQ(startupDiagnostics(missing).size(), 1u);
-    EXPECT_NE(startupDiagnostics(missing)[0].find("ip -4 neigh flush all"), std::string::npos);
+    EXPECT_NE(startupDiagnostics(missing)[0].render().find("ip -4 neigh flush all"),
+              std::string::npos);
 }
 
 TEST(PrintableExcerpt, ReplacesEveryControlCharacterAndCutsOnlyBetweenCharacters) {

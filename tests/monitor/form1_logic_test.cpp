@@ -34,8 +34,8 @@ struct RecordingControls final : Controls {
     void setToolTip(Control c, const std::string& v) override { tips[c] = v; }
     void note(Control c, const std::string& what) { calls.push_back(call(c, what)); }
 
-    std::map<Control, std::string> texts{{Control::zx, captions::kStart},
-                                         {Control::qb, captions::kSwitchToHostName},
+    std::map<Control, std::string> texts{{Control::zx, texts::kStart},
+                                         {Control::qb, texts::kSwitchToHostName},
                                          {Control::txtConvert, "www.example.net"}};
     std::map<Control, bool> shown{{Control::zdym, false}};
     std::vector<std::string> calls;
@@ -63,14 +63,15 @@ TEST(Form1Logic, HandlersDriveTheControlsInTheOrderTheWindowShowsIt) {
     form.Form_Load();
     form.qb_Click();
     form.zx_Click();
-    form.Timer1_Timer();
+    Form1TestAccess::settle(form);
+    Form1TestAccess::tick(form);
     EXPECT_EQ(
         controls.calls,
         (std::vector<std::string>{
-            call(Control::qb, std::string("text ") + captions::kSwitchToAddress),
+            call(Control::qb, std::string("text ") + texts::kSwitchToAddress),
             call(Control::zdym, "show"), call(Control::zdip, "hide"),
-            call(Control::zx, std::string("text ") + captions::kStop), call(Control::qb, "disable"),
-            call(Control::txtPing, "text 10.0.0.1"), call(Control::Timer1, "enable"),
+            call(Control::zx, std::string("text ") + texts::kStop), call(Control::qb, "disable"),
+            call(Control::Timer1, "enable"), call(Control::txtPing, "text 10.0.0.1"),
             call(Control::List1, "clear"), call(Control::List1, "add 10.0.0.1\tfailure\t0"),
             call(Control::Shape1, "fill 255"), call(Control::Command2, "repair")}));
     EXPECT_EQ(recorder.logLines(), 1);
@@ -92,7 +93,7 @@ TEST(Form1Logic, LampTipTellsTheStateInOneSentence) {
     RecordingControls controls;
     controls.texts[Control::txtPing] = "10.0.0.1";
     auto repair = recorder.settings();
-    repair.problems = {"cannot open an ICMP socket; as root: sysctl ..."};
+    repair.problems = {{"cannot open an ICMP socket; as root: sysctl ..."}};
     Form1 form(controls, nullptr, repair);
     form.Form_Load();
     const auto tip = [&] { return controls.tips.at(Control::Shape1); };
@@ -127,7 +128,7 @@ TEST(Form1Logic, LampTipTellsTheStateInOneSentence) {
          "next hop 198.18.0.2 replaced: 02:00:00:00:00:03 is taken as genuine from now on"},
     };
     for (const auto& [record, said] : records) {
-        EXPECT_EQ(stateOf(record), said);
+        EXPECT_EQ(stateOf(record).render(), said);
     }
 }
 

@@ -4,6 +4,9 @@
 // too, without touching the machine's mounts. Where that namespace cannot be made private (a
 // plain chroot, whose root is no mount point), the tests that mount skip with the reason.
 #include "test_support.h"
+#ifdef TARNVIK_WINDOW_TESTS
+#include "language.h"
+#endif
 
 #include <QApplication>
 
@@ -40,5 +43,9 @@ int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     qputenv("LC_ALL", "C");
     QApplication app(argc, argv);
+#ifdef TARNVIK_WINDOW_TESTS
+    // The window speaks the language of LANGUAGE (the C locale's formats stay).
+    tarnvik::qt::installTranslations();
+#endif
     return RUN_ALL_TESTS();
 }

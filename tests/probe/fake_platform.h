@@ -9,6 +9,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -33,6 +34,13 @@ struct PlatformLog {
     std::vector<std::uint32_t> lookupWaits;
     int echoesInProgress = 0;
     int mostEchoesAtOnce = 0;
+    // The echoes are sent from the window's worker: a test reading them while one may be out
+    // asks here.
+    std::size_t echoCount() const {
+        const std::lock_guard lock(mutex);
+        return echoes.size();
+    }
+    mutable std::mutex mutex;
 };
 
 // The answer to one echo: the count returned and what is written into the record.
@@ -92,9 +100,13 @@ class FakePlatform final : public Platform {
 
         std::uint32_t sendEcho(Ipv4Value destination, std::span<const std::uint8_t> data,
                                std::uint32_t wait, EchoReplyRecord& reply) noexcept override {
-            log_->echoes.push_back({destination, {data.begin(), data.end()}, wait});
-            log_->mostEchoesAtOnce = std::max(log_->mostEchoesAtOnce, ++log_->echoesInProgress);
+            {
+                const std::lock_guard lock(log_->mutex);
+                log_->echoes.push_back({destination, {data.begin(), data.end()}, wait});
+                log_->mostEchoesAtOnce = std::max(log_->mostEchoesAtOnce, ++log_->echoesInProgress);
+            }
             std::this_thread::sleep_for(script_.delay);
+            const std::lock_guard lock(log_->mutex);
             --log_->echoesInProgress;
             reply.setStatus(script_.status);
             reply.setRoundTripTime(script_.roundTrip);

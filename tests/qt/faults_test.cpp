@@ -130,6 +130,7 @@ TEST_F(FaultTest, FailingResolverIsToldOnceAndIsNoAttackUntilTheNameHasResolved)
     form->findChild<QPushButton*>("qb")->click();
     form->findChild<QLineEdit*>("txtConvert")->setText("www.unknown\x1b[31m.example");
     form->findChild<QPushButton*>("zx")->click();
+    Form1TestAccess::settle(*form);
     ASSERT_EQ(recorder.reports.size(), 1u);
     EXPECT_EQ(recorder.reports[0], "cannot resolve www.unknown?[31m.example to an IPv4 address")
         << "a control character never reaches the terminal";
@@ -211,6 +212,7 @@ TEST_F(FaultTest, AnyTypedTextIsProbedOrReportedAndOnlyItsAddressIsSentTo) {
         const int linesBefore = recorder.logLines();
         box->setText(typed.text);
         probe->click();
+        Form1TestAccess::settle(*form);
         ASSERT_EQ(log->echoes.size(), 1u) << typed.what;
         EXPECT_EQ(log->echoes[0].destination, typed.probed) << typed.what;
         EXPECT_EQ(log->lookups, typed.lookedUp.empty() ? std::vector<std::string>{}

@@ -4,6 +4,7 @@
 #include "fake_platform.h"
 #include "form1_access.h"
 #include "form1_window.h"
+#include "language.h"
 #include "system.h"
 
 #include <gtest/gtest.h>
@@ -30,7 +31,6 @@ class FakeTray final : public TrayIcon {
     void remove() override { record("remove"); }
 
   private:
-    static std::string narrow(const std::wstring& text) { return {text.begin(), text.end()}; }
     void record(std::string call) { calls_->push_back(std::move(call)); }
     std::shared_ptr<std::vector<std::string>> calls_;
 };
@@ -85,6 +85,11 @@ class Win32WindowTest : public ::testing::Test {
         }
         pump();
     }
+    // The probes and lookups that are out, and what their outcomes do.
+    void settle() {
+        Form1TestAccess::settle(*window);
+        pump();
+    }
     HWND control(Control c) const { return window->control(c); }
     COLORREF lampCentre() {
         ::RedrawWindow(control(Control::Shape1), nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
@@ -125,19 +130,20 @@ TEST_F(Win32WindowTest, OpensCentredAndFixedWithEveryCaptionByteForByte) {
         return narrow(std::wstring(buffer, ::GetWindowTextW(item, buffer, 256)));
     };
     EXPECT_EQ(text(window->handle()), "Tarnvik");
-    const std::pair<Control, const char*> captions[] = {
-        {Control::zdip, "确保到指定IP地址畅通"},
-        {Control::zdym, "确保到指定域名畅通"},
-        {Control::Label2, "状态指示"},
-        {Control::Label3, "绿色代表畅通，红色代表故障"},
-        {Control::zx, "开始运行"},
-        {Control::qb, "切换 - > 确保到指定域名畅通"},
-        {Control::cmdFormat, "转换WWW地址到IP(&C)"},
-        {Control::Command1, "&Ping"},
-        {Control::Command2, "修复"},
-        {Control::txtPing, ""}};
+    // In the user's interface language (the tests run once in English, once in Chinese).
+    const std::pair<Control, const char*> captions[] = {{Control::zdip, texts::kZdip},
+                                                        {Control::zdym, texts::kZdym},
+                                                        {Control::Label2, texts::kLabel2},
+                                                        {Control::Label3, texts::kLabel3},
+                                                        {Control::zx, texts::kStart},
+                                                        {Control::qb, texts::kSwitchToHostName},
+                                                        {Control::cmdFormat, texts::kCmdFormat},
+                                                        {Control::Command1, texts::kCommand1},
+                                                        {Control::Command2, texts::kCommand2},
+                                                        {Control::txtPing, ""}};
+    const Translator shown = stringTableTranslator();
     for (const auto& [c, caption] : captions) {
-        EXPECT_EQ(text(control(c)), caption);
+        EXPECT_EQ(text(control(c)), Words{caption}.render(shown));
     }
     EXPECT_FALSE(::IsWindowVisible(control(Control::txtConvert)));
     for (const Control c :
@@ -159,12 +165,14 @@ TEST_F(Win32WindowTest, FocusStartsOnThePingButtonAndTheKeysReachEveryButton) {
     }
     key(WM_KEYDOWN, VK_SPACE);
     key(WM_KEYUP, VK_SPACE, 0xC0000000);
+    settle();
     EXPECT_EQ(log->echoes.size(), 1u) << "Space presses the out-of-view Ping button";
 
     // Alt+C converts the name, Alt+P probes its address: one more echo and list line.
     ::SetWindowTextW(control(Control::txtConvert), L"www.example.net");
     key(WM_SYSCHAR, 'c', 1 << 29);
     key(WM_SYSCHAR, 'p', 1 << 29);
+    settle();
     ASSERT_EQ(log->echoes.size(), 2u);
     EXPECT_EQ(log->echoes[1].destination, ipv4FromOctets(10, 0, 0, 1));
     EXPECT_EQ(::SendMessageW(control(Control::List1), LB_GETCOUNT, 0, 0), 2);
@@ -217,18 +225,50 @@ TEST_F(Win32WindowTest, TrayIconWhileMonitoringWithTheLampInItsTipAndOneBalloonP
     Form1TestAccess::outcome(*window, "10.0.0.1", "success", 0);
     Form1TestAccess::outcome(*window, "10.0.0.1", "success", 0);
     click(Control::zx);
-    const std::vector<std::string> expected{
-        "add Tarnvik: monitoring",
-        "tip Tarnvik: green, the target answers",
-        "tip Tarnvik: red, the target does not answer",
-        "balloon 10.0.0.1 does not answer: It stopped answering.",
-        "tip Tarnvik: green, the target answers",
-        "balloon 10.0.0.1 answers again: Echo requests are answered again.",
-        "remove"};
+    const auto say = [shown = stringTableTranslator()](const char* english,
+                                                       std::vector<std::string> values = {}) {
+        return Words{english, std::move(values)}.render(shown);
+    };
+    const std::vector<std::string> expected{"add " + say(texts::kTrayMonitoring),
+                                            "tip " + say(texts::kTrayGreen),
+                                            "tip " + say(texts::kTrayRed),
+                                            "balloon " + say(texts::kDoesNotAnswer, {"10.0.0.1"}) +
+                                                ": " + say(texts::kStoppedAnswering),
+                                            "tip " + say(texts::kTrayGreen),
+                                            "balloon " + say(texts::kAnswersAgain, {"10.0.0.1"}) +
+                                                ": " + say(texts::kAnsweredAgain),
+                                            "remove"};
     EXPECT_EQ(*trayCalls, expected);
     click(Control::zx);
     window.reset();
     EXPECT_EQ(trayCalls->back(), "remove") << "the icon goes with the window";
+}
+
+// Every text of the string tables in both languages; the captions' Chinese is the window's own.
+TEST(StringTables, EveryTextHasItsChineseAndTheCaptionsAreTheWindowsOwn) {
+    const LANGID english = MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);
+    const LANGID chinese = MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_SIMPLIFIED);
+    ASSERT_GE(stringTableSize(), 40);
+    for (int n = 0; n < stringTableSize(); ++n) {
+        EXPECT_FALSE(stringTableText(n, english).empty()) << n;
+        EXPECT_FALSE(stringTableText(n, chinese).empty()) << stringTableText(n, english);
+    }
+    const Translator toChinese = stringTableTranslator(chinese);
+    const std::pair<const char*, const char*> captions[] = {
+        {texts::kZdip, captions::kZdip},
+        {texts::kZdym, captions::kZdym},
+        {texts::kLabel2, captions::kLabel2},
+        {texts::kLabel3, captions::kLabel3},
+        {texts::kStart, captions::kStart},
+        {texts::kStop, captions::kStop},
+        {texts::kSwitchToHostName, captions::kSwitchToHostName},
+        {texts::kSwitchToAddress, captions::kSwitchToAddress},
+        {texts::kCmdFormat, captions::kCmdFormat},
+        {texts::kCommand2, captions::kCommand2}};
+    for (const auto& [source, own] : captions) {
+        EXPECT_EQ(toChinese(source), own) << source;
+    }
+    EXPECT_EQ(stringTableTranslator(english), nullptr) << "English is the texts themselves";
 }
 
 } // namespace
