@@ -366,8 +366,13 @@ std::vector<double> keyLatencies(Lan& lan, Desktop& desktop, int presses) {
     const auto result = lan.namespaces().exec(lan.ws(), {"env", "DISPLAY=" + desktop.display(),
                                                          "QT_QPA_PLATFORM=xcb", KEY_LATENCY,
                                                          std::to_string(presses)});
+    // The figures are the last line; Qt's warnings may come before it.
+    std::string output = result.output;
+    while (!output.empty() && output.back() == '\n') {
+        output.pop_back();
+    }
+    std::istringstream in(output.substr(output.rfind('\n') + 1));
     std::vector<double> times;
-    std::istringstream in(result.output);
     for (double value = 0; in >> value;) {
         times.push_back(value);
     }
