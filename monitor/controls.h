@@ -25,6 +25,8 @@ enum class Control {
     Command1,
     Command2,
     Timer1,
+    // Ticks every kAnnounceInterval while the next hop is told our address.
+    Timer2,
 };
 
 // Texts are UTF-8. A caption reads back exactly as written, access-key ampersand included, so

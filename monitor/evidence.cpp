@@ -227,6 +227,11 @@ void EvidenceRecorder::record(EvidenceRecord record) {
     if (record.verdict == Verdict::changed) {
         report("next hop " + hop + " changed from " + was + " to " + record.now.linkAddress +
                (record.attacker ? ", held by " + dottedText(*record.attacker) : ""));
+    } else if (record.verdict == Verdict::announced) {
+        report(record.now.state == "started"
+                   ? "told " + hop + " our address " + record.now.linkAddress +
+                         " while the attack goes on"
+                   : "the attack on " + hop + " is over: no longer telling it our address");
     } else if (record.verdict == Verdict::moved) {
         report("next hop " + hop + " moved from " + was + " to " + record.now.linkAddress +
                (watch_.baselineProven() ? ": the old address does not answer and the new one does"

@@ -36,6 +36,7 @@ TwipsRect twipsGeometry(Control control) {
     case Control::Command2:
         return {7080, 6480, 855, 375};
     case Control::Timer1:
+    case Control::Timer2:
         break;
     }
     return {0, 0, 0, 0};
@@ -67,6 +68,10 @@ Words stateOf(const EvidenceRecord& record) {
         return {texts::kHolding, {hop, record.now.linkAddress}};
     case Verdict::released:
         return {texts::kReleased, {hop}};
+    case Verdict::announced:
+        return record.now.state == "started"
+                   ? Words{texts::kToldOurAddress, {hop, record.now.linkAddress}}
+                   : Words{texts::kStoppedTelling, {hop}};
     case Verdict::unchanged:
         return {texts::kKeptItsAddress, {probed, hop}};
     case Verdict::unresolved:
@@ -124,6 +129,7 @@ void Form1::zx_Click() {
         ++generation_;
         tickWaiting_ = false;
         repair_.stopWatching();
+        followAnnouncements();
         // The lamp keeps its colour; the tip says it is stale.
         tell({texts::kStopped, {state_}});
     }
@@ -140,6 +146,7 @@ void Form1::Timer1_Timer() {
     // answered through it.
     if (cping_) {
         repair_.beginTick(typedTarget());
+        followAnnouncements();
     }
     probeTarget();
 }
@@ -155,6 +162,20 @@ std::string Form1::typedTarget() const {
 void Form1::neighbourEventsReady() {
     if (cping_) {
         repair_.neighbourEventsReady();
+        followAnnouncements();
+    }
+}
+
+void Form1::Timer2_Timer() {
+    if (!repair_.announceTick()) {
+        followAnnouncements();
+    }
+}
+
+void Form1::followAnnouncements() {
+    if (repair_.announcing() != announcing_) {
+        announcing_ = !announcing_;
+        controls_.setEnabled(Control::Timer2, announcing_);
     }
 }
 
@@ -259,6 +280,7 @@ void Form1::cping_PingReturn(std::string& ipAddress, std::string& successStatus,
     }
     repair_.failed(ipAddress);
     Command2_Click();
+    followAnnouncements();
     tell(recorded_.value_or(Words{texts::kDoesNotAnswer, {shown}}));
 }
 

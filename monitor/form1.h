@@ -73,6 +73,8 @@ class Form1 {
     void Form_QueryUnload();
     void zx_Click();
     void Timer1_Timer();
+    // While the next hop is told our address (an attack goes on).
+    void Timer2_Timer();
     void Command2_Click();
     void qb_Click();
     void cmdFormat_Click();
@@ -95,6 +97,8 @@ class Form1 {
     void probeTarget();
     void convert();
     void runWaiting();
+    // The announcement timer runs exactly while the repair announces.
+    void followAnnouncements();
     std::string typedTarget() const;
     void reportUnresolved(const std::string& name);
     // Why a failed probe of `typed` (Ping made it `probed`) had no target at all, so that it is
@@ -116,6 +120,7 @@ class Form1 {
     bool tickWaiting_ = false;
     bool probeWaiting_ = false;
     bool convertWaiting_ = false;
+    bool announcing_ = false;
     std::function<void(const std::string&)> report_;
     RepairAction repair_;
     // The text of the probe that is out, as typed.

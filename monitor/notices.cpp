@@ -40,6 +40,12 @@ void AttackNotices::recorded(const EvidenceRecord& record) {
         tell({texts::kReplacedTitle, {named(record.probed)}},
              {texts::kReplacedBody, {hop, was, record.now.linkAddress}});
         return;
+    case Verdict::announced:
+        if (record.now.state == "started") {
+            tell({texts::kDefendingTitle, {named(record.probed)}},
+                 {texts::kToldOurAddress, {hop, record.now.linkAddress}});
+        }
+        return;
     case Verdict::held:
     case Verdict::released:
         return; // the guard's own doing: no attack

@@ -50,6 +50,11 @@ RepairAction::RepairAction(RepairSettings settings)
             }
         });
     }
+    if (settings_.announce && evidence_) {
+        announcer_.emplace(
+            *settings_.announce, [this](const EvidenceRecord& record) { evidence_->note(record); },
+            [this](const std::string& line) { reportFailure(line); });
+    }
     if (settings_.guard) {
         // Holds of copies that no longer run go first, so that the flush lets their next hop's
         // address be learnt afresh; a copy that still runs keeps its own.
@@ -138,6 +143,7 @@ bool RepairAction::run() {
 }
 
 void RepairAction::repairAttack() {
+    signOfAttack(true);
     appendLine();
     // A hold about to be made replaces the poisoned entry itself, and the helper holds only an
     // entry it finds learnt: a flush now would empty it under the helper's feet.
@@ -248,6 +254,9 @@ void RepairAction::settleHold() {
         evidence_->note({evidence_->target(), genuine, entry, Verdict::held, std::nullopt});
     }
     held_ = genuine;
+    if (announcer_) {
+        announcer_->held(true);
+    }
 }
 
 // A hold on its way ends first: hold and release never overlap.
@@ -263,6 +272,9 @@ void RepairAction::releaseHold() {
         return;
     }
     const auto held = *std::exchange(held_, std::nullopt);
+    if (announcer_) {
+        announcer_->held(false);
+    }
     if (const auto outcome = settings_.guard->release(held); !outcome.succeeded()) {
         // The record stays, so that the next start releases it.
         reportFailure("cannot release the hold of " + dottedText(held.nextHop) + ": " +
@@ -286,6 +298,9 @@ void RepairAction::startWatching() {
 }
 
 void RepairAction::stopWatching() {
+    if (announcer_) {
+        announcer_->stop();
+    }
     releaseHold();
     if (evidence_) {
         evidence_->stopWatching();
@@ -302,9 +317,28 @@ void RepairAction::beginTick(const std::string& probed) {
     }
     if (tick.attacked) {
         repairAttack();
+    } else {
+        signOfAttack(false); // the other address may stay without a new attack line
     }
     ask();
     guard(true);
+}
+
+void RepairAction::signOfAttack(bool attacked) {
+    if (!announcer_) {
+        return;
+    }
+    const auto& genuine = evidence_->watch().baseline();
+    const auto& hop = evidence_->hop();
+    const bool otherHolds = hop && genuine && hop->nextHop == genuine->nextHop &&
+                            !hop->linkAddress.empty() && hop->linkAddress != genuine->linkAddress;
+    if (genuine && (attacked || otherHolds)) {
+        announcer_->sign(*genuine, evidence_->target());
+    }
+}
+
+bool RepairAction::announceTick() {
+    return announcer_ && announcer_->tick();
 }
 
 // One question a tick: the baseline three times, then, if it never answered, the other address.

@@ -4,6 +4,7 @@
 // differs (where the log goes, which command, the locale's date forms) comes in its settings.
 #pragma once
 
+#include "announce.h"
 #include "evidence.h"
 #include "holds.h"
 #include "notices.h"
@@ -68,6 +69,8 @@ struct RepairSettings {
     // What the person at the desk is told (the lamp's tip, notifications) in the desktop's
     // language; none, English.
     Translator translate = nullptr;
+    // Telling the next hop our genuine address while an attack goes on; none, nothing is told.
+    std::optional<AnnounceSettings> announce = std::nullopt;
 };
 
 // This edition's guard: tarnvik-hold beside the program on Linux, arp -s / arp -d on Windows.
@@ -129,6 +132,11 @@ class RepairAction {
     int neighbourEventDescriptor() const;
     void neighbourEventsReady();
 
+    // The announcement timer (every kAnnounceInterval while announcing() holds); returns whether
+    // it is still wanted.
+    bool announceTick();
+    bool announcing() const { return announcer_ && announcer_->announcing(); }
+
     // The watch, for what is shown and held beside the repair.
     const NextHopWatch* watch() const { return evidence_ ? &evidence_->watch() : nullptr; }
     // Called with each evidence record as it is written.
@@ -155,6 +163,9 @@ class RepairAction {
     void holdFailed(const std::string& line);
     void releaseHold();
     void ask();
+    // A sign that the attack on the next hop goes on, for the announcements: an attack, or the
+    // other address still in the entry.
+    void signOfAttack(bool attacked);
 
     RepairSettings settings_;
     AttackNotices notices_;
@@ -175,6 +186,7 @@ class RepairAction {
     bool askFailureSaid_ = false;
     std::function<void(const EvidenceRecord&)> recorded_;
     bool problemsTold_ = false;
+    std::optional<Announcer> announcer_;
 };
 
 } // namespace tarnvik

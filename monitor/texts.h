@@ -87,9 +87,10 @@ inline constexpr const char* kFlushHelperIncapable = QT_TRANSLATE_NOOP(
     "Tarnvik",
     "%1 lacks cap_net_admin, so repairs cannot flush the ARP cache: setcap cap_net_admin+ep %1");
 inline constexpr const char* kCannotAsk = QT_TRANSLATE_NOOP(
-    "Tarnvik", "cannot ask the next hop's known address directly (%1 is missing or lacks "
-               "cap_net_raw), so a changed address is taken as a move only after the old one has "
-               "stayed away for %2 s; as root: setcap cap_net_raw+ep %1");
+    "Tarnvik", "cannot ask the next hop's known address directly nor tell it our address during an "
+               "attack (%1 is missing or lacks cap_net_raw), so a changed address is taken as a "
+               "move only after the old one has stayed away for %2 s and the other direction is "
+               "not defended; as root: setcap cap_net_raw+ep %1");
 inline constexpr const char* kHoldHelperMissing = QT_TRANSLATE_NOOP(
     "Tarnvik", "--guard: the hold helper %1 is missing, so nothing will be held; install the "
                "tarnvik package, or build tarnvik-hold beside tarnvik");
@@ -126,6 +127,12 @@ inline constexpr const char* kStoppedAnswering =
 inline constexpr const char* kAnswersAgain = QT_TRANSLATE_NOOP("Tarnvik", "%1 answers again");
 inline constexpr const char* kAnsweredAgain =
     QT_TRANSLATE_NOOP("Tarnvik", "Echo requests are answered again.");
+inline constexpr const char* kDefendingTitle =
+    QT_TRANSLATE_NOOP("Tarnvik", "Defending %1 both ways");
+inline constexpr const char* kToldOurAddress =
+    QT_TRANSLATE_NOOP("Tarnvik", "told %1 our address %2 while the attack goes on");
+inline constexpr const char* kStoppedTelling =
+    QT_TRANSLATE_NOOP("Tarnvik", "the attack on %1 is over: no longer telling it our address");
 // The notification-area icon's tip (Windows).
 inline constexpr const char* kTrayMonitoring = QT_TRANSLATE_NOOP("Tarnvik", "Tarnvik: monitoring");
 inline constexpr const char* kTrayGreen =

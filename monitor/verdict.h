@@ -22,9 +22,11 @@ enum class Verdict {
     unresolved, // the table holds no link-layer address now
     changed,    // another link-layer address than the next hop's genuine one
     unchanged,
-    moved,    // the next hop took another address for good: the host or router was replaced
-    held,     // the genuine address is held as a static entry while the attack goes on
-    released, // that hold is released again
+    moved,     // the next hop took another address for good: the host or router was replaced
+    held,      // the genuine address is held as a static entry while the attack goes on
+    released,  // that hold is released again
+    announced, // the next hop is told our genuine address while an attack goes on (started,
+               // ended)
 };
 
 constexpr const char* verdictName(Verdict verdict) {
@@ -45,6 +47,8 @@ constexpr const char* verdictName(Verdict verdict) {
         return "held";
     case Verdict::released:
         return "released";
+    case Verdict::announced:
+        return "announced";
     }
     return "unknown";
 }

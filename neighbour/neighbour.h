@@ -71,6 +71,10 @@ class NeighbourEvents {
     std::unique_ptr<Channel> channel_;
 };
 
+// This machine's own link-layer address on an interface; empty when it has none (or no such
+// interface).
+std::string interfaceLinkAddress(int interfaceIndex);
+
 // A 6-byte link-layer address as "02:00:00:00:00:02"; other lengths give empty text.
 std::string linkAddressText(std::span<const std::uint8_t> bytes);
 

@@ -9,8 +9,11 @@
 #include <libmnl/libmnl.h>
 #include <linux/neighbour.h>
 #include <linux/rtnetlink.h>
+#include <net/if.h>
 #include <netinet/in.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <linux/filter.h>
 
@@ -123,6 +126,26 @@ unsigned int firstSequence() {
 }
 
 } // namespace
+
+std::string interfaceLinkAddress(int interfaceIndex) {
+    char name[IF_NAMESIZE] = {};
+    if (interfaceIndex <= 0 ||
+        ::if_indextoname(static_cast<unsigned>(interfaceIndex), name) == nullptr) {
+        return {};
+    }
+    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        return {};
+    }
+    ifreq request{};
+    std::copy_n(name, IF_NAMESIZE - 1, request.ifr_name);
+    const bool read = ::ioctl(fd, SIOCGIFHWADDR, &request) == 0;
+    ::close(fd);
+    if (!read) {
+        return {};
+    }
+    return linkAddressText({reinterpret_cast<const std::uint8_t*>(request.ifr_hwaddr.sa_data), 6});
+}
 
 int readNeighbour(Ipv4Value destination, NeighbourReading& reading) {
     reading = NeighbourReading{};

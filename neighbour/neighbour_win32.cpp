@@ -79,6 +79,15 @@ std::string linkAddressOf(const MIB_IPNET_ROW2& row) {
 
 } // namespace
 
+std::string interfaceLinkAddress(int interfaceIndex) {
+    MIB_IF_ROW2 row{};
+    row.InterfaceIndex = static_cast<NET_IFINDEX>(interfaceIndex);
+    if (::GetIfEntry2(&row) != NO_ERROR) {
+        return {};
+    }
+    return linkAddressText({row.PhysicalAddress, row.PhysicalAddressLength});
+}
+
 int readNeighbour(Ipv4Value destination, NeighbourReading& reading) {
     reading = NeighbourReading{};
     if (isOwnAddress(destination)) {

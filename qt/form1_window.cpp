@@ -134,6 +134,10 @@ void Form1Window::createControls() {
     connect(Command1, &QPushButton::clicked, this, [this] { form1_.Command1_Click(); });
     connect(Command2, &QPushButton::clicked, this, [this] { form1_.Command2_Click(); });
     connect(Timer1, &QTimer::timeout, this, [this] { form1_.Timer1_Timer(); });
+    Timer2 = new QTimer(this);
+    Timer2->setObjectName("Timer2");
+    Timer2->setInterval(static_cast<int>(kAnnounceInterval.count()));
+    connect(Timer2, &QTimer::timeout, this, [this] { form1_.Timer2_Timer(); });
 }
 
 void Form1Window::showEvent(QShowEvent* event) {
@@ -180,6 +184,7 @@ QWidget* Form1Window::widget(Control control) const {
     case Control::Command2:
         return Command2;
     case Control::Timer1:
+    case Control::Timer2:
         break;
     }
     return nullptr;
@@ -210,11 +215,12 @@ void Form1Window::setVisible(Control frame, bool shown) {
 }
 
 void Form1Window::setEnabled(Control control, bool enabled) {
-    if (control == Control::Timer1) {
+    if (control == Control::Timer1 || control == Control::Timer2) {
+        QTimer* timer = control == Control::Timer1 ? Timer1 : Timer2;
         if (enabled) {
-            Timer1->start();
+            timer->start();
         } else {
-            Timer1->stop();
+            timer->stop();
         }
         return;
     }

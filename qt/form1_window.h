@@ -63,6 +63,7 @@ class Form1Window : public QWidget, private Controls {
     QPushButton* Command1 = nullptr;
     QPushButton* Command2 = nullptr;
     QTimer* Timer1 = nullptr;
+    QTimer* Timer2 = nullptr;
 
     Form1 form1_;
     bool centred_ = false;

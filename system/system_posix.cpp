@@ -613,6 +613,14 @@ RepairSettings systemRepairSettings(std::function<std::string()> localDateTime) 
                                  dottedText(asked.nextHop), asked.linkAddress, "900"},
                                 privileged, kHelperDeadline);
         };
+        // The same request without waiting for its answer tells the next hop our address.
+        settings.announce = AnnounceSettings{
+            [asker, privileged](const NeighbourReading& genuine) {
+                return os::runToEnd({asker.string(), "ask", std::to_string(genuine.interfaceIndex),
+                                     dottedText(genuine.nextHop), genuine.linkAddress},
+                                    privileged, kHelperDeadline);
+            },
+            interfaceLinkAddress};
     } else {
         settings.problems.push_back(
             {texts::kCannotAsk, {asker.string(), std::to_string(kTicksAbsentForAMove)}});

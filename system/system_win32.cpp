@@ -81,6 +81,16 @@ bool refusedReparseTag(DWORD tag) {
     return IsReparseTagNameSurrogate(tag);
 }
 
+// Windows sends no raw frame without a driver, but SendARP to the next hop sends an ARP request
+// addressed to it that carries this machine's genuine mapping, which a Linux peer takes at once.
+// It blocks until the answer or its own timeout: the caller runs it off the window's thread.
+os::RunOutcome announceBySendArp(const NeighbourReading& genuine) {
+    ULONG answer[2] = {};
+    ULONG length = sizeof answer;
+    const DWORD error = ::SendARP(static_cast<IPAddr>(genuine.nextHop), 0, answer, &length);
+    return {error == NO_ERROR ? 0 : static_cast<int>(error), 0, false};
+}
+
 std::string currentDateTime() {
     SYSTEMTIME now{};
     ::GetLocalTime(&now);
@@ -546,6 +556,7 @@ RepairSettings systemRepairSettings(std::function<std::string()> localDateTime) 
     settings.systemRecord = os::systemRecord;
     // The window shows them too: started from a menu, nobody reads standard error.
     settings.problems = os::startupDiagnostics();
+    settings.announce = AnnounceSettings{win32::announceBySendArp, interfaceLinkAddress};
     return settings;
 }
 

@@ -3,6 +3,8 @@
 // user's locale, and the elevation that "arp -d" needs.
 #pragma once
 
+#include "neighbour.h"
+#include "system.h"
 #include "texts.h"
 
 #include <windows.h>
@@ -44,6 +46,8 @@ bool runningElevated();
 
 // The start-up diagnostics for a process that is or is not elevated.
 std::vector<Words> startupDiagnostics(bool elevated);
+// Tells the next hop our address with SendARP (one request), run to its end.
+os::RunOutcome announceBySendArp(const NeighbourReading& genuine);
 
 // Writes `text` to the standard error the program was given, else to the console of the command
 // prompt it was started from, attached for the moment of the write only (a process attached to a

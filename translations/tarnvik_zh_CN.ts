@@ -140,8 +140,8 @@
         <translation>%1 缺少 cap_net_admin，修复无法清空ARP缓存：setcap cap_net_admin+ep %1</translation>
     </message>
     <message>
-        <source>cannot ask the next hop&apos;s known address directly (%1 is missing or lacks cap_net_raw), so a changed address is taken as a move only after the old one has stayed away for %2 s; as root: setcap cap_net_raw+ep %1</source>
-        <translation>无法直接询问下一跳的已知地址（%1 缺失或缺少 cap_net_raw），因此地址变化只有在旧地址消失 %2 秒后才被视为更换；以root身份运行：setcap cap_net_raw+ep %1</translation>
+        <source>cannot ask the next hop&apos;s known address directly nor tell it our address during an attack (%1 is missing or lacks cap_net_raw), so a changed address is taken as a move only after the old one has stayed away for %2 s and the other direction is not defended; as root: setcap cap_net_raw+ep %1</source>
+        <translation>无法直接询问下一跳的已知地址，也无法在攻击期间告知其本机地址（%1 缺失或缺少 cap_net_raw），因此地址变化只有在旧地址消失 %2 秒后才被视为更换，反方向也得不到保护；以root身份运行：setcap cap_net_raw+ep %1</translation>
     </message>
     <message>
         <source>--guard: the hold helper %1 is missing, so nothing will be held; install the tarnvik package, or build tarnvik-hold beside tarnvik</source>
@@ -206,6 +206,18 @@
     <message>
         <source>Echo requests are answered again.</source>
         <translation>回显请求重新得到应答。</translation>
+    </message>
+    <message>
+        <source>Defending %1 both ways</source>
+        <translation>正在双向保护 %1</translation>
+    </message>
+    <message>
+        <source>told %1 our address %2 while the attack goes on</source>
+        <translation>攻击持续期间已告知 %1 本机地址 %2</translation>
+    </message>
+    <message>
+        <source>the attack on %1 is over: no longer telling it our address</source>
+        <translation>对 %1 的攻击已结束：不再告知其本机地址</translation>
     </message>
     <message>
         <source>Tarnvik: monitoring</source>

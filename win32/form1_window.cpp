@@ -14,6 +14,7 @@ namespace {
 
 constexpr const wchar_t* kWindowClass = L"TarnvikForm1";
 constexpr UINT_PTR kTimerId = 1;
+constexpr UINT_PTR kAnnounceTimerId = 2;
 // Posted by the worker when a probe's or a lookup's outcome waits.
 constexpr UINT kOutcomeMessage = WM_APP + 1;
 constexpr int kIconResource = 1;
@@ -317,6 +318,8 @@ LRESULT Form1Window::onMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_TIMER:
         if (wParam == kTimerId) {
             form1_.Timer1_Timer();
+        } else if (wParam == kAnnounceTimerId) {
+            form1_.Timer2_Timer();
         }
         return 0;
     case kOutcomeMessage:
@@ -358,6 +361,7 @@ LRESULT Form1Window::onMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             trayShown_ = false;
         }
         ::KillTimer(window_, kTimerId);
+        ::KillTimer(window_, kAnnounceTimerId);
         window_ = nullptr;
         ::PostQuitMessage(0);
         return 0;
@@ -442,6 +446,15 @@ void Form1Window::setVisible(Control frame, bool shown) {
 }
 
 void Form1Window::setEnabled(Control target, bool enabled) {
+    if (target == Control::Timer2) {
+        if (enabled) {
+            ::SetTimer(window_, kAnnounceTimerId, static_cast<UINT>(kAnnounceInterval.count()),
+                       nullptr);
+        } else {
+            ::KillTimer(window_, kAnnounceTimerId);
+        }
+        return;
+    }
     if (target == Control::Timer1) {
         // The timer runs exactly while monitoring does: so does the notification-area icon.
         if (enabled) {

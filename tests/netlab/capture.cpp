@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "capture.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -98,6 +99,9 @@ std::vector<ArpPacket> arpPackets(const std::vector<Frame>& frames) {
         packet.time = frame.time;
         packet.broadcast = frame.destination == Mac{0xff, 0xff, 0xff, 0xff, 0xff, 0xff};
         packet.operation = static_cast<std::uint16_t>(arp[6] << 8 | arp[7]);
+        packet.source = frame.source;
+        packet.destination = frame.destination;
+        std::copy_n(arp.begin() + 8, 6, packet.senderMac.begin());
         packet.senderIp = dotted(&arp[14]);
         packet.targetIp = dotted(&arp[24]);
         packets.push_back(std::move(packet));

@@ -42,6 +42,8 @@ struct ArpPacket {
     double time = 0;
     bool broadcast = false;
     std::uint16_t operation = 0; // 1 request, 2 reply
+    Mac source{}, destination{}; // the frame's
+    Mac senderMac{};
     std::string senderIp;
     std::string targetIp;
 };
