@@ -47,6 +47,10 @@ Form1::Form1(Controls& controls, EchoClientFactory makeEchoClient, RepairSetting
     : controls_(controls), makeEchoClient_(std::move(makeEchoClient)), offload_(std::move(wake)),
       report_(repair.report), repair_(std::move(repair)) {
     repair_.onRecord([this](const EvidenceRecord& record) {
+        // The lamp keeps telling the attack; that our address is told goes to the notice.
+        if (record.verdict == Verdict::announced) {
+            return;
+        }
         recorded_ = stateOf(record);
         tell(*recorded_);
     });
@@ -69,9 +73,7 @@ Words stateOf(const EvidenceRecord& record) {
     case Verdict::released:
         return {texts::kReleased, {hop}};
     case Verdict::announced:
-        return record.now.state == "started"
-                   ? Words{texts::kToldOurAddress, {hop, record.now.linkAddress}}
-                   : Words{texts::kStoppedTelling, {hop}};
+        return {texts::kToldOurAddress, {hop, record.now.linkAddress}};
     case Verdict::unchanged:
         return {texts::kKeptItsAddress, {probed, hop}};
     case Verdict::unresolved:

@@ -131,8 +131,6 @@ inline constexpr const char* kDefendingTitle =
     QT_TRANSLATE_NOOP("Tarnvik", "Defending %1 both ways");
 inline constexpr const char* kToldOurAddress =
     QT_TRANSLATE_NOOP("Tarnvik", "told %1 our address %2 while the attack goes on");
-inline constexpr const char* kStoppedTelling =
-    QT_TRANSLATE_NOOP("Tarnvik", "the attack on %1 is over: no longer telling it our address");
 // The notification-area icon's tip (Windows).
 inline constexpr const char* kTrayMonitoring = QT_TRANSLATE_NOOP("Tarnvik", "Tarnvik: monitoring");
 inline constexpr const char* kTrayGreen =

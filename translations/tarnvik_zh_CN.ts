@@ -216,10 +216,6 @@
         <translation>攻击持续期间已告知 %1 本机地址 %2</translation>
     </message>
     <message>
-        <source>the attack on %1 is over: no longer telling it our address</source>
-        <translation>对 %1 的攻击已结束：不再告知其本机地址</translation>
-    </message>
-    <message>
         <source>Tarnvik: monitoring</source>
         <translation>Tarnvik：正在监视</translation>
     </message>
