@@ -26,7 +26,13 @@ using NeighbourChoice =
     std::function<bool(const ndmsg& header, const netlink::NeighbourAttributes&)>;
 NeighbourOutcome deleteIpv4Neighbours(NeighbourChoice chosen, const std::string& failure);
 
+// The same for the entries of `family` (AF_INET or AF_INET6).
+NeighbourOutcome deleteNeighbours(std::uint8_t family, NeighbourChoice chosen,
+                                  const std::string& failure);
+
 // The learnt entries: permanent and no-ARP ones stay.
 NeighbourOutcome flushIpv4Neighbours();
+// The learnt IPv6 entries (the neighbour discovery cache), as `ip -6 neigh flush all` does.
+NeighbourOutcome flushNeighbours(std::uint8_t family);
 
 } // namespace tarnvik

@@ -85,13 +85,18 @@ inline NeighbourAttributes neighbourAttributes(const nlmsghdr* message) {
 }
 
 // Every IPv4 neighbour entry, each handed to `callback`.
-inline int dumpIpv4Neighbours(mnl_socket* socket, unsigned int sequence, mnl_cb_t callback,
-                              void* data) {
+inline int dumpNeighbours(mnl_socket* socket, unsigned int sequence, mnl_cb_t callback, void* data,
+                          std::uint8_t addressFamily) {
     std::vector<char> buffer(MNL_SOCKET_BUFFER_SIZE);
     const auto [dump, family] =
         putRequest<ndmsg>(buffer, RTM_GETNEIGH, NLM_F_REQUEST | NLM_F_DUMP, sequence);
-    family->ndm_family = AF_INET;
+    family->ndm_family = addressFamily;
     return exchange(socket, dump, callback, data);
+}
+
+inline int dumpIpv4Neighbours(mnl_socket* socket, unsigned int sequence, mnl_cb_t callback,
+                              void* data) {
+    return dumpNeighbours(socket, sequence, callback, data, AF_INET);
 }
 
 } // namespace tarnvik::netlink

@@ -28,9 +28,16 @@ class FlushHelper : public ::testing::Test {
                           "dev", "eth0", "nud", "reachable"});
         lab.mustExec(ws, {"ip", "neigh", "replace", "198.18.0.9", "lladdr", "02:00:00:00:00:09",
                           "dev", "eth0", "nud", "permanent"});
+        // The same two in the IPv6 cache: a router's link-local address as a forged
+        // advertisement leaves it, and one set by hand.
+        lab.mustExec(ws, {"ip", "neigh", "replace", "fe80::2", "lladdr", "02:00:00:de:ad:01", "dev",
+                          "eth0", "nud", "reachable", "router"});
+        lab.mustExec(ws, {"ip", "neigh", "replace", "2001:db8::9", "lladdr", "02:00:00:00:00:09",
+                          "dev", "eth0", "nud", "permanent"});
     }
 
     std::string neighbours() { return lab.mustExec(ws, {"ip", "-4", "neigh", "show"}); }
+    std::string ipv6Neighbours() { return lab.mustExec(ws, {"ip", "-6", "neigh", "show"}); }
 
     // The helper copied where an unprivileged user may run it.
     fs::path copyForOthers() {
@@ -53,20 +60,34 @@ class FlushHelper : public ::testing::Test {
     fs::path dir;
 };
 
+// Each mode empties its own cache of learnt entries alone.
 TEST_F(FlushHelper, DeletesLearntEntriesAndKeepsPermanentOnes) {
     ASSERT_NE(neighbours().find("198.18.0.2"), std::string::npos);
-    const auto result = lab.exec(ws, {FLUSH_HELPER});
+    ASSERT_NE(ipv6Neighbours().find("fe80::2"), std::string::npos);
+    auto result = lab.exec(ws, {FLUSH_HELPER});
     EXPECT_EQ(result.exitCode, 0) << result.output;
     EXPECT_EQ(result.output, "");
     const auto left = neighbours();
     EXPECT_EQ(left.find("198.18.0.2"), std::string::npos) << left;
     EXPECT_NE(left.find("198.18.0.9"), std::string::npos) << left;
+    EXPECT_NE(ipv6Neighbours().find("fe80::2"), std::string::npos) << "IPv4 alone";
+
+    result = lab.exec(ws, {FLUSH_HELPER, "ipv6"});
+    EXPECT_EQ(result.exitCode, 0) << result.output;
+    const auto leftIpv6 = ipv6Neighbours();
+    EXPECT_EQ(leftIpv6.find("fe80::2"), std::string::npos) << leftIpv6;
+    EXPECT_NE(leftIpv6.find("2001:db8::9"), std::string::npos) << leftIpv6;
 }
 
-TEST_F(FlushHelper, TakesNoArguments) {
-    const auto result = lab.exec(ws, {FLUSH_HELPER, "--all"});
-    EXPECT_EQ(result.exitCode, 2);
+TEST_F(FlushHelper, TakesNoOtherArgument) {
+    for (const std::vector<std::string>& arguments :
+         {std::vector<std::string>{"--all"}, {"ipv4"}, {"IPV6"}, {"ipv6", "ipv6"}, {"ipv6 "}}) {
+        std::vector<std::string> argv{FLUSH_HELPER};
+        argv.insert(argv.end(), arguments.begin(), arguments.end());
+        EXPECT_EQ(lab.exec(ws, argv).exitCode, 2) << arguments[0];
+    }
     EXPECT_NE(neighbours().find("198.18.0.2"), std::string::npos);
+    EXPECT_NE(ipv6Neighbours().find("fe80::2"), std::string::npos);
 }
 
 TEST_F(FlushHelper, UnprivilegedUserNeedsTheCapability) {
