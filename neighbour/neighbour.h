@@ -7,12 +7,14 @@
 
 #include "platform.h"
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
 namespace tarnvik {
 
@@ -70,6 +72,23 @@ class NeighbourEvents {
     struct Channel;
     std::unique_ptr<Channel> channel_;
 };
+
+// An IPv6 default router of one interface (a default route's gateway, learnt from router
+// advertisements or set by hand), with what the neighbour table holds for it.
+struct Ipv6Router {
+    int interfaceIndex = 0;
+    std::array<std::uint8_t, 16> address{};
+    // As for NeighbourReading: lower case, empty when the table holds none; the kernel's word.
+    std::string linkAddress;
+    std::string state = "none";
+};
+
+// Every IPv6 default router of the main table, in the table's order; 0 or the error number.
+// Linux only so far (the Windows edition does not watch IPv6 routers yet).
+int readIpv6Routers(std::vector<Ipv6Router>& routers);
+
+// An IPv6 address as text, with its zone where it is link-local: "fe80::1%eth0".
+std::string ipv6Text(const std::array<std::uint8_t, 16>& address, int interfaceIndex);
 
 // This machine's own link-layer address on an interface; empty when it has none (or no such
 // interface).

@@ -6,6 +6,7 @@
 #include "neighbour.h"
 #include "netlink.h"
 
+#include <arpa/inet.h>
 #include <libmnl/libmnl.h>
 #include <linux/neighbour.h>
 #include <linux/rtnetlink.h>
@@ -20,6 +21,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstddef>
+#include <cstring>
 #include <ctime>
 #include <optional>
 #include <vector>
@@ -126,6 +128,97 @@ unsigned int firstSequence() {
 }
 
 } // namespace
+
+namespace {
+
+int onIpv6Route(const nlmsghdr* message, void* data) {
+    auto& routers = *static_cast<std::vector<Ipv6Router>*>(data);
+    const auto* header = static_cast<const rtmsg*>(mnl_nlmsg_get_payload(message));
+    if (header->rtm_family != AF_INET6 || header->rtm_dst_len != 0 ||
+        header->rtm_table != RT_TABLE_MAIN || header->rtm_type != RTN_UNICAST) {
+        return MNL_CB_OK;
+    }
+    Ipv6Router router;
+    bool gateway = false;
+    std::pair<Ipv6Router*, bool*> found{&router, &gateway};
+    mnl_attr_parse(
+        message, sizeof(rtmsg),
+        [](const nlattr* attribute, void* out) {
+            auto& found = *static_cast<std::pair<Ipv6Router*, bool*>*>(out);
+            if (mnl_attr_get_type(attribute) == RTA_OIF &&
+                mnl_attr_get_payload_len(attribute) == sizeof(std::uint32_t)) {
+                found.first->interfaceIndex = static_cast<int>(mnl_attr_get_u32(attribute));
+            } else if (mnl_attr_get_type(attribute) == RTA_GATEWAY &&
+                       mnl_attr_get_payload_len(attribute) == 16) {
+                std::memcpy(found.first->address.data(), mnl_attr_get_payload(attribute), 16);
+                *found.second = true;
+            }
+            return MNL_CB_OK;
+        },
+        &found);
+    if (gateway && router.interfaceIndex > 0) {
+        routers.push_back(router);
+    }
+    return MNL_CB_OK;
+}
+
+int onIpv6Entry(const nlmsghdr* message, void* data) {
+    auto& routers = *static_cast<std::vector<Ipv6Router>*>(data);
+    const auto* header = static_cast<const ndmsg*>(mnl_nlmsg_get_payload(message));
+    const auto attributes = netlink::neighbourAttributes(message);
+    if (header->ndm_family != AF_INET6 || attributes[NDA_DST] == nullptr ||
+        mnl_attr_get_payload_len(attributes[NDA_DST]) != 16) {
+        return MNL_CB_OK;
+    }
+    for (auto& router : routers) {
+        if (router.interfaceIndex == header->ndm_ifindex &&
+            std::memcmp(router.address.data(), mnl_attr_get_payload(attributes[NDA_DST]), 16) ==
+                0) {
+            router.state = stateWord(header->ndm_state);
+            if (attributes[NDA_LLADDR] != nullptr &&
+                (header->ndm_state & (NUD_INCOMPLETE | NUD_FAILED)) == 0) {
+                router.linkAddress = linkAddressText(
+                    {static_cast<const std::uint8_t*>(mnl_attr_get_payload(attributes[NDA_LLADDR])),
+                     mnl_attr_get_payload_len(attributes[NDA_LLADDR])});
+            }
+        }
+    }
+    return MNL_CB_OK;
+}
+
+} // namespace
+
+int readIpv6Routers(std::vector<Ipv6Router>& routers) {
+    routers.clear();
+    const netlink::Socket socket = netlink::openRoutingSocket();
+    if (!socket) {
+        return errno;
+    }
+    unsigned int sequence = firstSequence();
+    std::vector<char> buffer(MNL_SOCKET_BUFFER_SIZE);
+    const auto [dump, route] =
+        netlink::putRequest<rtmsg>(buffer, RTM_GETROUTE, NLM_F_REQUEST | NLM_F_DUMP, ++sequence);
+    route->rtm_family = AF_INET6;
+    if (const int error = netlink::exchange(socket.get(), dump, onIpv6Route, &routers)) {
+        return error;
+    }
+    if (routers.empty()) {
+        return 0;
+    }
+    return netlink::dumpNeighbours(socket.get(), ++sequence, onIpv6Entry, &routers, AF_INET6);
+}
+
+std::string ipv6Text(const std::array<std::uint8_t, 16>& address, int interfaceIndex) {
+    char text[INET6_ADDRSTRLEN] = {};
+    ::inet_ntop(AF_INET6, address.data(), text, sizeof text);
+    std::string out = text;
+    char name[IF_NAMESIZE] = {};
+    if (address[0] == 0xfe && (address[1] & 0xc0) == 0x80 && interfaceIndex > 0 &&
+        ::if_indextoname(static_cast<unsigned>(interfaceIndex), name) != nullptr) {
+        out += std::string("%") + name;
+    }
+    return out;
+}
 
 std::string interfaceLinkAddress(int interfaceIndex) {
     char name[IF_NAMESIZE] = {};

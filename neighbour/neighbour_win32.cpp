@@ -8,11 +8,13 @@
 // Winsock 2 before windows.h, and both before the IP helper's headers.
 #include <winsock2.h>
 #include <ws2ipdef.h>
+#include <ws2tcpip.h>
 
 #include <windows.h>
 
 #include <iphlpapi.h>
 
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -62,10 +64,10 @@ struct TableDeleter {
 };
 using Table = std::unique_ptr<MIB_IPNET_TABLE2, TableDeleter>;
 
-// The IPv4 neighbour table; an empty one (ERROR_NOT_FOUND) is no failure.
-DWORD readTable(Table& table) {
+// The IPv4 (or IPv6) neighbour table; an empty one (ERROR_NOT_FOUND) is no failure.
+DWORD readTable(Table& table, ADDRESS_FAMILY family = AF_INET) {
     MIB_IPNET_TABLE2* raw = nullptr;
-    const DWORD error = ::GetIpNetTable2(AF_INET, &raw);
+    const DWORD error = ::GetIpNetTable2(family, &raw);
     table.reset(error == NO_ERROR ? raw : nullptr);
     return error == ERROR_NOT_FOUND ? NO_ERROR : error;
 }
@@ -77,7 +79,56 @@ std::string linkAddressOf(const MIB_IPNET_ROW2& row) {
     return linkAddressText({row.PhysicalAddress, row.PhysicalAddressLength});
 }
 
+struct RoutesDeleter {
+    void operator()(MIB_IPFORWARD_TABLE2* table) const { ::FreeMibTable(table); }
+};
+
 } // namespace
+
+int readIpv6Routers(std::vector<Ipv6Router>& routers) {
+    routers.clear();
+    MIB_IPFORWARD_TABLE2* raw = nullptr;
+    if (const DWORD error = ::GetIpForwardTable2(AF_INET6, &raw); error != NO_ERROR) {
+        return error == ERROR_NOT_FOUND ? 0 : static_cast<int>(error);
+    }
+    const std::unique_ptr<MIB_IPFORWARD_TABLE2, RoutesDeleter> routes(raw);
+    static const std::array<std::uint8_t, 16> kNone{};
+    for (ULONG i = 0; i < routes->NumEntries; ++i) {
+        const auto& row = routes->Table[i];
+        Ipv6Router router;
+        router.interfaceIndex = static_cast<int>(row.InterfaceIndex);
+        std::memcpy(router.address.data(), &row.NextHop.Ipv6.sin6_addr, 16);
+        if (row.DestinationPrefix.PrefixLength == 0 && router.address != kNone) {
+            routers.push_back(router);
+        }
+    }
+    Table table;
+    if (routers.empty() || readTable(table, AF_INET6) != NO_ERROR || !table) {
+        return 0;
+    }
+    for (auto& router : routers) {
+        for (ULONG i = 0; i < table->NumEntries; ++i) {
+            const auto& row = table->Table[i];
+            if (static_cast<int>(row.InterfaceIndex) == router.interfaceIndex &&
+                std::memcmp(&row.Address.Ipv6.sin6_addr, router.address.data(), 16) == 0) {
+                router.state = stateWord(row.State);
+                router.linkAddress = linkAddressOf(row);
+            }
+        }
+    }
+    return 0;
+}
+
+// Windows names a link-local address's zone by its interface index: "fe80::1%12".
+std::string ipv6Text(const std::array<std::uint8_t, 16>& address, int interfaceIndex) {
+    char text[INET6_ADDRSTRLEN] = {};
+    ::inet_ntop(AF_INET6, address.data(), text, sizeof text);
+    std::string out = text;
+    if (address[0] == 0xfe && (address[1] & 0xc0) == 0x80 && interfaceIndex > 0) {
+        out += "%" + std::to_string(interfaceIndex);
+    }
+    return out;
+}
 
 std::string interfaceLinkAddress(int interfaceIndex) {
     MIB_IF_ROW2 row{};

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
-// The neighbour notifications in a network namespace of the test's own: only the followed
-// addresses' changes are queued.
+// The neighbour table in a network namespace of the test's own: only the followed addresses'
+// changes are queued, and the IPv6 default routers are read with their entries.
 #include "ip_text.h"
 #include "neighbour.h"
 
@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <set>
 #include <string>
@@ -26,10 +27,11 @@ int followedOnly() {
     NeighbourEvents events;
     const Ipv4Value followed[] = {ipv4FromOctets(198, 18, 0, 2), ipv4FromOctets(198, 18, 0, 9)};
     if (events.descriptor() < 0 || events.follow(followed) != 0 ||
-        std::system("ip link add t0 type veth peer name t1 && ip link set t1 up && ip link set t0 up && "
-                    "ip addr add 198.18.0.1/24 dev t0 && "
-                    "for n in 2 3 9 10; do ip neigh add 198.18.0.$n lladdr 02:00:00:00:00:0$n "
-                    "dev t0 nud reachable; done && ip neigh del 198.18.0.9 dev t0") != 0) {
+        std::system(
+            "ip link add t0 type veth peer name t1 && ip link set t1 up && ip link set t0 up && "
+            "ip addr add 198.18.0.1/24 dev t0 && "
+            "for n in 2 3 9 10; do ip neigh add 198.18.0.$n lladdr 02:00:00:00:00:0$n "
+            "dev t0 nud reachable; done && ip neigh del 198.18.0.9 dev t0") != 0) {
         return 2;
     }
     std::set<std::string> seen;
@@ -41,21 +43,62 @@ int followedOnly() {
     return seen == std::set<std::string>{"198.18.0.2", "198.18.0.9"} && deletionSeen ? 0 : 1;
 }
 
-TEST(NeighbourEvents, OnlyTheFollowedAddressesChangesArrive) {
+// Runs `body` in a child (which takes a network namespace of its own) and gives its exit status:
+// 77 when it cannot be had.
+int inChild(int (*body)()) {
     if (::geteuid() != 0) {
-        GTEST_SKIP() << "a network namespace of its own needs root";
+        return 77;
     }
     const pid_t child = ::fork();
     if (child == 0) {
-        ::_exit(followedOnly());
+        ::_exit(body());
     }
     int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status));
-    if (WEXITSTATUS(status) == 77) {
-        GTEST_SKIP() << "no network namespace here";
+    return ::waitpid(child, &status, 0) == child && WIFEXITED(status) ? WEXITSTATUS(status) : 3;
+}
+
+TEST(NeighbourEvents, OnlyTheFollowedAddressesChangesArrive) {
+    const int status = inChild(followedOnly);
+    if (status == 77) {
+        GTEST_SKIP() << "a network namespace of its own needs root";
     }
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "1: other changes arrived or followed ones were lost";
+    EXPECT_EQ(status, 0) << "1: other changes arrived or followed ones were lost";
+}
+
+// Two IPv6 default routers on two links, one with a neighbour entry, beside an IPv4 default
+// route: both routers are read with their zones, and only them.
+int ipv6RoutersRead() {
+    if (::unshare(CLONE_NEWNET) != 0) {
+        return 77;
+    }
+    if (std::system("ip link add t0 type veth peer name t1 && ip link set t0 up && "
+                    "ip link set t1 up && ip addr add 198.18.0.1/24 dev t0 && "
+                    "ip route add default via 198.18.0.2 && "
+                    "ip -6 route add default via fe80::2 dev t0 && "
+                    "ip -6 route add default via fe80::3 dev t1 metric 2048 && "
+                    "ip -6 neigh replace fe80::2 lladdr 02:00:00:00:00:02 dev t0 nud reachable "
+                    "router") != 0) {
+        return 2;
+    }
+    std::vector<Ipv6Router> routers;
+    if (readIpv6Routers(routers) != 0) {
+        return 3;
+    }
+    std::string read;
+    for (const auto& router : routers) {
+        read += ipv6Text(router.address, router.interfaceIndex) + " " + router.linkAddress + " " +
+                router.state + ";";
+    }
+    std::fprintf(stderr, "%s\n", read.c_str());
+    return read == "fe80::2%t0 02:00:00:00:00:02 REACHABLE;fe80::3%t1  none;" ? 0 : 1;
+}
+
+TEST(Ipv6Routers, EveryDefaultRouterIsReadWithItsZoneAndItsEntry) {
+    const int status = inChild(ipv6RoutersRead);
+    if (status == 77) {
+        GTEST_SKIP() << "a network namespace of its own needs root";
+    }
+    EXPECT_EQ(status, 0) << "1: not what was read (above); 2: the lab could not be made";
 }
 
 } // namespace
