@@ -63,6 +63,16 @@ std::string stateWord(std::uint16_t state) {
     return "none";
 }
 
+// The link-layer address an entry holds; none while it is still being resolved or has failed.
+std::string entryLinkAddress(const ndmsg& header, const netlink::NeighbourAttributes& attributes) {
+    const nlattr* link = attributes[NDA_LLADDR];
+    if (link == nullptr || (header.ndm_state & (NUD_INCOMPLETE | NUD_FAILED)) != 0) {
+        return {};
+    }
+    return linkAddressText({static_cast<const std::uint8_t*>(mnl_attr_get_payload(link)),
+                            mnl_attr_get_payload_len(link)});
+}
+
 int onRoute(const nlmsghdr* message, void* data) {
     auto& route = *static_cast<Route*>(data);
     const auto* header = static_cast<const rtmsg*>(mnl_nlmsg_get_payload(message));
@@ -105,12 +115,7 @@ std::optional<NeighbourChange> changeOf(const nlmsghdr* message) {
         return change;
     }
     change.reading.state = stateWord(header->ndm_state);
-    if (attributes[NDA_LLADDR] != nullptr &&
-        (header->ndm_state & (NUD_INCOMPLETE | NUD_FAILED)) == 0) {
-        change.reading.linkAddress = linkAddressText(
-            {static_cast<const std::uint8_t*>(mnl_attr_get_payload(attributes[NDA_LLADDR])),
-             mnl_attr_get_payload_len(attributes[NDA_LLADDR])});
-    }
+    change.reading.linkAddress = entryLinkAddress(*header, attributes);
     return change;
 }
 
@@ -175,12 +180,7 @@ int onIpv6Entry(const nlmsghdr* message, void* data) {
             std::memcmp(router.address.data(), mnl_attr_get_payload(attributes[NDA_DST]), 16) ==
                 0) {
             router.state = stateWord(header->ndm_state);
-            if (attributes[NDA_LLADDR] != nullptr &&
-                (header->ndm_state & (NUD_INCOMPLETE | NUD_FAILED)) == 0) {
-                router.linkAddress = linkAddressText(
-                    {static_cast<const std::uint8_t*>(mnl_attr_get_payload(attributes[NDA_LLADDR])),
-                     mnl_attr_get_payload_len(attributes[NDA_LLADDR])});
-            }
+            router.linkAddress = entryLinkAddress(*header, attributes);
         }
     }
     return MNL_CB_OK;
