@@ -30,7 +30,11 @@ struct NeighbourReading {
     // The kernel's word for the entry: REACHABLE, STALE, DELAY, PROBE, FAILED, INCOMPLETE,
     // PERMANENT, NOARP, or "none".
     std::string state = "none";
+    // An IPv6 router's entry: the router's address with its zone ("fe80::1%eth0"), nextHop 0.
+    std::string ipv6 = "";
 };
+
+using Ipv6Address = std::array<std::uint8_t, 16>;
 
 // Reads the route toward `destination` and its next hop's neighbour entry, that one entry alone
 // (never the whole table). Returns 0 or the error number that stopped it (os::errorText
@@ -67,28 +71,39 @@ class NeighbourEvents {
     // the system drops the others before they are queued, so that a storm of updates about
     // other hosts costs nothing. 0 or the error; on failure every change still arrives.
     int follow(std::span<const Ipv4Value> addresses);
+    // Besides, the IPv6 routers' entries and (`routes`) the IPv6 default routes coming and going;
+    // their changes are not handed to drain's callback but noted for routersChanged(). 0 or the
+    // error, as for follow().
+    int followRouters(std::span<const Ipv6Address> routers, bool routes);
+    // Whether a change of the IPv6 routers was drained since the last call.
+    bool routersChanged();
 
   private:
+    int attachFilter();
     struct Channel;
     std::unique_ptr<Channel> channel_;
+    std::vector<Ipv4Value> followed_;
+    std::vector<Ipv6Address> routers_;
+    bool routes_ = false;
+    bool routersChanged_ = false;
 };
 
 // An IPv6 default router of one interface (a default route's gateway, learnt from router
 // advertisements or set by hand), with what the neighbour table holds for it.
 struct Ipv6Router {
     int interfaceIndex = 0;
-    std::array<std::uint8_t, 16> address{};
+    Ipv6Address address{};
     // As for NeighbourReading: lower case, empty when the table holds none; the kernel's word.
     std::string linkAddress;
     std::string state = "none";
 };
 
-// Every IPv6 default router of the main table, in the table's order; 0 or the error number.
-// Linux only so far (the Windows edition does not watch IPv6 routers yet).
+// Every IPv6 default router of the main table, in the table's order, each with its one
+// neighbour entry; 0 or the error number.
 int readIpv6Routers(std::vector<Ipv6Router>& routers);
 
 // An IPv6 address as text, with its zone where it is link-local: "fe80::1%eth0".
-std::string ipv6Text(const std::array<std::uint8_t, 16>& address, int interfaceIndex);
+std::string ipv6Text(const Ipv6Address& address, int interfaceIndex);
 
 // This machine's own link-layer address on an interface; empty when it has none (or no such
 // interface).

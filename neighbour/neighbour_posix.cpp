@@ -24,6 +24,7 @@
 #include <cstring>
 #include <ctime>
 #include <optional>
+#include <utility>
 #include <vector>
 
 namespace tarnvik {
@@ -168,20 +169,11 @@ int onIpv6Route(const nlmsghdr* message, void* data) {
 }
 
 int onIpv6Entry(const nlmsghdr* message, void* data) {
-    auto& routers = *static_cast<std::vector<Ipv6Router>*>(data);
+    auto& router = *static_cast<Ipv6Router*>(data);
     const auto* header = static_cast<const ndmsg*>(mnl_nlmsg_get_payload(message));
-    const auto attributes = netlink::neighbourAttributes(message);
-    if (header->ndm_family != AF_INET6 || attributes[NDA_DST] == nullptr ||
-        mnl_attr_get_payload_len(attributes[NDA_DST]) != 16) {
-        return MNL_CB_OK;
-    }
-    for (auto& router : routers) {
-        if (router.interfaceIndex == header->ndm_ifindex &&
-            std::memcmp(router.address.data(), mnl_attr_get_payload(attributes[NDA_DST]), 16) ==
-                0) {
-            router.state = stateWord(header->ndm_state);
-            router.linkAddress = entryLinkAddress(*header, attributes);
-        }
+    if (message->nlmsg_type == RTM_NEWNEIGH && header->ndm_family == AF_INET6) {
+        router.state = stateWord(header->ndm_state);
+        router.linkAddress = entryLinkAddress(*header, netlink::neighbourAttributes(message));
     }
     return MNL_CB_OK;
 }
@@ -202,13 +194,23 @@ int readIpv6Routers(std::vector<Ipv6Router>& routers) {
     if (const int error = netlink::exchange(socket.get(), dump, onIpv6Route, &routers)) {
         return error;
     }
-    if (routers.empty()) {
-        return 0;
+    // Each router's one entry, asked for by address and interface: a dump would cost the whole
+    // table, every IPv6 host on the link.
+    for (auto& router : routers) {
+        const auto [request, entry] =
+            netlink::putRequest<ndmsg>(buffer, RTM_GETNEIGH, NLM_F_REQUEST | NLM_F_ACK, ++sequence);
+        entry->ndm_family = AF_INET6;
+        entry->ndm_ifindex = router.interfaceIndex;
+        mnl_attr_put(request, NDA_DST, router.address.size(), router.address.data());
+        if (const int error = netlink::exchange(socket.get(), request, onIpv6Entry, &router);
+            error != 0 && error != ENOENT) {
+            return error;
+        }
     }
-    return netlink::dumpNeighbours(socket.get(), ++sequence, onIpv6Entry, &routers, AF_INET6);
+    return 0;
 }
 
-std::string ipv6Text(const std::array<std::uint8_t, 16>& address, int interfaceIndex) {
+std::string ipv6Text(const Ipv6Address& address, int interfaceIndex) {
     char text[INET6_ADDRSTRLEN] = {};
     ::inet_ntop(AF_INET6, address.data(), text, sizeof text);
     std::string out = text;
@@ -310,8 +312,8 @@ struct NeighbourEvents::Channel {
 
 NeighbourEvents::NeighbourEvents() {
     netlink::Socket socket(mnl_socket_open2(NETLINK_ROUTE, SOCK_NONBLOCK | SOCK_CLOEXEC));
-    if (socket &&
-        mnl_socket_bind(socket.get(), 1u << (RTNLGRP_NEIGH - 1), MNL_SOCKET_AUTOPID) == 0) {
+    const unsigned int groups = 1u << (RTNLGRP_NEIGH - 1) | 1u << (RTNLGRP_IPV6_ROUTE - 1);
+    if (socket && mnl_socket_bind(socket.get(), groups, MNL_SOCKET_AUTOPID) == 0) {
         channel_ = std::make_unique<Channel>(Channel{std::move(socket)});
     }
 }
@@ -322,51 +324,161 @@ int NeighbourEvents::descriptor() const {
     return channel_ ? mnl_socket_get_fd(channel_->socket.get()) : -1;
 }
 
-// A classic BPF program over each notification as it arrives, before it is queued: a neighbour
-// message (new or deleted) of the IPv4 family whose destination, the first attribute the kernel
-// puts after the header (neigh_fill_info), is one of the addresses. Netlink's own fields are in
-// host order, which BPF's loads read as big-endian: the constants below are written so.
-std::vector<sock_filter> neighbourFilter(std::span<const Ipv4Value> addresses) {
-    constexpr std::uint32_t kType = offsetof(nlmsghdr, nlmsg_type);
-    constexpr std::uint32_t kFamily = NLMSG_HDRLEN + offsetof(ndmsg, ndm_family);
-    constexpr std::uint32_t kFirstAttribute = NLMSG_HDRLEN + NLMSG_ALIGN(sizeof(ndmsg));
-    const auto littleEndian16 = [](std::uint16_t value) -> std::uint32_t {
-        return static_cast<std::uint32_t>((value & 0xff) << 8 | value >> 8);
-    };
-    const auto count = static_cast<std::uint8_t>(std::min<std::size_t>(addresses.size(), 200));
-    std::vector<sock_filter> program;
-    auto put = [&](std::uint16_t code, std::uint32_t k, std::uint8_t jt = 0, std::uint8_t jf = 0) {
-        program.push_back({code, jt, jf, k});
-    };
-    // The jumps count forward to the last two instructions: drop, then accept.
-    const auto toDrop = [&](std::size_t at) { return static_cast<std::uint8_t>(7 + count - at); };
-    put(BPF_LD | BPF_H | BPF_ABS, kType);                                       // 0
-    put(BPF_JMP | BPF_JEQ | BPF_K, littleEndian16(RTM_NEWNEIGH), 1, 0);         // 1
-    put(BPF_JMP | BPF_JEQ | BPF_K, littleEndian16(RTM_DELNEIGH), 0, toDrop(2)); // 2
-    put(BPF_LD | BPF_B | BPF_ABS, kFamily);                                     // 3
-    put(BPF_JMP | BPF_JEQ | BPF_K, AF_INET, 0, toDrop(4));                      // 4
-    put(BPF_LD | BPF_W | BPF_ABS, kFirstAttribute);                             // 5: length, type
-    put(BPF_JMP | BPF_JEQ | BPF_K, littleEndian16(8) << 16 | littleEndian16(NDA_DST), 0,
-        toDrop(6));                                     // 6
-    put(BPF_LD | BPF_W | BPF_ABS, kFirstAttribute + 4); // 7: the address, network order
-    for (std::uint8_t i = 0; i < count; ++i) {
-        const auto octets = ipv4Octets(addresses[i]);
-        const std::uint32_t value = std::uint32_t{octets[0]} << 24 |
-                                    std::uint32_t{octets[1]} << 16 | std::uint32_t{octets[2]} << 8 |
-                                    octets[3];
-        put(BPF_JMP | BPF_JEQ | BPF_K, value, static_cast<std::uint8_t>(count - i), 0);
+namespace {
+
+// A classic BPF program whose forward jumps go to places marked later, resolved at the end.
+class FilterProgram {
+  public:
+    static constexpr int kNext = -1;
+
+    int newPlace() {
+        places_.push_back(0);
+        return static_cast<int>(places_.size()) - 1;
     }
-    put(BPF_RET | BPF_K, 0);          // drop
-    put(BPF_RET | BPF_K, 0xffffffff); // accept whole
-    return program;
+    void mark(int place) { places_[static_cast<std::size_t>(place)] = program_.size(); }
+    void load(std::uint16_t size, std::uint32_t offset) { put(BPF_LD | size | BPF_ABS, offset); }
+    void jumpIfEqual(std::uint32_t value, int ifTrue, int ifFalse) {
+        jumps_.push_back({program_.size(), ifTrue, ifFalse});
+        put(BPF_JMP | BPF_JEQ | BPF_K, value);
+    }
+    void returnVerdict(bool pass) { put(BPF_RET | BPF_K, pass ? 0xffffffff : 0); }
+    // The program, or nothing when a jump reaches beyond the 255 instructions it can skip.
+    std::optional<std::vector<sock_filter>> resolved() {
+        for (const auto& jump : jumps_) {
+            auto& instruction = program_[jump.at];
+            const auto distance = [&](int to) {
+                return to == kNext ? 0 : places_[static_cast<std::size_t>(to)] - jump.at - 1;
+            };
+            if (distance(jump.ifTrue) > 255 || distance(jump.ifFalse) > 255) {
+                return std::nullopt;
+            }
+            instruction.jt = static_cast<std::uint8_t>(distance(jump.ifTrue));
+            instruction.jf = static_cast<std::uint8_t>(distance(jump.ifFalse));
+        }
+        return program_;
+    }
+
+  private:
+    void put(std::uint16_t code, std::uint32_t k) { program_.push_back({code, 0, 0, k}); }
+    struct Jump {
+        std::size_t at;
+        int ifTrue, ifFalse;
+    };
+    std::vector<sock_filter> program_;
+    std::vector<Jump> jumps_;
+    std::vector<std::size_t> places_;
+};
+
+// Netlink's own fields are in host order, which BPF's loads read as big-endian.
+constexpr std::uint32_t bigEndianView16(std::uint16_t value) {
+    return static_cast<std::uint32_t>((value & 0xff) << 8 | value >> 8);
 }
 
+std::uint32_t networkWord(const std::uint8_t* bytes) {
+    return std::uint32_t{bytes[0]} << 24 | std::uint32_t{bytes[1]} << 16 |
+           std::uint32_t{bytes[2]} << 8 | bytes[3];
+}
+
+// Looked at as each notification arrives, before it is queued: a neighbour message (new or
+// deleted) whose destination, the first attribute the kernel puts after the header
+// (neigh_fill_info), is one of the followed IPv4 addresses or IPv6 routers; and, while routes are
+// followed, a new or deleted IPv6 default route. Each block returns by itself, so that no jump
+// crosses another's addresses.
+std::optional<std::vector<sock_filter>> neighbourFilter(std::span<const Ipv4Value> addresses,
+                                                        std::span<const Ipv6Address> routers,
+                                                        bool routes) {
+    constexpr std::uint32_t kType = offsetof(nlmsghdr, nlmsg_type);
+    constexpr std::uint32_t kFamily = NLMSG_HDRLEN + offsetof(ndmsg, ndm_family);
+    constexpr std::uint32_t kDestinationLength = NLMSG_HDRLEN + offsetof(rtmsg, rtm_dst_len);
+    constexpr std::uint32_t kDestination = NLMSG_HDRLEN + NLMSG_ALIGN(sizeof(ndmsg));
+    const auto destinationHeader = [](std::uint16_t length) {
+        return bigEndianView16(length) << 16 | bigEndianView16(NDA_DST);
+    };
+    constexpr int kNext = FilterProgram::kNext;
+    FilterProgram filter;
+    const int neighbour = filter.newPlace(), ipv4 = filter.newPlace(), ipv6 = filter.newPlace(),
+              route = filter.newPlace(), drop = filter.newPlace(), accept = filter.newPlace();
+    filter.load(BPF_H, kType);
+    filter.jumpIfEqual(bigEndianView16(RTM_NEWNEIGH), neighbour, kNext);
+    filter.jumpIfEqual(bigEndianView16(RTM_DELNEIGH), neighbour, kNext);
+    filter.jumpIfEqual(bigEndianView16(RTM_NEWROUTE), routes ? route : drop, kNext);
+    filter.jumpIfEqual(bigEndianView16(RTM_DELROUTE), routes ? route : drop, drop);
+
+    filter.mark(neighbour);
+    filter.load(BPF_B, kFamily);
+    filter.jumpIfEqual(AF_INET, ipv4, kNext);
+    filter.jumpIfEqual(AF_INET6, ipv6, drop);
+
+    filter.mark(route); // rtm_family sits where ndm_family does
+    filter.load(BPF_B, kFamily);
+    filter.jumpIfEqual(AF_INET6, kNext, drop);
+    filter.load(BPF_B, kDestinationLength);
+    filter.jumpIfEqual(0, accept, drop);
+    filter.mark(drop);
+    filter.returnVerdict(false);
+    filter.mark(accept);
+    filter.returnVerdict(true);
+
+    filter.mark(ipv4);
+    const int ipv4Drop = filter.newPlace(), ipv4Accept = filter.newPlace();
+    filter.load(BPF_W, kDestination);
+    filter.jumpIfEqual(destinationHeader(8), kNext, ipv4Drop);
+    filter.load(BPF_W, kDestination + 4);
+    for (const auto address : addresses) {
+        const auto octets = ipv4Octets(address);
+        filter.jumpIfEqual(networkWord(octets.data()), ipv4Accept, kNext);
+    }
+    filter.mark(ipv4Drop);
+    filter.returnVerdict(false);
+    filter.mark(ipv4Accept);
+    filter.returnVerdict(true);
+
+    filter.mark(ipv6);
+    const int ipv6Drop = filter.newPlace(), ipv6Accept = filter.newPlace();
+    filter.load(BPF_W, kDestination);
+    filter.jumpIfEqual(destinationHeader(20), kNext, ipv6Drop);
+    for (const auto& router : routers) {
+        const int other = filter.newPlace();
+        for (std::uint32_t word = 0; word < 4; ++word) {
+            filter.load(BPF_W, kDestination + 4 + 4 * word);
+            filter.jumpIfEqual(networkWord(router.data() + 4 * word),
+                               word == 3 ? ipv6Accept : kNext, other);
+        }
+        filter.mark(other);
+    }
+    filter.mark(ipv6Drop);
+    filter.returnVerdict(false);
+    filter.mark(ipv6Accept);
+    filter.returnVerdict(true);
+    return filter.resolved();
+}
+
+} // namespace
+
 int NeighbourEvents::follow(std::span<const Ipv4Value> addresses) {
+    followed_.assign(addresses.begin(), addresses.end());
+    return attachFilter();
+}
+
+int NeighbourEvents::followRouters(std::span<const Ipv6Address> routers, bool routes) {
+    routers_.assign(routers.begin(), routers.end());
+    routes_ = routes;
+    return attachFilter();
+}
+
+bool NeighbourEvents::routersChanged() {
+    return std::exchange(routersChanged_, false);
+}
+
+int NeighbourEvents::attachFilter() {
     if (!channel_) {
         return 0;
     }
-    auto program = neighbourFilter(addresses);
-    const sock_fprog filter{static_cast<unsigned short>(program.size()), program.data()};
+    auto program = neighbourFilter(followed_, routers_, routes_);
+    if (!program) {
+        return E2BIG;
+    }
+    const sock_fprog filter{static_cast<unsigned short>(program->size()), program->data()};
     const int fd = mnl_socket_get_fd(channel_->socket.get());
     return ::setsockopt(fd, SOL_SOCKET, SO_ATTACH_FILTER, &filter, sizeof filter) == 0 ? 0 : errno;
 }
@@ -382,6 +494,7 @@ void NeighbourEvents::drain(const std::function<void(const NeighbourChange&)>& o
         if (got < 0) {
             if (errno == EINTR || errno == ENOBUFS) {
                 // ENOBUFS: notifications were lost to an overrun; the next read catches up.
+                routersChanged_ = routersChanged_ || errno == ENOBUFS;
                 continue;
             }
             return; // EAGAIN: all read
@@ -391,6 +504,9 @@ void NeighbourEvents::drain(const std::function<void(const NeighbourChange&)>& o
              message = mnl_nlmsg_next(message, &left)) {
             if (const auto change = changeOf(message)) {
                 onChange(*change);
+            } else if (message->nlmsg_type == RTM_NEWROUTE || message->nlmsg_type == RTM_DELROUTE ||
+                       message->nlmsg_type == RTM_NEWNEIGH || message->nlmsg_type == RTM_DELNEIGH) {
+                routersChanged_ = true; // an IPv6 router's: the filter passes no other
             }
         }
     }

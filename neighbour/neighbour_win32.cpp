@@ -92,7 +92,7 @@ int readIpv6Routers(std::vector<Ipv6Router>& routers) {
         return error == ERROR_NOT_FOUND ? 0 : static_cast<int>(error);
     }
     const std::unique_ptr<MIB_IPFORWARD_TABLE2, RoutesDeleter> routes(raw);
-    static const std::array<std::uint8_t, 16> kNone{};
+    static const Ipv6Address kNone{};
     for (ULONG i = 0; i < routes->NumEntries; ++i) {
         const auto& row = routes->Table[i];
         Ipv6Router router;
@@ -120,7 +120,7 @@ int readIpv6Routers(std::vector<Ipv6Router>& routers) {
 }
 
 // Windows names a link-local address's zone by its interface index: "fe80::1%12".
-std::string ipv6Text(const std::array<std::uint8_t, 16>& address, int interfaceIndex) {
+std::string ipv6Text(const Ipv6Address& address, int interfaceIndex) {
     char text[INET6_ADDRSTRLEN] = {};
     ::inet_ntop(AF_INET6, address.data(), text, sizeof text);
     std::string out = text;
@@ -201,6 +201,14 @@ void NeighbourEvents::drain(const std::function<void(const NeighbourChange&)>& /
 
 int NeighbourEvents::follow(std::span<const Ipv4Value> /*addresses*/) {
     return 0;
+}
+
+int NeighbourEvents::followRouters(std::span<const Ipv6Address> /*routers*/, bool /*routes*/) {
+    return 0;
+}
+
+bool NeighbourEvents::routersChanged() {
+    return false;
 }
 
 } // namespace tarnvik
