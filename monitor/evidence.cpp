@@ -31,13 +31,16 @@ Verdict evidenceVerdict(const std::optional<NeighbourReading>& baseline,
     return now.linkAddress == baseline->linkAddress ? Verdict::unchanged : Verdict::changed;
 }
 
+std::string hopText(const NeighbourReading& reading) {
+    return reading.ipv6.empty() ? dottedText(reading.nextHop) : reading.ipv6;
+}
+
 std::string evidenceLine(const std::string& isoTime, const EvidenceRecord& record) {
     const bool local = record.now.local;
-    return isoTime + '\t' + record.probed + '\t' + (local ? "-" : dottedText(record.now.nextHop)) +
-           '\t' + (record.baseline ? orDash(record.baseline->linkAddress) : "-") + '\t' +
+    return isoTime + '\t' + record.probed + '\t' + (local ? "-" : hopText(record.now)) + '\t' +
+           (record.baseline ? orDash(record.baseline->linkAddress) : "-") + '\t' +
            orDash(record.now.linkAddress) + '\t' + (local ? "-" : record.now.state) + '\t' +
-           verdictName(record.verdict) + '\t' +
-           (record.attacker ? dottedText(*record.attacker) : "-") + '\n';
+           verdictName(record.verdict) + '\t' + record.attacker.value_or("-") + '\n';
 }
 
 EvidenceRecorder::EvidenceRecorder(EvidenceSettings settings)
@@ -56,11 +59,100 @@ void EvidenceRecorder::startWatching() {
     hop_.reset();
     armed_.reset();
     follow(std::nullopt);
+    routers_.disarm();
+    followRouters();
 }
 
 void EvidenceRecorder::stopWatching() {
     watching_ = false;
     follow(std::nullopt);
+    routers_.disarm();
+    followRouters();
+}
+
+void EvidenceRecorder::armRouters(bool flushed) {
+    std::vector<Ipv6Router> present;
+    if (!settings_.readRouters || !watching_) {
+        return;
+    }
+    if (settings_.events) {
+        settings_.events->drain([](const NeighbourChange&) {});
+        (void)settings_.events->routersChanged(); // the flush's own deletions
+    }
+    if (const int error = settings_.readRouters(present)) {
+        report("cannot read the IPv6 routers: " + os::errorText(error));
+    }
+    routers_.arm(present, flushed);
+    (void)routers_.observe(present, false); // their addresses learnt since the flush
+    followRouters();
+}
+
+void EvidenceRecorder::followRouters() {
+    if (!settings_.events || !settings_.readRouters) {
+        return;
+    }
+    const auto addresses = routers_.addresses();
+    if (const int error = settings_.events->followRouters(addresses, routers_.armed());
+        error != 0 && !followFailureSaid_) {
+        followFailureSaid_ = true;
+        report("cannot filter the neighbour notifications, so every one is read: " +
+               os::errorText(error));
+    }
+}
+
+NeighbourReading EvidenceRecorder::routerReading(const Ipv6Router& router,
+                                                 const std::string& linkAddress) const {
+    NeighbourReading reading;
+    reading.interfaceIndex = router.interfaceIndex;
+    reading.linkAddress = linkAddress;
+    reading.state = linkAddress.empty() ? "none" : router.state;
+    reading.ipv6 =
+        settings_.ipv6Text ? settings_.ipv6Text(router.address, router.interfaceIndex) : "?";
+    return reading;
+}
+
+void EvidenceRecorder::readRouters(bool tick) {
+    if (!routers_.armed()) {
+        return;
+    }
+    std::vector<Ipv6Router> routers;
+    if (const int error = settings_.readRouters(routers)) {
+        if (!std::exchange(routerReadFailureSaid_, true)) {
+            report("cannot read the IPv6 routers: " + os::errorText(error));
+        }
+        return;
+    }
+    const auto findings = routers_.observe(routers, tick);
+    for (const auto& finding : findings) {
+        const auto& router = finding.router;
+        const auto genuine = routerReading(router, finding.genuine);
+        switch (finding.verdict) {
+        case Verdict::changed: {
+            std::optional<std::string> holder;
+            if (settings_.ipv6Holder) {
+                if (const auto other = settings_.ipv6Holder(router.interfaceIndex, router.address,
+                                                            router.linkAddress)) {
+                    holder = settings_.ipv6Text(*other, router.interfaceIndex);
+                }
+            }
+            record({target_, genuine, routerReading(router, router.linkAddress), finding.verdict,
+                    holder});
+            routerAttacked_ = true;
+            break;
+        }
+        case Verdict::newRouter:
+            record({target_, std::nullopt, routerReading(router, router.linkAddress),
+                    finding.verdict, std::nullopt});
+            routerAttacked_ = true;
+            break;
+        default:
+            record({target_, genuine, routerReading(router, ""), finding.verdict, std::nullopt});
+            break;
+        }
+    }
+    if (!findings.empty()) {
+        followRouters(); // a new router's entry is followed from now on
+    }
 }
 
 std::optional<NeighbourReading> EvidenceRecorder::read(const std::string& probed) {
@@ -91,6 +183,9 @@ bool EvidenceRecorder::catchUp() {
         settings_.events->drain([&](const NeighbourChange& change) {
             attacked = notified(change) == WatchOutcome::attack || attacked;
         });
+        if (settings_.events->routersChanged()) {
+            readRouters(false);
+        }
     }
     return attacked;
 }
@@ -107,6 +202,9 @@ EvidenceRecorder::TickStart EvidenceRecorder::beginTick(const std::string& probe
     // What came in since the last tick belongs to it.
     TickStart tick{catchUp(), false};
     watch_.beginTick();
+    // Where the system tells no changes, this read is the watch; else it catches what a lost
+    // notification would have missed.
+    readRouters(true);
     if (const auto reading = read(probed); reading && !reading->local) {
         if (!armed_ || !sameHop(*armed_, *reading)) {
             tick.needsArming = watching_;
@@ -164,14 +262,20 @@ bool EvidenceRecorder::questionAnswered(bool baselineAnswered, bool otherAnswere
     return suspect && recordOutcome(outcome, *suspect) == WatchOutcome::attack;
 }
 
+std::optional<std::string> EvidenceRecorder::holderOf(const NeighbourReading& reading) const {
+    if (!settings_.holder) {
+        return std::nullopt;
+    }
+    const auto holder =
+        settings_.holder(reading.interfaceIndex, reading.nextHop, reading.linkAddress);
+    return holder ? std::optional(dottedText(*holder)) : std::nullopt;
+}
+
 WatchOutcome EvidenceRecorder::recordOutcome(WatchOutcome outcome,
                                              const NeighbourReading& reading) {
     if (outcome == WatchOutcome::attack) {
         const auto& baseline = watch_.baseline();
-        record({target_, baseline, reading, Verdict::changed,
-                settings_.holder
-                    ? settings_.holder(reading.interfaceIndex, reading.nextHop, reading.linkAddress)
-                    : std::nullopt});
+        record({target_, baseline, reading, Verdict::changed, holderOf(reading)});
     } else if (outcome == WatchOutcome::moved) {
         record({target_, watch_.previousBaseline(), reading, Verdict::moved, std::nullopt});
     }
@@ -212,28 +316,32 @@ bool EvidenceRecorder::failed(const std::string& probed) {
     }
     const auto& baseline = watch_.baseline();
     const Verdict verdict = evidenceVerdict(baseline, *now);
-    std::optional<Ipv4Value> attacker;
-    if (verdict == Verdict::changed && settings_.holder) {
-        attacker = settings_.holder(now->interfaceIndex, now->nextHop, now->linkAddress);
-    }
-    record({probed, baseline, *now, verdict, attacker});
+    record({probed, baseline, *now, verdict,
+            verdict == Verdict::changed ? holderOf(*now) : std::nullopt});
     return true;
 }
 
 void EvidenceRecorder::record(EvidenceRecord record) {
     const std::string line = evidenceLine(settings_.isoTime(), record);
-    const std::string hop = dottedText(record.now.nextHop);
+    const std::string hop = hopText(record.now);
     const std::string was = record.baseline ? record.baseline->linkAddress : "";
+    const std::string what = record.now.ipv6.empty() ? "next hop " : "IPv6 router ";
     if (record.verdict == Verdict::changed) {
-        report("next hop " + hop + " changed from " + was + " to " + record.now.linkAddress +
-               (record.attacker ? ", held by " + dottedText(*record.attacker) : ""));
+        report(what + hop + " changed from " + was + " to " + record.now.linkAddress +
+               (record.attacker ? ", held by " + *record.attacker : ""));
+    } else if (record.verdict == Verdict::newRouter) {
+        report("new IPv6 default router " + hop + " at " +
+               (record.now.linkAddress.empty() ? "an unknown address" : record.now.linkAddress) +
+               ": a rogue router advertisement, unless a router was added");
+    } else if (record.verdict == Verdict::routerGone) {
+        report("IPv6 router " + hop + " is gone");
     } else if (record.verdict == Verdict::announced) {
         report(record.now.state == "started"
                    ? "told " + hop + " our address " + record.now.linkAddress +
                          " while the attack goes on"
                    : "the attack on " + hop + " is over: no longer telling it our address");
     } else if (record.verdict == Verdict::moved) {
-        report("next hop " + hop + " moved from " + was + " to " + record.now.linkAddress +
+        report(what + hop + " moved from " + was + " to " + record.now.linkAddress +
                (watch_.baselineProven() ? ": the old address does not answer and the new one does"
                                         : ": the old address stayed away through repairs for " +
                                               std::to_string(kTicksAbsentForAMove) + " s") +

@@ -6,9 +6,12 @@
 // attack whether or not the echo is answered. One line per failed probe, per attack and per move
 // in arp_evidence.log beside the attack log, UTF-8, tab-separated:
 //   time  probed  next-hop  baseline-MAC|-  MAC-now|-  state-now  verdict  attacker-IP|-
+// The IPv6 default routers are watched beside it (routers.h): their lines name the router's IPv6
+// address, with its zone, as the next hop, and the other holder's IPv6 address as the attacker.
 #pragma once
 
 #include "neighbour.h"
+#include "routers.h"
 #include "system.h"
 #include "verdict.h"
 #include "watch.h"
@@ -18,6 +21,8 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace tarnvik {
 
@@ -29,8 +34,11 @@ struct EvidenceRecord {
     NeighbourReading now;
     Verdict verdict = Verdict::unknown;
     // Another entry that holds the address now found for the next hop: who answers for it.
-    std::optional<Ipv4Value> attacker;
+    std::optional<std::string> attacker;
 };
+
+// The next hop's address as text: the IPv4 address, or an IPv6 router's with its zone.
+std::string hopText(const NeighbourReading& reading);
 
 // What a reading says beside the baseline; readings of two different next hops compare as
 // unknown.
@@ -58,6 +66,13 @@ struct EvidenceSettings {
     // Asks a link-layer address whether it answers for its IPv4 address (a unicast ARP request),
     // run to its end: 0 when it answered. None where it cannot be asked.
     std::function<os::RunOutcome(const NeighbourReading& asked)> ask = nullptr;
+    // The IPv6 default routers with their entries; none, they are not watched.
+    std::function<int(std::vector<Ipv6Router>&)> readRouters = nullptr;
+    // An IPv6 address as text, with its zone where it is link-local.
+    std::function<std::string(const Ipv6Address&, int)> ipv6Text = nullptr;
+    // Another IPv6 entry on the interface holding the link-layer address, besides the router.
+    std::function<std::optional<Ipv6Address>(int, const Ipv6Address&, const std::string&)>
+        ipv6Holder = nullptr;
 };
 
 class EvidenceRecorder {
@@ -103,6 +118,16 @@ class EvidenceRecorder {
     // Writes a record that is no reading's (a hold made or released).
     void note(const EvidenceRecord& record) { this->record(record); }
 
+    // Right after the IPv6 neighbour entries were flushed (`flushed`), or could not be: the
+    // routers present now are the known ones.
+    void armRouters(bool flushed);
+    bool watchesRouters() const { return settings_.readRouters != nullptr; }
+    const RouterWatch& routers() const { return routers_; }
+    // Whether a router was attacked (changed, or a new one) since the last call.
+    bool takeRouterAttack() { return std::exchange(routerAttacked_, false); }
+    // A router's entry as a reading, for its records and its hold.
+    NeighbourReading routerReading(const Ipv6Router& router, const std::string& linkAddress) const;
+
   private:
     std::optional<NeighbourReading> read(const std::string& probed);
     WatchOutcome observe(const NeighbourReading& reading);
@@ -110,7 +135,11 @@ class EvidenceRecorder {
     // Only the next hop's notifications reach the program from now on.
     void follow(std::optional<Ipv4Value> hop);
     void record(EvidenceRecord record);
+    std::optional<std::string> holderOf(const NeighbourReading& reading) const;
     void report(const std::string& line) const;
+    // Reads the routers again and records what changed; `tick`: the tick's own read.
+    void readRouters(bool tick);
+    void followRouters();
 
     EvidenceSettings settings_;
     std::function<void(const EvidenceRecord&)> recorded_;
@@ -122,6 +151,9 @@ class EvidenceRecorder {
     // The next hop the watch is armed for: notifications of other entries are not its.
     std::optional<NeighbourReading> armed_;
     bool followFailureSaid_ = false;
+    RouterWatch routers_;
+    bool routerAttacked_ = false;
+    bool routerReadFailureSaid_ = false;
 };
 
 } // namespace tarnvik

@@ -47,8 +47,9 @@ Form1::Form1(Controls& controls, EchoClientFactory makeEchoClient, RepairSetting
     : controls_(controls), makeEchoClient_(std::move(makeEchoClient)), offload_(std::move(wake)),
       report_(repair.report), repair_(std::move(repair)) {
     repair_.onRecord([this](const EvidenceRecord& record) {
-        // The lamp keeps telling the attack; that our address is told goes to the notice.
-        if (record.verdict == Verdict::announced) {
+        // The lamp keeps telling the attack; that our address is told goes to the notice, and a
+        // router's going is only recorded.
+        if (record.verdict == Verdict::announced || record.verdict == Verdict::routerGone) {
             return;
         }
         recorded_ = stateOf(record);
@@ -57,15 +58,17 @@ Form1::Form1(Controls& controls, EchoClientFactory makeEchoClient, RepairSetting
 }
 
 Words stateOf(const EvidenceRecord& record) {
-    const std::string hop = dottedText(record.now.nextHop);
+    if (!record.now.ipv6.empty()) {
+        return routerState(record);
+    }
+    const std::string hop = hopText(record.now);
     const std::string was = record.baseline ? record.baseline->linkAddress : "";
     const std::string probed = printableExcerpt(record.probed);
     switch (record.verdict) {
     case Verdict::changed:
-        return record.attacker
-                   ? Words{texts::kAttackHeldBy,
-                           {hop, was, record.now.linkAddress, dottedText(*record.attacker)}}
-                   : Words{texts::kAttack, {hop, was, record.now.linkAddress}};
+        return record.attacker ? Words{texts::kAttackHeldBy,
+                                       {hop, was, record.now.linkAddress, *record.attacker}}
+                               : Words{texts::kAttack, {hop, was, record.now.linkAddress}};
     case Verdict::moved:
         return {texts::kReplaced, {hop, record.now.linkAddress}};
     case Verdict::held:
@@ -80,6 +83,8 @@ Words stateOf(const EvidenceRecord& record) {
         return {texts::kNoLinkAddress, {probed, hop}};
     case Verdict::unknown:
     case Verdict::local:
+    case Verdict::newRouter:
+    case Verdict::routerGone:
         break;
     }
     return {texts::kDoesNotAnswer, {probed}};

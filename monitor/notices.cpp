@@ -10,6 +10,15 @@ std::string AttackNotices::named(const std::string& probed) const {
     return probed.empty() ? Words{texts::kTheTarget}.render(translate_) : printableExcerpt(probed);
 }
 
+Words routerState(const EvidenceRecord& record) {
+    const std::string now = record.now.linkAddress.empty() ? "?" : record.now.linkAddress;
+    if (record.verdict == Verdict::newRouter) {
+        return {texts::kNewRouter, {record.now.ipv6, now}};
+    }
+    return {texts::kRouterChanged,
+            {record.now.ipv6, record.baseline ? record.baseline->linkAddress : "?", now}};
+}
+
 AttackNotices::AttackNotices(std::function<void(const Notice&)> tell,
                              std::function<Clock::time_point()> now, Translator translate)
     : tell_(std::move(tell)), now_(std::move(now)), translate_(std::move(translate)) {}
@@ -22,18 +31,24 @@ void AttackNotices::recorded(const EvidenceRecord& record) {
     if (!tell_) {
         return;
     }
-    const std::string hop = dottedText(record.now.nextHop);
+    const std::string hop = hopText(record.now);
     const std::string was = record.baseline ? record.baseline->linkAddress : "";
+    if (!record.now.ipv6.empty()) {
+        // The routers are this computer's, whatever is probed: one notice a minute for them.
+        if (record.verdict != Verdict::routerGone && due(routersLastTold_)) {
+            tell({texts::kRouterAttackTitle}, routerState(record));
+        }
+        return;
+    }
     switch (record.verdict) {
     case Verdict::changed: {
         if (!due(targets_[record.probed].lastChange)) {
             return;
         }
         tell({texts::kAttackOn, {named(record.probed)}},
-             record.attacker
-                 ? Words{texts::kAttackHeldByBody,
-                         {hop, was, record.now.linkAddress, dottedText(*record.attacker)}}
-                 : Words{texts::kAttackBody, {hop, was, record.now.linkAddress}});
+             record.attacker ? Words{texts::kAttackHeldByBody,
+                                     {hop, was, record.now.linkAddress, *record.attacker}}
+                             : Words{texts::kAttackBody, {hop, was, record.now.linkAddress}});
         return;
     }
     case Verdict::moved:
@@ -48,6 +63,8 @@ void AttackNotices::recorded(const EvidenceRecord& record) {
         return;
     case Verdict::held:
     case Verdict::released:
+    case Verdict::newRouter:
+    case Verdict::routerGone:
         return; // the guard's own doing: no attack
     case Verdict::unchanged:
         silent(record.probed, {texts::kStoppedKeeps, {hop, record.now.linkAddress}});

@@ -55,6 +55,10 @@ class AttackNotices {
     std::function<Clock::time_point()> now_;
     Translator translate_;
     std::map<std::string, Target> targets_;
+    std::optional<Clock::time_point> routersLastTold_;
 };
+
+// What an IPv6 router's record says, for the lamp and the notice: a change or a new router.
+Words routerState(const EvidenceRecord& record);
 
 } // namespace tarnvik

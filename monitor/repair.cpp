@@ -187,6 +187,28 @@ void RepairAction::arm(const std::string& probed) {
     evidence_->arm(probed, flushed.succeeded());
 }
 
+// The IPv6 routers are watched from the first tick on, their entries learnt afresh as the next
+// hop's are.
+void RepairAction::armRouters() {
+    const auto flushed = os::runToEnd(settings_.ipv6Command, settings_.privileged, kHelperDeadline);
+    if (!flushed.succeeded() && !std::exchange(routersUnverifiedSaid_, true)) {
+        report("cannot flush the IPv6 neighbour entries before watching the routers (" +
+               joined(settings_.ipv6Command) + ": " + os::outcomeText(flushed) +
+               "), so the routers' addresses as the cache holds them now are taken as genuine "
+               "unverified");
+    }
+    evidence_->armRouters(flushed.succeeded());
+}
+
+// An attack on an IPv6 router has its line like any other; its flush is of the IPv6 entries.
+void RepairAction::repairRouters() {
+    appendLine();
+    if (const int error = os::startDetached(settings_.ipv6Command, settings_.privileged)) {
+        reportFailure("cannot start " + joined(settings_.ipv6Command) + ": " +
+                      os::errorText(error));
+    }
+}
+
 // Holds the genuine address once an attack is confirmed, and again when the table no longer
 // shows the hold (Windows' arp -d removes static entries). Only an address learnt right after a
 // flush is held, never one taken over because nothing else came back. A failed hold is said
@@ -315,6 +337,13 @@ void RepairAction::beginTick(const std::string& probed) {
     if (tick.needsArming) {
         arm(probed);
     }
+    if (evidence_->watchesRouters() && !settings_.ipv6Command.empty() &&
+        !evidence_->routers().armed()) {
+        armRouters();
+    }
+    if (evidence_->takeRouterAttack()) {
+        repairRouters();
+    }
     if (tick.attacked) {
         repairAttack();
     } else {
@@ -390,9 +419,15 @@ int RepairAction::neighbourEventDescriptor() const {
 }
 
 void RepairAction::neighbourEventsReady() {
-    if (evidence_ && evidence_->catchUp()) {
+    if (!evidence_) {
+        return;
+    }
+    if (evidence_->catchUp()) {
         repairAttack();
         guard(false);
+    }
+    if (evidence_->takeRouterAttack()) {
+        repairRouters();
     }
 }
 

@@ -71,6 +71,9 @@ struct RepairSettings {
     Translator translate = nullptr;
     // Telling the next hop our genuine address while an attack goes on; none, nothing is told.
     std::optional<AnnounceSettings> announce = std::nullopt;
+    // The command that flushes the learnt IPv6 neighbour entries, for an attack on this machine's
+    // IPv6 routers (the evidence's readRouters watches them).
+    std::vector<std::string> ipv6Command = {};
 };
 
 // This edition's guard: tarnvik-hold beside the program on Linux, arp -s / arp -d on Windows.
@@ -157,6 +160,8 @@ class RepairAction {
     bool startCommand();
     void repairAttack();
     void arm(const std::string& probed);
+    void armRouters();
+    void repairRouters();
     void guard(bool fromTick);
     void settleHold();
     bool holdDue() const;
@@ -172,6 +177,7 @@ class RepairAction {
     std::optional<EvidenceRecorder> evidence_;
     std::optional<std::string> failedProbe_;
     bool unverifiedSaid_ = false;
+    bool routersUnverifiedSaid_ = false;
     std::optional<HoldRecords> records_;
     std::optional<NeighbourReading> held_;
     // A hold on its way, and the address it holds.

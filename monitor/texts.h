@@ -131,6 +131,12 @@ inline constexpr const char* kDefendingTitle =
     QT_TRANSLATE_NOOP("Tarnvik", "Defending %1 both ways");
 inline constexpr const char* kToldOurAddress =
     QT_TRANSLATE_NOOP("Tarnvik", "told %1 our address %2 while the attack goes on");
+inline constexpr const char* kRouterAttackTitle =
+    QT_TRANSLATE_NOOP("Tarnvik", "IPv6 attack on this computer's routers");
+inline constexpr const char* kRouterChanged =
+    QT_TRANSLATE_NOOP("Tarnvik", "IPv6 attack: router %1 changed from %2 to %3");
+inline constexpr const char* kNewRouter =
+    QT_TRANSLATE_NOOP("Tarnvik", "IPv6 attack: new default router %1 at %2");
 // The notification-area icon's tip (Windows).
 inline constexpr const char* kTrayMonitoring = QT_TRANSLATE_NOOP("Tarnvik", "Tarnvik: monitoring");
 inline constexpr const char* kTrayGreen =

@@ -11,7 +11,7 @@ namespace tarnvik {
 // message table in tarnvik.exe shows as it stands (win32/events.mc).
 enum class SystemRecord : std::uint16_t {
     attack = 1,          // the attack log's line
-    evidenceChanged = 2, // an evidence line with the verdict "changed"
+    evidenceChanged = 2, // an evidence line with the verdict "changed" or "new-router"
     evidence = 3,        // every other evidence line
     repairFailure = 4,   // a repair that could not log, flush, hold or release
 };
@@ -22,11 +22,13 @@ enum class Verdict {
     unresolved, // the table holds no link-layer address now
     changed,    // another link-layer address than the next hop's genuine one
     unchanged,
-    moved,     // the next hop took another address for good: the host or router was replaced
-    held,      // the genuine address is held as a static entry while the attack goes on
-    released,  // that hold is released again
-    announced, // the next hop is told our genuine address while an attack goes on (started,
-               // ended)
+    moved,      // the next hop took another address for good: the host or router was replaced
+    held,       // the genuine address is held as a static entry while the attack goes on
+    released,   // that hold is released again
+    announced,  // the next hop is told our genuine address while an attack goes on (started,
+                // ended)
+    newRouter,  // an IPv6 default router that was not there when monitoring started
+    routerGone, // a known IPv6 default router's route went (information only)
 };
 
 constexpr const char* verdictName(Verdict verdict) {
@@ -49,6 +51,10 @@ constexpr const char* verdictName(Verdict verdict) {
         return "released";
     case Verdict::announced:
         return "announced";
+    case Verdict::newRouter:
+        return "new-router";
+    case Verdict::routerGone:
+        return "router-gone";
     }
     return "unknown";
 }

@@ -102,6 +102,11 @@ struct Ipv6Router {
 // neighbour entry; 0 or the error number.
 int readIpv6Routers(std::vector<Ipv6Router>& routers);
 
+// As neighbourWithLinkAddress, among the IPv6 entries: who else answers with a router's address.
+std::optional<Ipv6Address> ipv6NeighbourWithLinkAddress(int interfaceIndex,
+                                                        const Ipv6Address& besides,
+                                                        const std::string& linkAddress);
+
 // An IPv6 address as text, with its zone where it is link-local: "fe80::1%eth0".
 std::string ipv6Text(const Ipv6Address& address, int interfaceIndex);
 

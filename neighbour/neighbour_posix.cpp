@@ -306,6 +306,43 @@ std::optional<Ipv4Value> neighbourWithLinkAddress(int interfaceIndex, Ipv4Value 
     return error == 0 ? search.found : std::nullopt;
 }
 
+std::optional<Ipv6Address> ipv6NeighbourWithLinkAddress(int interfaceIndex,
+                                                        const Ipv6Address& besides,
+                                                        const std::string& linkAddress) {
+    const netlink::Socket socket = netlink::openRoutingSocket();
+    if (!socket || linkAddress.empty()) {
+        return std::nullopt;
+    }
+    struct Search {
+        int interfaceIndex;
+        const Ipv6Address& besides;
+        const std::string& linkAddress;
+        std::optional<Ipv6Address> found;
+    } search{interfaceIndex, besides, linkAddress, std::nullopt};
+    const int error = netlink::dumpNeighbours(
+        socket.get(), firstSequence(),
+        [](const nlmsghdr* message, void* data) {
+            auto& s = *static_cast<Search*>(data);
+            const auto* header = static_cast<const ndmsg*>(mnl_nlmsg_get_payload(message));
+            const auto attributes = netlink::neighbourAttributes(message);
+            const nlattr* destination = attributes[NDA_DST];
+            if (s.found || header->ndm_family != AF_INET6 ||
+                header->ndm_ifindex != s.interfaceIndex || destination == nullptr ||
+                mnl_attr_get_payload_len(destination) != 16 ||
+                entryLinkAddress(*header, attributes) != s.linkAddress) {
+                return MNL_CB_OK;
+            }
+            Ipv6Address address{};
+            std::memcpy(address.data(), mnl_attr_get_payload(destination), address.size());
+            if (address != s.besides) {
+                s.found = address;
+            }
+            return MNL_CB_OK;
+        },
+        &search, AF_INET6);
+    return error == 0 ? search.found : std::nullopt;
+}
+
 struct NeighbourEvents::Channel {
     netlink::Socket socket;
 };

@@ -188,6 +188,25 @@ std::optional<Ipv4Value> neighbourWithLinkAddress(int interfaceIndex, Ipv4Value 
     return std::nullopt;
 }
 
+std::optional<Ipv6Address> ipv6NeighbourWithLinkAddress(int interfaceIndex,
+                                                        const Ipv6Address& besides,
+                                                        const std::string& linkAddress) {
+    Table table;
+    if (linkAddress.empty() || readTable(table, AF_INET6) != NO_ERROR) {
+        return std::nullopt;
+    }
+    for (ULONG i = 0; table && i < table->NumEntries; ++i) {
+        const MIB_IPNET_ROW2& row = table->Table[i];
+        Ipv6Address address{};
+        std::memcpy(address.data(), &row.Address.Ipv6.sin6_addr, address.size());
+        if (static_cast<int>(row.InterfaceIndex) == interfaceIndex && address != besides &&
+            linkAddressOf(row) == linkAddress) {
+            return address;
+        }
+    }
+    return std::nullopt;
+}
+
 struct NeighbourEvents::Channel {};
 
 NeighbourEvents::NeighbourEvents() = default;

@@ -556,11 +556,14 @@ std::filesystem::path attackLogDirectory(const std::filesystem::path& programDir
 }
 
 std::vector<std::string> flushCommand(const std::filesystem::path& programDirectory,
-                                      bool helperPresent) {
+                                      bool helperPresent, bool ipv6) {
     if (helperPresent) {
+        if (ipv6) {
+            return {(programDirectory / kFlushHelperName).string(), "ipv6"};
+        }
         return {(programDirectory / kFlushHelperName).string()};
     }
-    return {"ip", "-4", "neigh", "flush", "all"};
+    return {"ip", ipv6 ? "-6" : "-4", "neigh", "flush", "all"};
 }
 
 RepairSettings systemRepairSettings(std::function<std::string()> localDateTime) {
@@ -601,6 +604,11 @@ RepairSettings systemRepairSettings(std::function<std::string()> localDateTime) 
                          logDirectory != programDirectory, std::make_shared<NeighbourEvents>()},
     };
     settings.systemRecord = os::systemRecord;
+    settings.ipv6Command = flushCommand(
+        programDirectory, posix::executableFile(programDirectory / kFlushHelperName), true);
+    settings.evidence->readRouters = readIpv6Routers;
+    settings.evidence->ipv6Text = ipv6Text;
+    settings.evidence->ipv6Holder = ipv6NeighbourWithLinkAddress;
     // The window shows them too: started from a menu, nobody reads standard error.
     settings.problems = os::startupDiagnostics();
     // The question to the next hop's known address, where tarnvik-arp may send it.

@@ -20,9 +20,10 @@ std::filesystem::path attackLogDirectory(const std::filesystem::path& programDir
                                          bool programDirectoryWritable,
                                          const std::string& xdgStateHome, const std::string& home);
 
-// The helper beside the program by its absolute path, or "ip -4 neigh flush all" without it.
+// The helper beside the program by its absolute path, or "ip -4 neigh flush all" without it;
+// for `ipv6`, the same in its IPv6 mode.
 std::vector<std::string> flushCommand(const std::filesystem::path& programDirectory,
-                                      bool helperPresent);
+                                      bool helperPresent, bool ipv6 = false);
 
 // What stops --guard from holding anything here, with its remedy; empty when nothing does.
 Words guardProblem(const std::filesystem::path& helper, bool present, bool root, bool member,

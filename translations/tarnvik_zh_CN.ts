@@ -227,5 +227,17 @@
         <source>Tarnvik: red, the target does not answer</source>
         <translation>Tarnvik：红色，目标无应答</translation>
     </message>
+    <message>
+        <source>IPv6 attack on this computer&apos;s routers</source>
+        <translation>本机的 IPv6 路由器遭受攻击</translation>
+    </message>
+    <message>
+        <source>IPv6 attack: router %1 changed from %2 to %3</source>
+        <translation>IPv6 攻击：路由器 %1 的地址从 %2 变为 %3</translation>
+    </message>
+    <message>
+        <source>IPv6 attack: new default router %1 at %2</source>
+        <translation>IPv6 攻击：新的默认路由器 %1，地址 %2</translation>
+    </message>
 </context>
 </TS>

@@ -51,8 +51,7 @@ TEST(Evidence, LineAndVerdictFromTheTwoReadings) {
                                     evidenceVerdict(c.baseline, c.now), std::nullopt};
         EXPECT_EQ(evidenceLine(t, record), t + "\t10.0.0.1" + c.line);
     }
-    EXPECT_EQ(evidenceLine(t, {"10.0.0.1", genuine, forged, Verdict::changed,
-                               ipv4FromOctets(198, 18, 0, 3)}),
+    EXPECT_EQ(evidenceLine(t, {"10.0.0.1", genuine, forged, Verdict::changed, "198.18.0.3"}),
               t + "\t10.0.0.1\t198.18.0.1\t02:00:00:00:00:01\t02:00:00:00:00:66\tSTALE\tchanged"
                   "\t198.18.0.3\n");
 }

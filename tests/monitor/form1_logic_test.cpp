@@ -118,7 +118,7 @@ TEST(Form1Logic, LampTipTellsTheStateInOneSentence) {
     auto forged = genuine;
     forged.linkAddress = "02:00:00:00:00:03";
     const std::pair<EvidenceRecord, const char*> records[] = {
-        {{"198.18.0.2", genuine, forged, Verdict::changed, ipv4FromOctets(198, 18, 0, 3)},
+        {{"198.18.0.2", genuine, forged, Verdict::changed, "198.18.0.3"},
          "ARP attack: 198.18.0.2 changed from 02:00:00:00:00:02 to 02:00:00:00:00:03, held by "
          "198.18.0.3"},
         {{"198.18.0.2", genuine, genuine, Verdict::unchanged, std::nullopt},

@@ -22,8 +22,7 @@ TEST(AttackNotices, OneNoticePerEpisode) {
     auto forged = genuine;
     forged.linkAddress = "02:00:00:00:00:03";
     const EvidenceRecord silent{"198.18.0.2", genuine, genuine, Verdict::unchanged, std::nullopt};
-    const EvidenceRecord changed{"198.18.0.2", genuine, forged, Verdict::changed,
-                                 ipv4FromOctets(198, 18, 0, 3)};
+    const EvidenceRecord changed{"198.18.0.2", genuine, forged, Verdict::changed, "198.18.0.3"};
 
     for (int tick = 0; tick < 60; ++tick) {
         now += std::chrono::seconds(1);

@@ -189,6 +189,10 @@ TEST(FlushCommandChoice, HelperByAbsolutePathElseIp) {
     EXPECT_EQ(flushCommand("/opt/t", true), std::vector<std::string>{"/opt/t/tarnvik-flush"});
     EXPECT_EQ(flushCommand("/opt/t", false),
               (std::vector<std::string>{"ip", "-4", "neigh", "flush", "all"}));
+    EXPECT_EQ(flushCommand("/opt/t", true, true),
+              (std::vector<std::string>{"/opt/t/tarnvik-flush", "ipv6"}));
+    EXPECT_EQ(flushCommand("/opt/t", false, true),
+              (std::vector<std::string>{"ip", "-6", "neigh", "flush", "all"}));
 }
 
 TEST_F(RepairTest, FallbackLogDirectoryIsCreatedForItsUserAlone) {

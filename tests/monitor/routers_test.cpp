@@ -1,0 +1,73 @@
+// SPDX-License-Identifier: MIT
+// The IPv6 router watch through one monitoring session: what each reading of the routers tells.
+#include "routers.h"
+
+#include <gtest/gtest.h>
+
+namespace tarnvik {
+namespace {
+
+Ipv6Router router(std::uint8_t last, const std::string& mac, int interfaceIndex = 2) {
+    Ipv6Router r;
+    r.interfaceIndex = interfaceIndex;
+    r.address = {0xfe, 0x80, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, last};
+    r.linkAddress = mac;
+    r.state = mac.empty() ? "none" : "STALE";
+    return r;
+}
+
+std::string told(const std::vector<RouterFinding>& findings) {
+    std::string text;
+    for (const auto& f : findings) {
+        text += std::string(verdictName(f.verdict)) + " " + std::to_string(f.router.address[15]) +
+                "%" + std::to_string(f.router.interfaceIndex) + " " + f.genuine + ">" +
+                f.router.linkAddress + ";";
+    }
+    return text;
+}
+
+TEST(RouterWatch, TellsChangesNewRoutersAndGoneOnesOncePerEpisode) {
+    const std::string a = "02:00:00:00:00:0a", b = "02:00:00:00:00:0b", c = "02:00:00:00:00:0c";
+    struct Step {
+        std::vector<Ipv6Router> routers;
+        bool tick;
+        std::string expected;
+    };
+    const Step steps[] = {
+        {{router(1, "")}, true, ""}, // flushed: the first address learnt is the genuine one
+        {{router(1, a)}, false, ""}, // learnt
+        {{router(1, a)}, true, ""},  // the genuine router's advertisements repeat
+        {{router(1, b)}, false, "changed 1%2 02:00:00:00:00:0a>02:00:00:00:00:0b;"},
+        {{router(1, b)}, true, ""},   // the same forged address: the same episode
+        {{router(1, "")}, false, ""}, // flushed by the repair
+        {{router(1, a)}, false, ""},
+        {{router(1, b)}, false, "changed 1%2 02:00:00:00:00:0a>02:00:00:00:00:0b;"}, // flip-flop
+        {{}, false, "router-gone 1%2 02:00:00:00:00:0a>02:00:00:00:00:0a;"},
+        {{router(1, a)}, false, ""},                // restarted with the same address
+        {{router(1, a), router(9, "")}, false, ""}, // its advertisement's address comes next
+        {{router(1, a), router(9, c)}, false, "new-router 9%2 >02:00:00:00:00:0c;"},
+        {{router(1, a), router(9, c)}, true, ""},
+        {{router(1, a), router(9, c), router(1, "", 3)}, true, "new-router 1%3 >;"}, // another link
+    };
+    RouterWatch watch;
+    EXPECT_TRUE(watch.observe({router(1, a)}, true).empty()) << "nothing before it is armed";
+    watch.arm({router(1, "")}, true);
+    int at = 0;
+    for (const auto& step : steps) {
+        EXPECT_EQ(told(watch.observe(step.routers, step.tick)), step.expected) << "step " << at;
+        ++at;
+    }
+    ASSERT_TRUE(watch.confirmed());
+    EXPECT_EQ(watch.confirmed()->linkAddress, a) << "the flip-flop confirms the genuine address";
+    EXPECT_EQ(watch.addresses().size(), 2u) << "fe80::1 (on two links) and fe80::9 are followed";
+
+    RouterWatch unproven;
+    unproven.arm({router(1, a)}, false);
+    for (const auto& mac : {b, a, b}) {
+        unproven.observe({router(1, mac)}, true);
+    }
+    EXPECT_FALSE(unproven.confirmed()) << "an address not learnt after a flush is never held";
+}
+
+} // namespace
+} // namespace tarnvik
