@@ -163,7 +163,8 @@ int innerCost(int count) {
 int innerWatch(int count) {
     cping client;
     const Ipv4Value peer = ipv4FromOctets(198, 18, 0, 2);
-    std::vector<double> reads, probes;
+    std::vector<double> reads, probes, routerReads;
+    std::vector<Ipv6Router> ipv6;
     for (int i = 0; i < count + 200; ++i) {
         std::string target = "198.18.0.2";
         auto start = Clock::now();
@@ -174,13 +175,20 @@ int innerWatch(int count) {
         start = Clock::now();
         readNeighbour(peer, reading);
         const double read = std::chrono::duration<double, std::micro>(Clock::now() - start).count();
+        start = Clock::now();
+        readIpv6Routers(ipv6);
+        const double routers =
+            std::chrono::duration<double, std::micro>(Clock::now() - start).count();
         if (i >= 200) {
             probes.push_back(probe);
             reads.push_back(read);
+            routerReads.push_back(routers);
         }
     }
-    std::printf("read_median=%.2f read_p99=%.2f probe_median=%.2f\n", median(reads),
-                percentile(reads, 99), median(probes));
+    std::printf("read_median=%.2f read_p99=%.2f probe_median=%.2f routers_median=%.2f "
+                "routers_p99=%.2f routers=%zu\n",
+                median(reads), percentile(reads, 99), median(probes), median(routerReads),
+                percentile(routerReads, 99), ipv6.size());
     return 0;
 }
 
@@ -268,6 +276,13 @@ void costRows(PairLab& pair) {
     // entries of other addresses up to each size: one entry is asked for, so the size should
     // not show.
     int filled = 0;
+    // Two IPv6 default routers with their entries, as a desktop on a dual-stack LAN has.
+    for (const char* router : {"fe80::2", "fe80::3"}) {
+        pair.lab.mustExec(pair.ws, {"ip", "-6", "route", "add", "default", "via", router, "dev",
+                                    "eth0", "metric", router[5] == '2' ? "1024" : "2048"});
+        pair.lab.mustExec(pair.ws, {"ip", "-6", "neigh", "replace", router, "lladdr",
+                                    "02:00:00:00:00:0e", "dev", "eth0", "nud", "reachable"});
+    }
     for (int entries : {10, 1000, 10000}) {
         std::string batch;
         for (; filled < entries - 1; ++filled) {
@@ -289,8 +304,14 @@ void costRows(PairLab& pair) {
                 entries == 10000 ? "<= 50 us" : ""});
         addRow({"watch read per tick, " + size + ", p99",
                 fixed(numbersAfter(out, "read_p99=").at(0)) + " us", "-", "-", ""});
+        addRow({"  plus the IPv6 routers' read (" +
+                    std::to_string(static_cast<int>(numbersAfter(out, "routers=").at(0))) +
+                    " routers), median / p99",
+                fixed(numbersAfter(out, "routers_median=").at(0)) + " us",
+                fixed(numbersAfter(out, "routers_p99=").at(0)) + " us", "-", ""});
     }
     pair.lab.mustExec(pair.ws, {"ip", "neigh", "flush", "dev", "eth0", "nud", "permanent"});
+    pair.lab.mustExec(pair.ws, {"ip", "-6", "route", "flush", "default"});
     pair.lab.sysctl(pair.ws, "net.ipv4.ping_group_range", "1 0");
 }
 
@@ -538,6 +559,48 @@ void windowRows(bool quick) {
             "2050 ms (goal)", ratio(median(toLog), 2050), "<= interval + wait + 50 ms"});
     addRow({"forged ARP reply to next green probe (median of 5)", fixed(median(toGreen), 0) + " ms",
             "-", "-", ""});
+
+    // The IPv6 routers: a forged neighbour advertisement for the router's address, then a rogue
+    // router advertisement, each from the forged packet to its line; a fresh program each round,
+    // since a router told once is known from then on.
+    const std::string router = "fe80::ff:fe00:2", rogue = "fe80::ff:fe00:3";
+    lan.namespaces().mustExec(
+        lan.ws(), {"ip", "-6", "route", "add", "default", "via", router, "dev", "eth0"});
+    std::vector<double> naToLog, raToLog;
+    for (int round = 0; round < 5; ++round) {
+        Program watched = startCopy(desktop, TARNVIK_BINARY);
+        desktop.monitorAddress(kTargetIp);
+        std::this_thread::sleep_for(2500ms);
+        lan.namespaces().exec(lan.ws(), {"ping", "-6", "-c", "1", "-W", "1", router + "%eth0"});
+        const auto untilLine = [&](std::vector<std::string> forged) {
+            std::ifstream in(watched.dir / "arp_log.log", std::ios::binary);
+            const auto before = std::count(std::istreambuf_iterator<char>(in), {}, '\n');
+            forged.insert(forged.begin(), {ARP_FORGE, "eth0"});
+            const auto sent = lan.namespaces().mustExec(lan.attacker(), forged);
+            const double forgedAt = std::stod(sent.substr(sent.find(' ') + 1)) / 1e6;
+            for (;;) {
+                std::ifstream now(watched.dir / "arp_log.log", std::ios::binary);
+                if (std::count(std::istreambuf_iterator<char>(now), {}, '\n') > before ||
+                    wallSeconds() - forgedAt > 5) {
+                    return (wallSeconds() - forgedAt) * 1000;
+                }
+                std::this_thread::sleep_for(2ms);
+            }
+        };
+        naToLog.push_back(untilLine({"na", router, kFakeMac}));
+        raToLog.push_back(untilLine({"ra"}));
+        watched.process.reset();
+        lan.namespaces().exec(lan.ws(),
+                              {"ip", "-6", "route", "del", "default", "via", rogue, "dev", "eth0"});
+        std::error_code ignored;
+        fs::remove_all(watched.dir, ignored);
+    }
+    lan.namespaces().mustExec(lan.ws(), {"ip", "-6", "route", "flush", "default"});
+    addRow({"forged IPv6 neighbour adv. to log line (median of 5)",
+            fixed(median(naToLog), 0) + " ms", "100 ms (goal)", ratio(median(naToLog), 100),
+            "< 100 ms"});
+    addRow({"rogue router adv. to log line (median of 5)", fixed(median(raToLog), 0) + " ms",
+            "100 ms (goal)", ratio(median(raToLog), 100), "< 100 ms"});
 
     // A storm of ARP requests about other hosts (150 senders, a new link-layer address in every
     // frame): each one changes a neighbour entry, and only the next hop's may reach the program.

@@ -70,7 +70,7 @@ void EvidenceRecorder::stopWatching() {
     followRouters();
 }
 
-void EvidenceRecorder::armRouters(bool flushed) {
+void EvidenceRecorder::armRouters() {
     std::vector<Ipv6Router> present;
     if (!settings_.readRouters || !watching_) {
         return;
@@ -82,7 +82,7 @@ void EvidenceRecorder::armRouters(bool flushed) {
     if (const int error = settings_.readRouters(present)) {
         report("cannot read the IPv6 routers: " + os::errorText(error));
     }
-    routers_.arm(present, flushed);
+    routers_.arm(present);
     (void)routers_.observe(present, false); // their addresses learnt since the flush
     followRouters();
 }

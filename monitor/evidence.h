@@ -118,9 +118,9 @@ class EvidenceRecorder {
     // Writes a record that is no reading's (a hold made or released).
     void note(const EvidenceRecord& record) { this->record(record); }
 
-    // Right after the IPv6 neighbour entries were flushed (`flushed`), or could not be: the
-    // routers present now are the known ones.
-    void armRouters(bool flushed);
+    // Right after the IPv6 neighbour entries were flushed, or could not be (then the addresses
+    // as the cache holds them are taken as genuine): the routers present now are the known ones.
+    void armRouters();
     bool watchesRouters() const { return settings_.readRouters != nullptr; }
     const RouterWatch& routers() const { return routers_; }
     // Whether a router was attacked (changed, or a new one) since the last call.

@@ -197,7 +197,7 @@ void RepairAction::armRouters() {
                "), so the routers' addresses as the cache holds them now are taken as genuine "
                "unverified");
     }
-    evidence_->armRouters(flushed.succeeded());
+    evidence_->armRouters();
 }
 
 // An attack on an IPv6 router has its line like any other; its flush is of the IPv6 entries.

@@ -5,12 +5,11 @@
 
 namespace tarnvik {
 
-void RouterWatch::arm(const std::vector<Ipv6Router>& present, bool proven) {
+void RouterWatch::arm(const std::vector<Ipv6Router>& present) {
     disarm();
     armed_ = true;
-    proven_ = proven;
     for (const auto& router : present) {
-        known_.push_back({.genuine = router, .present = true, .proven = proven});
+        known_.push_back({.genuine = router});
     }
 }
 
@@ -40,8 +39,7 @@ std::vector<RouterFinding> RouterWatch::observe(const std::vector<Ipv6Router>& r
     for (const auto& router : routers) {
         Known* known = find(router);
         if (known == nullptr) {
-            // Never held: an address taken from a router nobody vouched for proves nothing.
-            known_.push_back({.genuine = router, .present = true, .proven = false});
+            known_.push_back({.genuine = router});
             known = &known_.back();
             known->unreported = true;
         }
@@ -60,7 +58,6 @@ std::vector<RouterFinding> RouterWatch::observe(const std::vector<Ipv6Router>& r
         } else if (now == known->genuine.linkAddress) {
             known->genuineSinceSuspect = known->suspect.has_value();
         } else if (known->suspect != now || known->genuineSinceSuspect) {
-            known->confirmed = known->confirmed || known->suspect == now;
             known->suspect = now;
             known->genuineSinceSuspect = false;
             findings.push_back({Verdict::changed, router, known->genuine.linkAddress});
@@ -78,15 +75,6 @@ std::vector<Ipv6Address> RouterWatch::addresses() const {
         }
     }
     return addresses;
-}
-
-std::optional<Ipv6Router> RouterWatch::confirmed() const {
-    for (const auto& known : known_) {
-        if (known.confirmed && known.proven && !known.genuine.linkAddress.empty()) {
-            return known.genuine;
-        }
-    }
-    return std::nullopt;
 }
 
 } // namespace tarnvik

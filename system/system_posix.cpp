@@ -461,7 +461,9 @@ void systemLog(const std::string& evidenceLine, Verdict verdictKind) {
                                 fields[2] + ", was " + fields[3] + ", now " + fields[4] + " " +
                                 fields[5] +
                                 (fields[7] != "-" ? ", held by " + fields[7] : std::string()) + ")";
-    const int priority = verdictKind == Verdict::changed ? LOG_WARNING : LOG_NOTICE;
+    const int priority = verdictKind == Verdict::changed || verdictKind == Verdict::newRouter
+                             ? LOG_WARNING
+                             : LOG_NOTICE;
     // The baseline keeps its field's first name, which stored records and filters use.
     const std::pair<const char*, std::size_t> names[] = {
         {"TARNVIK_TIME", 0},          {"TARNVIK_PROBED", 1},  {"TARNVIK_NEXT_HOP", 2},

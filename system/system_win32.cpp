@@ -488,8 +488,9 @@ void systemRecord(SystemRecord kind, const std::string& text) {
 }
 
 void systemLog(const std::string& evidenceLine, Verdict verdict) {
-    systemRecord(verdict == Verdict::changed ? SystemRecord::evidenceChanged
-                                             : SystemRecord::evidence,
+    systemRecord(verdict == Verdict::changed || verdict == Verdict::newRouter
+                     ? SystemRecord::evidenceChanged
+                     : SystemRecord::evidence,
                  "ARP evidence: " + std::string(verdictName(verdict)) + "\t" + evidenceLine);
 }
 
@@ -554,6 +555,11 @@ RepairSettings systemRepairSettings(std::function<std::string()> localDateTime) 
                          neighbourWithLinkAddress, os::report, os::systemLog},
     };
     settings.systemRecord = os::systemRecord;
+    // The IPv6 routers are read once a tick: Windows tells no neighbour changes.
+    settings.ipv6Command = {"netsh", "interface", "ipv6", "delete", "neighbors"};
+    settings.evidence->readRouters = readIpv6Routers;
+    settings.evidence->ipv6Text = ipv6Text;
+    settings.evidence->ipv6Holder = ipv6NeighbourWithLinkAddress;
     // The window shows them too: started from a menu, nobody reads standard error.
     settings.problems = os::startupDiagnostics();
     settings.announce = AnnounceSettings{win32::announceBySendArp, interfaceLinkAddress};

@@ -379,3 +379,63 @@ TEST(Guard, HeldOnlyOnSuccessRetriedLessAndLessOftenAndReleasedByItsOwnerAlone) 
 
 } // namespace
 } // namespace tarnvik
+
+namespace tarnvik {
+namespace {
+
+// The IPv6 routers read once a tick, as on Windows (which tells no changes): their entries are
+// flushed before the first reading; a forged neighbour and a rogue router each have an attack
+// line and a flush of the IPv6 entries; a router's going is only a record.
+TEST_F(RepairTest, Ipv6RoutersReadEachTickGiveTheirVerdictsLinesAndFlushes) {
+    const auto ipv6Marks = dir.path() / "ipv6-flushed";
+    std::vector<Ipv6Router> table;
+    std::vector<Verdict> verdicts;
+    const auto router = [](std::uint8_t last, const std::string& mac) {
+        Ipv6Router r;
+        r.interfaceIndex = 12;
+        r.address = {0xfe, 0x80, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, last};
+        r.linkAddress = mac;
+        r.state = "STALE";
+        return r;
+    };
+    auto settings = recorder.settings();
+    settings.ipv6Command = {"/bin/sh", "-c", "echo flushed >> \"$0\"", ipv6Marks.string()};
+    settings.evidence.emplace();
+    settings.evidence->logDirectory = dir.path();
+    settings.evidence->isoTime = [] { return std::string("t"); };
+    settings.evidence->read = [](Ipv4Value, NeighbourReading& reading) {
+        return reading.local = true, 0;
+    };
+    settings.evidence->readRouters = [&](std::vector<Ipv6Router>& routers) {
+        return routers = table, 0;
+    };
+    settings.evidence->ipv6Text = [](const Ipv6Address& address, int index) {
+        return "fe80::" + std::to_string(address[15]) + "%" + std::to_string(index);
+    };
+    settings.evidence->systemLog = [&](const std::string&, Verdict verdict) {
+        verdicts.push_back(verdict);
+    };
+    RepairAction repair(settings);
+    repair.startWatching();
+    const auto tick = [&](std::vector<Ipv6Router> routers) {
+        table = std::move(routers);
+        repair.beginTick("10.0.0.1");
+    };
+    tick({router(1, "")});
+    EXPECT_EQ(testing::countLines(ipv6Marks), 1) << "flushed and awaited before the watch";
+    tick({router(1, "02:00:00:00:00:0a")});
+    tick({router(1, "02:00:00:00:00:0b")});
+    tick({router(1, "02:00:00:00:00:0b"), router(9, "02:00:00:00:00:0c")});
+    tick({router(9, "02:00:00:00:00:0c")});
+    EXPECT_EQ(verdicts, (std::vector{Verdict::changed, Verdict::newRouter, Verdict::routerGone}));
+    EXPECT_EQ(readFile(dir.path() / kEvidenceLogName),
+              "t\t10.0.0.1\tfe80::1%12\t02:00:00:00:00:0a\t02:00:00:00:00:0b\tSTALE\tchanged\t-\n"
+              "t\t10.0.0.1\tfe80::9%12\t-\t02:00:00:00:00:0c\tSTALE\tnew-router\t-\n"
+              "t\t10.0.0.1\tfe80::1%12\t02:00:00:00:00:0a\t-\tnone\trouter-gone\t-\n");
+    EXPECT_EQ(recorder.logLines(), 2) << "an attack line for the change and the new router";
+    EXPECT_TRUE(waitUntil([&] { return testing::countLines(ipv6Marks) == 3; }));
+    EXPECT_EQ(recorder.commandsStarted(), 0) << "the IPv4 cache is not flushed for them";
+}
+
+} // namespace
+} // namespace tarnvik
