@@ -277,9 +277,9 @@ void costRows(PairLab& pair) {
     // not show.
     int filled = 0;
     // Two IPv6 default routers with their entries, as a desktop on a dual-stack LAN has.
-    for (const char* router : {"fe80::2", "fe80::3"}) {
+    for (const auto& [router, metric] : {std::pair{"fe80::2", "1024"}, {"fe80::3", "2048"}}) {
         pair.lab.mustExec(pair.ws, {"ip", "-6", "route", "add", "default", "via", router, "dev",
-                                    "eth0", "metric", router[5] == '2' ? "1024" : "2048"});
+                                    "eth0", "metric", metric});
         pair.lab.mustExec(pair.ws, {"ip", "-6", "neigh", "replace", router, "lladdr",
                                     "02:00:00:00:00:0e", "dev", "eth0", "nud", "reachable"});
     }
@@ -304,9 +304,9 @@ void costRows(PairLab& pair) {
                 entries == 10000 ? "<= 50 us" : ""});
         addRow({"watch read per tick, " + size + ", p99",
                 fixed(numbersAfter(out, "read_p99=").at(0)) + " us", "-", "-", ""});
-        addRow({"  plus the IPv6 routers' read (" +
+        addRow({"  + IPv6 routers' read (" +
                     std::to_string(static_cast<int>(numbersAfter(out, "routers=").at(0))) +
-                    " routers), median / p99",
+                    "), median / p99",
                 fixed(numbersAfter(out, "routers_median=").at(0)) + " us",
                 fixed(numbersAfter(out, "routers_p99=").at(0)) + " us", "-", ""});
     }
