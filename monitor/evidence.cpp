@@ -75,13 +75,10 @@ void EvidenceRecorder::armRouters() {
     if (!settings_.readRouters || !watching_) {
         return;
     }
-    if (settings_.events) {
-        settings_.events->drain([](const NeighbourChange&) {});
-        (void)settings_.events->routersChanged(); // the flush's own deletions
-    }
     if (const int error = settings_.readRouters(present)) {
         report("cannot read the IPv6 routers: " + os::errorText(error));
     }
+    // Nothing of IPv6 was followed until now, so the flush's own deletions never arrived.
     routers_.arm(present);
     (void)routers_.observe(present, false); // their addresses learnt since the flush
     followRouters();

@@ -378,7 +378,13 @@ class FilterProgram {
         jumps_.push_back({program_.size(), ifTrue, ifFalse});
         put(BPF_JMP | BPF_JEQ | BPF_K, value);
     }
-    void returnVerdict(bool pass) { put(BPF_RET | BPF_K, pass ? 0xffffffff : 0); }
+    // A block's end: `drop` returns nothing of the message, `accept` all of it.
+    void returns(int drop, int accept) {
+        mark(drop);
+        put(BPF_RET | BPF_K, 0);
+        mark(accept);
+        put(BPF_RET | BPF_K, 0xffffffff);
+    }
     // The program, or nothing when a jump reaches beyond the 255 instructions it can skip.
     std::optional<std::vector<sock_filter>> resolved() {
         for (const auto& jump : jumps_) {
@@ -451,10 +457,7 @@ std::optional<std::vector<sock_filter>> neighbourFilter(std::span<const Ipv4Valu
     filter.jumpIfEqual(AF_INET6, kNext, drop);
     filter.load(BPF_B, kDestinationLength);
     filter.jumpIfEqual(0, accept, drop);
-    filter.mark(drop);
-    filter.returnVerdict(false);
-    filter.mark(accept);
-    filter.returnVerdict(true);
+    filter.returns(drop, accept);
 
     filter.mark(ipv4);
     const int ipv4Drop = filter.newPlace(), ipv4Accept = filter.newPlace();
@@ -465,10 +468,7 @@ std::optional<std::vector<sock_filter>> neighbourFilter(std::span<const Ipv4Valu
         const auto octets = ipv4Octets(address);
         filter.jumpIfEqual(networkWord(octets.data()), ipv4Accept, kNext);
     }
-    filter.mark(ipv4Drop);
-    filter.returnVerdict(false);
-    filter.mark(ipv4Accept);
-    filter.returnVerdict(true);
+    filter.returns(ipv4Drop, ipv4Accept);
 
     filter.mark(ipv6);
     const int ipv6Drop = filter.newPlace(), ipv6Accept = filter.newPlace();
@@ -483,10 +483,7 @@ std::optional<std::vector<sock_filter>> neighbourFilter(std::span<const Ipv4Valu
         }
         filter.mark(other);
     }
-    filter.mark(ipv6Drop);
-    filter.returnVerdict(false);
-    filter.mark(ipv6Accept);
-    filter.returnVerdict(true);
+    filter.returns(ipv6Drop, ipv6Accept);
     return filter.resolved();
 }
 
