@@ -30,6 +30,15 @@ std::optional<std::array<std::uint8_t, 4>> unicastIpv4(const char* text) {
     return bytes;
 }
 
+std::optional<std::array<std::uint8_t, 16>> linkLocalIpv6(const char* text) {
+    std::array<std::uint8_t, 16> bytes{};
+    if (::inet_pton(AF_INET6, text, bytes.data()) != 1 || bytes[0] != 0xfe ||
+        (bytes[1] & 0xc0) != 0x80) {
+        return std::nullopt;
+    }
+    return bytes;
+}
+
 std::optional<std::array<std::uint8_t, 6>> unicastLinkAddress(std::string_view text) {
     if (text.size() != 17) {
         return std::nullopt;

@@ -16,7 +16,13 @@ namespace tarnvik {
 
 namespace {
 
-bool sameAddress(const nlattr* attribute, const Ipv4Bytes& address) {
+using Address = std::span<const std::uint8_t>;
+
+std::uint8_t familyOf(Address address) {
+    return address.size() == 16 ? AF_INET6 : AF_INET;
+}
+
+bool sameAddress(const nlattr* attribute, Address address) {
     return attribute != nullptr && mnl_attr_get_payload_len(attribute) == address.size() &&
            std::memcmp(mnl_attr_get_payload(attribute), address.data(), address.size()) == 0;
 }
@@ -36,7 +42,7 @@ struct Entry {
 
 // What the route toward an address says, and whether a route's gateway is the address.
 struct Use {
-    const Ipv4Bytes& address;
+    Address address;
     int interfaceIndex;
     bool gatewayOfARoute = false;
     bool onLink = false;
@@ -79,7 +85,7 @@ int onRouteListed(const nlmsghdr* message, void* data) {
     auto& use = *static_cast<Use*>(data);
     const auto* header = static_cast<const rtmsg*>(mnl_nlmsg_get_payload(message));
     const auto route = routeAttributes(message);
-    if (header->rtm_family == AF_INET && header->rtm_type == RTN_UNICAST &&
+    if (header->rtm_family == familyOf(use.address) && header->rtm_type == RTN_UNICAST &&
         route.interfaceIndex == use.interfaceIndex && sameAddress(route.gateway, use.address)) {
         use.gatewayOfARoute = true;
     }
@@ -95,12 +101,12 @@ int onRouteToAddress(const nlmsghdr* message, void* data) {
     return MNL_CB_OK;
 }
 
-int readEntry(mnl_socket* socket, unsigned int sequence, int interfaceIndex,
-              const Ipv4Bytes& address, Entry& entry) {
+int readEntry(mnl_socket* socket, unsigned int sequence, int interfaceIndex, Address address,
+              Entry& entry) {
     std::vector<char> buffer(MNL_SOCKET_BUFFER_SIZE);
     const auto [request, neighbour] =
         netlink::putRequest<ndmsg>(buffer, RTM_GETNEIGH, NLM_F_REQUEST | NLM_F_ACK, sequence);
-    neighbour->ndm_family = AF_INET;
+    neighbour->ndm_family = familyOf(address);
     neighbour->ndm_ifindex = interfaceIndex;
     mnl_attr_put(request, NDA_DST, address.size(), address.data());
     const int error = netlink::exchange(socket, request, onEntry, &entry);
@@ -111,9 +117,10 @@ int readUse(mnl_socket* socket, unsigned int& sequence, Use& use) {
     std::vector<char> buffer(MNL_SOCKET_BUFFER_SIZE);
     const auto [dump, listed] =
         netlink::putRequest<rtmsg>(buffer, RTM_GETROUTE, NLM_F_REQUEST | NLM_F_DUMP, ++sequence);
-    listed->rtm_family = AF_INET;
-    if (const int error = netlink::exchange(socket, dump, onRouteListed, &use)) {
-        return error;
+    listed->rtm_family = familyOf(use.address);
+    if (const int error = netlink::exchange(socket, dump, onRouteListed, &use);
+        error != 0 || use.address.size() != 4) {
+        return error; // an IPv6 address is held only as a router
     }
     const auto [get, route] =
         netlink::putRequest<rtmsg>(buffer, RTM_GETROUTE, NLM_F_REQUEST | NLM_F_ACK, ++sequence);
@@ -127,7 +134,7 @@ int readUse(mnl_socket* socket, unsigned int& sequence, Use& use) {
 
 } // namespace
 
-NeighbourOutcome holdNeighbour(int interfaceIndex, const Ipv4Bytes& address,
+NeighbourOutcome holdNeighbour(int interfaceIndex, Address address,
                                const std::array<std::uint8_t, 6>& linkAddress) {
     NeighbourOutcome outcome;
     const netlink::Socket socket = netlink::openRoutingSocket();
@@ -159,9 +166,11 @@ NeighbourOutcome holdNeighbour(int interfaceIndex, const Ipv4Bytes& address,
     std::vector<char> buffer(MNL_SOCKET_BUFFER_SIZE);
     const auto [request, neighbour] = netlink::putRequest<ndmsg>(
         buffer, RTM_NEWNEIGH, NLM_F_REQUEST | NLM_F_ACK | NLM_F_CREATE | NLM_F_REPLACE, ++sequence);
-    neighbour->ndm_family = AF_INET;
+    neighbour->ndm_family = familyOf(address);
     neighbour->ndm_ifindex = interfaceIndex;
     neighbour->ndm_state = NUD_PERMANENT;
+    // A router's entry without the flag would stop counting as a router's.
+    neighbour->ndm_flags = address.size() == 16 ? NTF_ROUTER : 0;
     mnl_attr_put(request, NDA_DST, address.size(), address.data());
     mnl_attr_put(request, NDA_LLADDR, linkAddress.size(), linkAddress.data());
     mnl_attr_put_u8(request, NDA_PROTOCOL, kHoldProtocol);
@@ -172,8 +181,9 @@ NeighbourOutcome holdNeighbour(int interfaceIndex, const Ipv4Bytes& address,
     return outcome;
 }
 
-NeighbourOutcome releaseHeldNeighbour(const Ipv4Bytes& address) {
-    return deleteIpv4Neighbours(
+NeighbourOutcome releaseHeldNeighbour(Address address) {
+    return deleteNeighbours(
+        familyOf(address),
         [&address](const ndmsg&, const netlink::NeighbourAttributes& attributes) {
             return ours(attributes) && sameAddress(attributes[NDA_DST], address);
         },

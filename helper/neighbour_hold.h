@@ -4,15 +4,17 @@
 // own entries are ever replaced or released.
 //
 // Whoever calls, root included, a hold is made only where the guard needs one: the address is
-// the gateway of a route through that interface, or an on-link address there whose entry was
-// learnt (or is ours already); and an entry that an administrator made static (permanent or
-// no-ARP, without our mark) is never replaced.
+// the gateway of a route through that interface, or (IPv4) an on-link address there whose entry
+// was learnt (or is ours already); and an entry that an administrator made static (permanent or
+// no-ARP, without our mark) is never replaced. An IPv6 address (a router's) is held only as a
+// route's gateway, and marked as a router's entry.
 #pragma once
 
 #include "neighbour_flush.h"
 
 #include <array>
 #include <cstdint>
+#include <span>
 #include <string>
 
 namespace tarnvik {
@@ -20,14 +22,13 @@ namespace tarnvik {
 // The neighbour entry's protocol (NDA_PROTOCOL) that marks Tarnvik's holds.
 inline constexpr std::uint8_t kHoldProtocol = 249;
 
-using Ipv4Bytes = std::array<std::uint8_t, 4>;
-
-// Replaces the entry for `address` (network order) on `interfaceIndex` by a permanent one for
-// `linkAddress`, if the rules above allow it; otherwise `refusal` says which rule refused.
-NeighbourOutcome holdNeighbour(int interfaceIndex, const Ipv4Bytes& address,
+// Replaces the entry for `address` (network order: 4 bytes IPv4, 16 IPv6) on `interfaceIndex` by
+// a permanent one for `linkAddress`, if the rules above allow it; otherwise `refusal` says which
+// rule refused.
+NeighbourOutcome holdNeighbour(int interfaceIndex, std::span<const std::uint8_t> address,
                                const std::array<std::uint8_t, 6>& linkAddress);
 
 // Deletes our entries for `address`, on any interface; no other entry.
-NeighbourOutcome releaseHeldNeighbour(const Ipv4Bytes& address);
+NeighbourOutcome releaseHeldNeighbour(std::span<const std::uint8_t> address);
 
 } // namespace tarnvik

@@ -3,12 +3,12 @@
 // our hold of one address. It carries cap_net_admin and may be run only by the group tarnvik: a
 // helper that anyone could call to set any address to any link-layer address would let every
 // local user redirect this machine's traffic. So it takes exactly what it needs, strictly:
-//   tarnvik-hold INTERFACE-INDEX IPV4-ADDRESS LINK-ADDRESS
-//   tarnvik-hold --release IPV4-ADDRESS
-// A unicast IPv4 address and a unicast link-layer address; anything else is refused with exit
-// status 2. Even then it holds only a next hop this machine uses and never replaces a static
-// entry that is not ours (exit status 3; neighbour_hold.h). It reads no configuration and no
-// environment.
+//   tarnvik-hold INTERFACE-INDEX ADDRESS LINK-ADDRESS
+//   tarnvik-hold --release ADDRESS
+// A unicast IPv4 address or an IPv6 link-local one (a router's, its zone the interface index),
+// and a unicast link-layer address; anything else is refused with exit status 2. Even then it holds
+// only a next hop this machine uses and never replaces a static entry that is not ours (exit status
+// 3; neighbour_hold.h). It reads no configuration and no environment.
 #include "arguments.h"
 #include "neighbour_hold.h"
 
@@ -24,20 +24,31 @@
 #include <cstring>
 #include <optional>
 #include <string_view>
+#include <vector>
 
 namespace {
 
 using tarnvik::interfaceIndex;
-using tarnvik::unicastIpv4;
 using tarnvik::unicastLinkAddress;
 
 int usage() {
-    std::fputs("usage: tarnvik-hold INTERFACE-INDEX IPV4-ADDRESS LINK-ADDRESS\n"
-               "       tarnvik-hold --release IPV4-ADDRESS\n"
-               "(a unicast IPv4 address and a unicast link-layer address such as "
-               "02:00:00:00:00:02)\n",
+    std::fputs("usage: tarnvik-hold INTERFACE-INDEX ADDRESS LINK-ADDRESS\n"
+               "       tarnvik-hold --release ADDRESS\n"
+               "(a unicast IPv4 address or an IPv6 link-local one, and a unicast link-layer "
+               "address such as 02:00:00:00:00:02)\n",
                stderr);
     return 2;
+}
+
+// The address's bytes in network order, IPv4 or IPv6 link-local.
+std::optional<std::vector<std::uint8_t>> heldAddress(const char* text) {
+    if (const auto ipv4 = tarnvik::unicastIpv4(text)) {
+        return std::vector<std::uint8_t>(ipv4->begin(), ipv4->end());
+    }
+    if (const auto ipv6 = tarnvik::linkLocalIpv6(text)) {
+        return std::vector<std::uint8_t>(ipv6->begin(), ipv6->end());
+    }
+    return std::nullopt;
 }
 
 int failed(const tarnvik::NeighbourOutcome& outcome) {
@@ -77,7 +88,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     if (argc == 3 && std::string_view(argv[1]) == "--release") {
-        const auto address = unicastIpv4(argv[2]);
+        const auto address = heldAddress(argv[2]);
         if (!address) {
             return usage();
         }
@@ -88,7 +99,7 @@ int main(int argc, char** argv) {
         return usage();
     }
     const auto index = interfaceIndex(argv[1]);
-    const auto address = unicastIpv4(argv[2]);
+    const auto address = heldAddress(argv[2]);
     const auto link = unicastLinkAddress(argv[3]);
     if (!index || !address || !link) {
         return usage();

@@ -118,6 +118,13 @@ TEST_F(FlushHelper, HoldTakesOnlyWhatTheGuardNeedsAndReleasesOnlyItsOwn) {
     // static 198.18.0.9.
     lab.mustExec(ws, {"ip", "route", "add", "198.51.100.0/24", "via", "198.18.0.254"});
     lab.mustExec(ws, {"ip", "route", "add", "203.0.113.0/24", "via", "198.18.0.9"});
+    // IPv6: fe80::254 is the default router, fe80::9 routes a prefix with a static entry, and
+    // fe80::2 (a learnt router entry) routes nothing.
+    lab.mustExec(ws, {"ip", "-6", "route", "add", "default", "via", "fe80::254", "dev", "eth0"});
+    lab.mustExec(ws,
+                 {"ip", "-6", "route", "add", "2001:db8:6::/64", "via", "fe80::9", "dev", "eth0"});
+    lab.mustExec(ws, {"ip", "-6", "neigh", "replace", "fe80::9", "lladdr", "02:00:00:00:00:09",
+                      "dev", "eth0", "nud", "permanent"});
     struct Case {
         std::vector<std::string> arguments;
         int exitCode;
@@ -146,6 +153,14 @@ TEST_F(FlushHelper, HoldTakesOnlyWhatTheGuardNeedsAndReleasesOnlyItsOwn) {
         {{eth0, "198.18.0.2", mac}, 0},   // ours already
         {{"--release", "198.18.0.9"}, 0}, // nothing of ours there: nothing released
         {{"--release", "198.18.0.2"}, 0},
+        {{eth0, "2001:db8::9", mac}, 2},    // IPv6 only link-local, a router's
+        {{eth0, "fe80::254%eth0", mac}, 2}, // the zone is the index's
+        {{eth0, "ff02::1", mac}, 2},
+        {{eth0, "fe80::9", mac}, 3},   // the administrator's static entry
+        {{eth0, "fe80::2", mac}, 3},   // learnt, but no route's gateway
+        {{"1", "fe80::254", mac}, 3},  // not through that interface
+        {{eth0, "fe80::254", mac}, 0}, // the default router
+        {{"--release", "fe80::9"}, 0},
     };
     for (const auto& c : cases) {
         std::vector<std::string> argv{HOLD_HELPER};
@@ -163,6 +178,15 @@ TEST_F(FlushHelper, HoldTakesOnlyWhatTheGuardNeedsAndReleasesOnlyItsOwn) {
               std::string::npos)
         << "the administrator's static entry stays: " << left;
     EXPECT_EQ(left.find("198.18.0.77"), std::string::npos) << left;
+    const auto routers = ipv6Neighbours();
+    EXPECT_NE(routers.find("fe80::254 dev eth0 lladdr 02:00:00:00:00:02 router PERMANENT"),
+              std::string::npos)
+        << routers;
+    EXPECT_NE(routers.find("fe80::9 dev eth0 lladdr 02:00:00:00:00:09 PERMANENT"),
+              std::string::npos)
+        << routers;
+    EXPECT_EQ(lab.exec(ws, {HOLD_HELPER, "--release", "fe80::254"}).exitCode, 0);
+    EXPECT_EQ(ipv6Neighbours().find("fe80::254"), std::string::npos) << "released";
 
     char pattern[] = "/tmp/tarnvik-hold-XXXXXX";
     dir = ::mkdtemp(pattern);
