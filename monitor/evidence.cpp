@@ -35,6 +35,10 @@ std::string hopText(const NeighbourReading& reading) {
     return reading.ipv6.empty() ? dottedText(reading.nextHop) : reading.ipv6;
 }
 
+std::string hopAddress(const NeighbourReading& reading) {
+    return hopText(reading).substr(0, hopText(reading).find('%'));
+}
+
 std::string evidenceLine(const std::string& isoTime, const EvidenceRecord& record) {
     const bool local = record.now.local;
     return isoTime + '\t' + record.probed + '\t' + (local ? "-" : hopText(record.now)) + '\t' +
@@ -70,7 +74,7 @@ void EvidenceRecorder::stopWatching() {
     followRouters();
 }
 
-void EvidenceRecorder::armRouters() {
+void EvidenceRecorder::armRouters(bool flushed) {
     std::vector<Ipv6Router> present;
     if (!settings_.readRouters || !watching_) {
         return;
@@ -79,7 +83,7 @@ void EvidenceRecorder::armRouters() {
         report("cannot read the IPv6 routers: " + os::errorText(error));
     }
     // Nothing of IPv6 was followed until now, so the flush's own deletions never arrived.
-    routers_.arm(present);
+    routers_.arm(present, flushed);
     (void)routers_.observe(present, false); // their addresses learnt since the flush
     followRouters();
 }

@@ -39,6 +39,8 @@ struct EvidenceRecord {
 
 // The next hop's address as text: the IPv4 address, or an IPv6 router's with its zone.
 std::string hopText(const NeighbourReading& reading);
+// The same without the zone, as commands take it beside the interface.
+std::string hopAddress(const NeighbourReading& reading);
 
 // What a reading says beside the baseline; readings of two different next hops compare as
 // unknown.
@@ -118,9 +120,10 @@ class EvidenceRecorder {
     // Writes a record that is no reading's (a hold made or released).
     void note(const EvidenceRecord& record) { this->record(record); }
 
-    // Right after the IPv6 neighbour entries were flushed, or could not be (then the addresses
-    // as the cache holds them are taken as genuine): the routers present now are the known ones.
-    void armRouters();
+    // Right after the IPv6 neighbour entries were flushed (`flushed`), or could not be (then the
+    // addresses as the cache holds them are taken as genuine, unproven): the routers present now
+    // are the known ones.
+    void armRouters(bool flushed);
     bool watchesRouters() const { return settings_.readRouters != nullptr; }
     const RouterWatch& routers() const { return routers_; }
     // Whether a router was attacked (changed, or a new one) since the last call.

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "holds.h"
+#include "evidence.h"
 #include "ip_text.h"
 
 #include <sstream>
@@ -15,7 +16,7 @@ constexpr std::size_t kRecordLimit = 256;
 } // namespace
 
 std::string holdRecordText(const HoldRecord& record) {
-    return record.owner + '\n' + dottedText(record.held.nextHop) + '\n' +
+    return record.owner + '\n' + hopAddress(record.held) + '\n' +
            std::to_string(record.held.interfaceIndex) + '\n' + record.held.linkAddress + '\n';
 }
 
@@ -27,29 +28,34 @@ std::optional<HoldRecord> parseHoldRecord(const std::string& text) {
         return std::nullopt;
     }
     const auto hop = parseDottedIpv4(address);
-    // Only the canonical form of an address goes to a command.
-    if (!hop || *hop == 0 || dottedText(*hop) != address || index.empty() || index.size() > 9 ||
-        index.find_first_not_of("0123456789") != std::string::npos) {
+    // Only the canonical form of an IPv4 address goes to a command; an IPv6 one only as a
+    // link-local address in lower-case hex (the helper reads it strictly).
+    const bool ipv6 = address.size() <= 39 && address.rfind("fe80:", 0) == 0 &&
+                      address.find_first_not_of("0123456789abcdef:") == std::string::npos;
+    if (!(ipv6 || (hop && *hop != 0 && dottedText(*hop) == address)) || index.empty() ||
+        index.size() > 9 || index.find_first_not_of("0123456789") != std::string::npos) {
         return std::nullopt;
     }
     HoldRecord record;
     record.owner = owner;
-    record.held.nextHop = *hop;
+    record.held.nextHop = ipv6 ? 0 : *hop;
+    record.held.ipv6 = ipv6 ? address : "";
     record.held.interfaceIndex = std::stoi(index);
     record.held.linkAddress = link;
     record.held.state = "PERMANENT";
     return record;
 }
 
-HoldRecords::HoldRecords(std::filesystem::path directory, bool ownerOnly)
-    : directory_(std::move(directory)), ownerOnly_(ownerOnly), owner_(os::processToken()) {}
+HoldRecords::HoldRecords(std::filesystem::path directory, bool ownerOnly, std::string kind)
+    : directory_(std::move(directory)), ownerOnly_(ownerOnly), owner_(os::processToken()),
+      kind_(std::move(kind)) {}
 
 std::filesystem::path HoldRecords::mine() const {
     std::string name = owner_;
     for (char& c : name) {
         c = c == ' ' ? '-' : c;
     }
-    return directory_ / (kRecordPrefix + name);
+    return directory_ / (kRecordPrefix + name + kind_);
 }
 
 int HoldRecords::write(const NeighbourReading& held) {
@@ -93,11 +99,11 @@ void HoldRecords::releaseAbandoned(const Release& release,
         bool heldByALiveCopy = false;
         for (const auto& other : found) {
             heldByALiveCopy = heldByALiveCopy ||
-                              (other.running && other.record.held.nextHop == record.held.nextHop);
+                              (other.running && hopText(other.record.held) == hopText(record.held));
         }
         const auto outcome = heldByALiveCopy ? os::RunOutcome{} : release(record.held);
         if (!outcome.succeeded()) {
-            report("cannot release the hold of " + dottedText(record.held.nextHop) +
+            report("cannot release the hold of " + hopText(record.held) +
                    " that an earlier run left: " + os::outcomeText(outcome));
             continue;
         }

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
-// What each running copy holds, recorded in a file of its own (owner, address, interface,
-// link-layer address), so that a later start releases the holds of a copy that was killed and
-// leaves those of a copy that still runs (a second window, a second user) alone.
+// What each running copy holds, recorded in a file of its own for each kind of hold (owner,
+// address, interface, link-layer address; the next hop's and an IPv6 router's), so that a later
+// start releases the holds of a copy that was killed and leaves those of a copy that still runs (a
+// second window, a second user) alone.
 #pragma once
 
 #include "neighbour.h"
@@ -27,7 +28,8 @@ class HoldRecords {
   public:
     using Release = std::function<os::RunOutcome(const NeighbourReading&)>;
 
-    HoldRecords(std::filesystem::path directory, bool ownerOnly);
+    // `kind` tells this copy's files apart: "" for the next hop's hold, "-router" for a router's.
+    HoldRecords(std::filesystem::path directory, bool ownerOnly, std::string kind = "");
 
     // This copy's record, written before its hold is made; 0 or the error.
     int write(const NeighbourReading& held);
@@ -43,6 +45,7 @@ class HoldRecords {
     std::filesystem::path directory_;
     bool ownerOnly_;
     std::string owner_;
+    std::string kind_;
 };
 
 } // namespace tarnvik

@@ -35,7 +35,8 @@ void AttackNotices::recorded(const EvidenceRecord& record) {
     const std::string was = record.baseline ? record.baseline->linkAddress : "";
     if (!record.now.ipv6.empty()) {
         // The routers are this computer's, whatever is probed: one notice a minute for them.
-        if (record.verdict != Verdict::routerGone && due(routersLastTold_)) {
+        if ((record.verdict == Verdict::changed || record.verdict == Verdict::newRouter) &&
+            due(routersLastTold_)) {
             tell({texts::kRouterAttackTitle}, routerState(record));
         }
         return;

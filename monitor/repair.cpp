@@ -59,6 +59,7 @@ RepairAction::RepairAction(RepairSettings settings)
         // Holds of copies that no longer run go first, so that the flush lets their next hop's
         // address be learnt afresh; a copy that still runs keeps its own.
         records_.emplace(settings_.guard->records, settings_.createLogDirectory);
+        routerRecords_.emplace(settings_.guard->records, settings_.createLogDirectory, "-router");
         records_->releaseAbandoned(settings_.guard->release,
                                    [this](const std::string& line) { reportFailure(line); });
         if (settings_.guard->holds && !settings_.guard->unusable.empty()) {
@@ -197,7 +198,7 @@ void RepairAction::armRouters() {
                "), so the routers' addresses as the cache holds them now are taken as genuine "
                "unverified");
     }
-    evidence_->armRouters();
+    evidence_->armRouters(flushed.succeeded());
 }
 
 // An attack on an IPv6 router has its line like any other; its flush is of the IPv6 entries.
@@ -269,11 +270,7 @@ void RepairAction::settleHold() {
     holding_.reset();
     holdFailures_ = 0;
     if (!held_) {
-        report("holding " + dottedText(genuine.nextHop) + " at " + genuine.linkAddress +
-               " as a static entry while the attack goes on");
-        auto entry = genuine;
-        entry.state = "PERMANENT";
-        evidence_->note({evidence_->target(), genuine, entry, Verdict::held, std::nullopt});
+        noteHold(genuine, true);
     }
     held_ = genuine;
     if (announcer_) {
@@ -286,31 +283,105 @@ void RepairAction::releaseHold() {
     if (!settings_.guard) {
         return;
     }
+    releaseRouterHold();
     if (pendingHold_.valid()) {
         pendingHold_.wait_for(kHelperDeadline);
         settleHold();
     }
-    if (!held_) {
-        return;
-    }
-    const auto held = *std::exchange(held_, std::nullopt);
-    if (announcer_) {
+    if (held_ && announcer_) {
         announcer_->held(false);
     }
+    release(held_, *records_);
+}
+
+void RepairAction::release(std::optional<NeighbourReading>& made, HoldRecords& records) {
+    if (!made) {
+        return;
+    }
+    const auto held = *std::exchange(made, std::nullopt);
     if (const auto outcome = settings_.guard->release(held); !outcome.succeeded()) {
         // The record stays, so that the next start releases it.
-        reportFailure("cannot release the hold of " + dottedText(held.nextHop) + ": " +
+        reportFailure("cannot release the hold of " +
+                      std::string(held.ipv6.empty() ? "" : "IPv6 router ") + hopText(held) + ": " +
                       os::outcomeText(outcome));
         return;
     }
-    records_->erase();
-    report("released the hold of " + dottedText(held.nextHop) + " at " + held.linkAddress);
-    if (evidence_) {
-        NeighbourReading now = held;
-        now.state = "none";
+    records.erase();
+    noteHold(held, false);
+}
+
+void RepairAction::noteHold(const NeighbourReading& genuine, bool held) {
+    const std::string what = genuine.ipv6.empty() ? "" : "IPv6 router ";
+    NeighbourReading now = genuine;
+    now.state = held ? "PERMANENT" : "none";
+    if (held) {
+        report("holding " + what + hopText(genuine) + " at " + genuine.linkAddress +
+               " as a static entry while the attack goes on");
+    } else {
+        report("released the hold of " + what + hopText(genuine) + " at " + genuine.linkAddress);
         now.linkAddress.clear();
-        evidence_->note({evidence_->target(), held, now, Verdict::released, std::nullopt});
     }
+    if (evidence_) {
+        evidence_->note({evidence_->target(), genuine, now,
+                         held ? Verdict::held : Verdict::released, std::nullopt});
+    }
+}
+
+// A router's genuine entry is held as the next hop's is: once a flip-flop confirmed the attack
+// and only where its address was learnt right after the flush. The helper holds it whatever the
+// entry's state, so no flush is put off for it; a failed hold is said once and tried again a
+// minute later.
+void RepairAction::guardRouters() {
+    if (!settings_.guard || !settings_.guard->holds || !evidence_) {
+        return;
+    }
+    settleRouterHold();
+    if (pendingRouterHold_.valid() || routerHeld_ ||
+        (routerTicksUntilRetry_ > 0 && --routerTicksUntilRetry_ > 0)) {
+        return;
+    }
+    const auto router = evidence_->routers().confirmed();
+    if (!router) {
+        return;
+    }
+    routerHolding_ = evidence_->routerReading(*router, router->linkAddress);
+    if (const int error = routerRecords_->write(*routerHolding_)) {
+        reportFailure("cannot record the hold of IPv6 router " + hopText(*routerHolding_) +
+                      ", so none is made: " + os::errorText(error));
+        routerHolding_.reset();
+        routerTicksUntilRetry_ = 60;
+        return;
+    }
+    pendingRouterHold_ = std::async(settings_.background, settings_.guard->hold, *routerHolding_);
+    settleRouterHold();
+}
+
+void RepairAction::settleRouterHold() {
+    if (!pendingRouterHold_.valid() ||
+        pendingRouterHold_.wait_for(std::chrono::seconds(0)) == std::future_status::timeout) {
+        return;
+    }
+    const auto outcome = pendingRouterHold_.get();
+    const auto genuine = *std::exchange(routerHolding_, std::nullopt);
+    if (!outcome.succeeded()) {
+        routerRecords_->erase();
+        routerTicksUntilRetry_ = 60;
+        if (!std::exchange(routerHoldFailureSaid_, true)) {
+            reportFailure("cannot hold IPv6 router " + hopText(genuine) + " at " +
+                          genuine.linkAddress + ": " + os::outcomeText(outcome));
+        }
+        return;
+    }
+    routerHeld_ = genuine;
+    noteHold(genuine, true);
+}
+
+void RepairAction::releaseRouterHold() {
+    if (pendingRouterHold_.valid()) {
+        pendingRouterHold_.wait_for(kHelperDeadline);
+        settleRouterHold();
+    }
+    release(routerHeld_, *routerRecords_);
 }
 
 void RepairAction::startWatching() {
@@ -344,6 +415,7 @@ void RepairAction::beginTick(const std::string& probed) {
     if (evidence_->takeRouterAttack()) {
         repairRouters();
     }
+    guardRouters();
     if (tick.attacked) {
         repairAttack();
     } else {
@@ -428,6 +500,7 @@ void RepairAction::neighbourEventsReady() {
     }
     if (evidence_->takeRouterAttack()) {
         repairRouters();
+        guardRouters();
     }
 }
 

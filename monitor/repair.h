@@ -162,6 +162,13 @@ class RepairAction {
     void arm(const std::string& probed);
     void armRouters();
     void repairRouters();
+    void guardRouters();
+    void settleRouterHold();
+    void releaseRouterHold();
+    // Releases a hold that is made; its record stays where that fails, for the next start.
+    void release(std::optional<NeighbourReading>& made, HoldRecords& records);
+    // Says and records that `genuine` is held now, or released.
+    void noteHold(const NeighbourReading& genuine, bool held);
     void guard(bool fromTick);
     void settleHold();
     bool holdDue() const;
@@ -193,6 +200,12 @@ class RepairAction {
     std::function<void(const EvidenceRecord&)> recorded_;
     bool problemsTold_ = false;
     std::optional<Announcer> announcer_;
+    // An IPv6 router's hold, beside the next hop's: its own record, one try a minute.
+    std::optional<HoldRecords> routerRecords_;
+    std::future<os::RunOutcome> pendingRouterHold_;
+    std::optional<NeighbourReading> routerHolding_, routerHeld_;
+    int routerTicksUntilRetry_ = 0;
+    bool routerHoldFailureSaid_ = false;
 };
 
 } // namespace tarnvik

@@ -5,11 +5,11 @@
 
 namespace tarnvik {
 
-void RouterWatch::arm(const std::vector<Ipv6Router>& present) {
+void RouterWatch::arm(const std::vector<Ipv6Router>& present, bool proven) {
     disarm();
     armed_ = true;
     for (const auto& router : present) {
-        known_.push_back({.genuine = router});
+        known_.push_back({.genuine = router, .proven = proven});
     }
 }
 
@@ -58,6 +58,7 @@ std::vector<RouterFinding> RouterWatch::observe(const std::vector<Ipv6Router>& r
         } else if (now == known->genuine.linkAddress) {
             known->genuineSinceSuspect = known->suspect.has_value();
         } else if (known->suspect != now || known->genuineSinceSuspect) {
+            known->confirmed = known->confirmed || known->suspect == now;
             known->suspect = now;
             known->genuineSinceSuspect = false;
             findings.push_back({Verdict::changed, router, known->genuine.linkAddress});
@@ -75,6 +76,15 @@ std::vector<Ipv6Address> RouterWatch::addresses() const {
         }
     }
     return addresses;
+}
+
+std::optional<Ipv6Router> RouterWatch::confirmed() const {
+    for (const auto& known : known_) {
+        if (known.confirmed && known.proven) {
+            return known.genuine;
+        }
+    }
+    return std::nullopt;
 }
 
 } // namespace tarnvik

@@ -26,8 +26,8 @@ struct RouterFinding {
 
 class RouterWatch {
   public:
-    // The routers present now are the known ones.
-    void arm(const std::vector<Ipv6Router>& present);
+    // The routers present now are the known ones; `proven` when their entries were just flushed.
+    void arm(const std::vector<Ipv6Router>& present, bool proven);
     void disarm() { *this = RouterWatch{}; }
     bool armed() const { return armed_; }
     // Every router as read now; what changed since the last reading. A new router is told once
@@ -35,11 +35,17 @@ class RouterWatch {
     std::vector<RouterFinding> observe(const std::vector<Ipv6Router>& routers, bool tick);
     // The routers whose entries are followed: every one seen since the watch was armed.
     std::vector<Ipv6Address> addresses() const;
+    // A router whose other address came back after its genuine one had been learnt again (a
+    // flip-flop), its genuine address learnt right after the flush: the only kind the guard may
+    // hold.
+    std::optional<Ipv6Router> confirmed() const;
 
   private:
     struct Known {
         Ipv6Router genuine; // its link-layer address empty until learnt
         bool present = true;
+        bool proven = false;
+        bool confirmed = false;
         std::optional<std::string> suspect = std::nullopt;
         bool genuineSinceSuspect = false;
         bool unreported = false; // a new router not told yet

@@ -687,11 +687,11 @@ GuardSettings systemGuardSettings(const RepairSettings& settings) {
     GuardSettings guard;
     guard.hold = [helper, privileged](const NeighbourReading& genuine) {
         return os::runToEnd({helper.string(), std::to_string(genuine.interfaceIndex),
-                             dottedText(genuine.nextHop), genuine.linkAddress},
+                             hopAddress(genuine), genuine.linkAddress},
                             privileged, kHelperDeadline);
     };
     guard.release = [helper, privileged](const NeighbourReading& held) {
-        return os::runToEnd({helper.string(), "--release", dottedText(held.nextHop)}, privileged,
+        return os::runToEnd({helper.string(), "--release", hopAddress(held)}, privileged,
                             kHelperDeadline);
     };
     const auto runtime = os::runtimeDirectory();

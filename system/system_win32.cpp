@@ -588,7 +588,8 @@ std::string interfaceAddress(int interfaceIndex) {
 
 } // namespace
 
-// arp -s and arp -d for the one address on its interface, run to their end (elevated, like the
+// arp -s and arp -d for the one address on its interface (netsh's add and delete neighbors for
+// an IPv6 router's), run to their end (elevated, like the
 // repair's arp -d). Windows marks no static entry as anyone's: each copy's record beside the logs
 // says what it holds.
 GuardSettings systemGuardSettings(const RepairSettings& settings) {
@@ -599,6 +600,12 @@ GuardSettings systemGuardSettings(const RepairSettings& settings) {
     guard.hold = [privileged, arp](const NeighbourReading& genuine) {
         std::string mac = genuine.linkAddress;
         std::replace(mac.begin(), mac.end(), ':', '-');
+        if (!genuine.ipv6.empty()) {
+            // An IPv6 router's entry, on its interface by index.
+            return os::runToEnd({"netsh", "interface", "ipv6", "add", "neighbors",
+                                 std::to_string(genuine.interfaceIndex), hopAddress(genuine), mac},
+                                privileged, kHelperDeadline);
+        }
         const std::string via = interfaceAddress(genuine.interfaceIndex);
         if (via.empty()) {
             return os::RunOutcome{ERROR_NOT_FOUND};
@@ -607,6 +614,11 @@ GuardSettings systemGuardSettings(const RepairSettings& settings) {
                             kHelperDeadline);
     };
     guard.release = [privileged, arp](const NeighbourReading& held) {
+        if (!held.ipv6.empty()) {
+            return os::runToEnd({"netsh", "interface", "ipv6", "delete", "neighbors",
+                                 std::to_string(held.interfaceIndex), hopAddress(held)},
+                                privileged, kHelperDeadline);
+        }
         const std::string via = interfaceAddress(held.interfaceIndex);
         std::vector<std::string> argv{arp, "-d", dottedText(held.nextHop)};
         if (!via.empty()) {

@@ -322,7 +322,7 @@ TEST(Guard, HeldOnlyOnSuccessRetriedLessAndLessOftenAndReleasedByItsOwnerAlone) 
         return os::RunOutcome{0, inTable ? 0 : 1};
     };
     guard.release = [&](const NeighbourReading& held) {
-        released.push_back(dottedText(held.nextHop));
+        released.push_back(hopAddress(held));
         return os::RunOutcome{};
     };
     guard.records = dir.path() / "holds";
@@ -368,12 +368,16 @@ TEST(Guard, HeldOnlyOnSuccessRetriedLessAndLessOftenAndReleasedByItsOwnerAlone) 
     write("hold-live", os::processToken(), ipv4FromOctets(198, 18, 0, 8));
     write("hold-garbled", "999999999 3", ipv4FromOctets(198, 18, 0, 9));
     os::replaceFile(guard.records / "hold-garbled", "999999999 3\n198.18.0.09\n2\nx\n", true);
+    // A router's, and one whose address would not be the helper's to read.
+    os::replaceFile(guard.records / "hold-dead-router", "999999999 1\nfe80::1\n2\nx\n", true);
+    os::replaceFile(guard.records / "hold-garbled-router", "999999999 3\nfe80::1 -x\n2\nx\n", true);
     released.clear();
     settings.guard->holds = false; // every start cleans up, with or without --guard
     RepairAction{settings};
-    EXPECT_EQ(released, std::vector<std::string>{"198.18.0.7"});
+    EXPECT_EQ(released, (std::vector<std::string>{"198.18.0.7", "fe80::1"}));
     EXPECT_EQ(os::filesIn(guard.records),
               (std::vector<std::filesystem::path>{guard.records / "hold-garbled",
+                                                  guard.records / "hold-garbled-router",
                                                   guard.records / "hold-live"}));
 }
 
@@ -385,8 +389,9 @@ namespace {
 
 // The IPv6 routers read once a tick, as on Windows (which tells no changes): their entries are
 // flushed before the first reading; a forged neighbour and a rogue router each have an attack
-// line and a flush of the IPv6 entries; a router's going is only a record.
-TEST_F(RepairTest, Ipv6RoutersReadEachTickGiveTheirVerdictsLinesAndFlushes) {
+// line and a flush of the IPv6 entries; a router's going is only a record. With --guard, a
+// flip-flop has the router's genuine entry held, with its record, until monitoring stops.
+TEST_F(RepairTest, Ipv6RoutersReadEachTickGiveTheirVerdictsLinesFlushesAndHolds) {
     const auto ipv6Marks = dir.path() / "ipv6-flushed";
     std::vector<Ipv6Router> table;
     std::vector<Verdict> verdicts;
@@ -415,6 +420,21 @@ TEST_F(RepairTest, Ipv6RoutersReadEachTickGiveTheirVerdictsLinesAndFlushes) {
     settings.evidence->systemLog = [&](const std::string&, Verdict verdict) {
         verdicts.push_back(verdict);
     };
+    std::vector<std::string> holds;
+    GuardSettings guard;
+    guard.hold = [&](const NeighbourReading& held) {
+        holds.push_back(std::to_string(held.interfaceIndex) + " " + hopAddress(held) + " " +
+                        held.linkAddress);
+        return os::RunOutcome{};
+    };
+    guard.release = [&](const NeighbourReading& held) {
+        holds.push_back("release " + hopAddress(held));
+        return os::RunOutcome{};
+    };
+    guard.records = dir.path() / "holds";
+    guard.holds = true;
+    settings.guard = guard;
+    settings.background = std::launch::deferred;
     RepairAction repair(settings);
     repair.startWatching();
     const auto tick = [&](std::vector<Ipv6Router> routers) {
@@ -435,6 +455,21 @@ TEST_F(RepairTest, Ipv6RoutersReadEachTickGiveTheirVerdictsLinesAndFlushes) {
     EXPECT_EQ(recorder.logLines(), 2) << "an attack line for the change and the new router";
     EXPECT_TRUE(waitUntil([&] { return testing::countLines(ipv6Marks) == 3; }));
     EXPECT_EQ(recorder.commandsStarted(), 0) << "the IPv4 cache is not flushed for them";
+
+    tick({router(1, "02:00:00:00:00:0a"), router(9, "02:00:00:00:00:0c")});
+    EXPECT_TRUE(holds.empty()) << "one change is no confirmed attack";
+    tick({router(1, "02:00:00:00:00:0b"), router(9, "02:00:00:00:00:0c")});
+    EXPECT_EQ(holds, std::vector<std::string>{"12 fe80::1 02:00:00:00:00:0a"});
+    EXPECT_EQ(os::filesIn(guard.records).size(), 1u) << "recorded for a later start";
+    repair.stopWatching();
+    EXPECT_EQ(holds.back(), "release fe80::1");
+    EXPECT_TRUE(os::filesIn(guard.records).empty());
+    const auto evidence = readFile(dir.path() / kEvidenceLogName);
+    EXPECT_NE(evidence.find("fe80::1%12\t02:00:00:00:00:0a\t02:00:00:00:00:0a\tPERMANENT\theld"),
+              std::string::npos)
+        << evidence;
+    EXPECT_NE(evidence.find("fe80::1%12\t02:00:00:00:00:0a\t-\tnone\treleased"), std::string::npos)
+        << evidence;
 }
 
 } // namespace

@@ -51,13 +51,22 @@ TEST(RouterWatch, TellsChangesNewRoutersAndGoneOnesOncePerEpisode) {
     };
     RouterWatch watch;
     EXPECT_TRUE(watch.observe({router(1, a)}, true).empty()) << "nothing before it is armed";
-    watch.arm({router(1, "")});
+    watch.arm({router(1, "")}, true);
     int at = 0;
     for (const auto& step : steps) {
         EXPECT_EQ(told(watch.observe(step.routers, step.tick)), step.expected) << "step " << at;
         ++at;
     }
     EXPECT_EQ(watch.addresses().size(), 2u) << "fe80::1 (on two links) and fe80::9 are followed";
+    ASSERT_TRUE(watch.confirmed());
+    EXPECT_EQ(watch.confirmed()->linkAddress, a) << "the flip-flop confirms the genuine address";
+
+    RouterWatch unproven;
+    unproven.arm({router(1, a)}, false);
+    for (const auto& mac : {b, a, b}) {
+        unproven.observe({router(1, mac)}, true);
+    }
+    EXPECT_FALSE(unproven.confirmed()) << "an address not learnt after a flush is never held";
 }
 
 } // namespace
