@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-// The one frame the ARP helper sends, and what counts as its answer: pure functions over bytes.
+// The frames the ARP helper sends, and what counts as an answer: pure functions over bytes.
 #pragma once
 
 #include <array>
@@ -10,6 +10,7 @@ namespace tarnvik {
 
 using LinkBytes = std::array<std::uint8_t, 6>;
 using AddressBytes = std::array<std::uint8_t, 4>;
+using Ipv6Bytes = std::array<std::uint8_t, 16>;
 
 inline constexpr std::size_t kArpFrameSize = 42; // Ethernet header and ARP over IPv4
 
@@ -19,6 +20,14 @@ std::array<std::uint8_t, kArpFrameSize> arpRequestFrame(const LinkBytes& ownLink
                                                         const AddressBytes& ownAddress,
                                                         const AddressBytes& asked,
                                                         const LinkBytes& to);
+
+inline constexpr std::size_t kAdvertisementFrameSize = 14 + 40 + 32;
+
+// An unsolicited neighbour advertisement with the override flag, sent to `to` (an IPv6 router's
+// link-local address `toAddress`) alone: this interface's `ownAddress` is at `ownLink`.
+std::array<std::uint8_t, kAdvertisementFrameSize>
+neighbourAdvertisementFrame(const LinkBytes& ownLink, const Ipv6Bytes& ownAddress,
+                            const Ipv6Bytes& toAddress, const LinkBytes& to);
 
 // Whether `frame` is the answer to that request: an ARP reply from `to` (its Ethernet source
 // and its sender hardware address) for `asked`.

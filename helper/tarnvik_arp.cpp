@@ -7,13 +7,19 @@
 //   tarnvik-arp ask INTERFACE-INDEX IPV4-ADDRESS LINK-ADDRESS [WAIT-MS]
 // With WAIT-MS (at most 5000) it waits that long for the answer from that link-layer address:
 // exit status 0 when it came, 3 when it did not. 1: it could not ask; 2: wrong arguments.
+//   tarnvik-arp tell INTERFACE-INDEX IPV6-LINK-LOCAL LINK-ADDRESS
+// tells an IPv6 router there, alone, this interface's own link-local address and link-layer
+// address (an unsolicited neighbour advertisement with the override flag); the same truth.
 #include "arguments.h"
 #include "arp_frame.h"
 #include "netlink.h"
 
 #include <arpa/inet.h>
+#include <ifaddrs.h>
 #include <linux/if_ether.h>
 #include <linux/if_packet.h>
+#include <net/if.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -41,8 +47,9 @@ struct Descriptor {
 
 int usage() {
     std::fputs("usage: tarnvik-arp ask INTERFACE-INDEX IPV4-ADDRESS LINK-ADDRESS [WAIT-MS]\n"
-               "(a unicast IPv4 address, a unicast link-layer address such as "
-               "02:00:00:00:00:02, and a wait of at most 5000 ms)\n",
+               "       tarnvik-arp tell INTERFACE-INDEX IPV6-LINK-LOCAL LINK-ADDRESS\n"
+               "(a unicast IPv4 address or an IPv6 link-local one, a unicast link-layer address "
+               "such as 02:00:00:00:00:02, and a wait of at most 5000 ms)\n",
                stderr);
     return 2;
 }
@@ -96,9 +103,96 @@ std::optional<AddressBytes> ownAddressToward(const AddressBytes& asked, int inte
     return found.source;
 }
 
+// A packet socket bound to the interface for `protocol`, and the interface's own link-layer
+// address; -1 (errno set) when either cannot be had.
+int openBound(int interfaceIndex, std::uint16_t protocol, Descriptor& packet, LinkBytes& own) {
+    packet.fd = ::socket(AF_PACKET, SOCK_RAW | SOCK_CLOEXEC, htons(protocol));
+    sockaddr_ll link{};
+    link.sll_family = AF_PACKET;
+    link.sll_protocol = htons(protocol);
+    link.sll_ifindex = interfaceIndex;
+    if (packet.fd < 0 || ::bind(packet.fd, reinterpret_cast<sockaddr*>(&link), sizeof link) != 0) {
+        return -1;
+    }
+    // As the kernel gives it for the bound socket.
+    sockaddr_ll bound{};
+    socklen_t length = sizeof bound;
+    if (::getsockname(packet.fd, reinterpret_cast<sockaddr*>(&bound), &length) != 0 ||
+        bound.sll_halen != 6) {
+        errno = EAFNOSUPPORT;
+        return -1;
+    }
+    std::memcpy(own.data(), bound.sll_addr, 6);
+    return 0;
+}
+
+int sendTo(const Descriptor& packet, int interfaceIndex, std::uint16_t protocol,
+           const LinkBytes& to, std::span<const std::uint8_t> frame) {
+    sockaddr_ll link{};
+    link.sll_family = AF_PACKET;
+    link.sll_protocol = htons(protocol);
+    link.sll_ifindex = interfaceIndex;
+    link.sll_halen = 6;
+    std::memcpy(link.sll_addr, to.data(), 6);
+    return ::sendto(packet.fd, frame.data(), frame.size(), 0, reinterpret_cast<sockaddr*>(&link),
+                    sizeof link) == static_cast<ssize_t>(frame.size())
+               ? 0
+               : -1;
+}
+
+// This interface's own IPv6 link-local address.
+std::optional<Ipv6Bytes> ownLinkLocal(int interfaceIndex) {
+    char name[IF_NAMESIZE] = {};
+    ifaddrs* all = nullptr;
+    if (::if_indextoname(static_cast<unsigned>(interfaceIndex), name) == nullptr ||
+        ::getifaddrs(&all) != 0) {
+        return std::nullopt;
+    }
+    std::optional<Ipv6Bytes> found;
+    for (const ifaddrs* entry = all; entry != nullptr && !found; entry = entry->ifa_next) {
+        if (entry->ifa_addr == nullptr || entry->ifa_addr->sa_family != AF_INET6 ||
+            std::strcmp(entry->ifa_name, name) != 0) {
+            continue;
+        }
+        const auto& address = reinterpret_cast<const sockaddr_in6*>(entry->ifa_addr)->sin6_addr;
+        if (IN6_IS_ADDR_LINKLOCAL(&address)) {
+            found.emplace();
+            std::memcpy(found->data(), &address, 16);
+        }
+    }
+    ::freeifaddrs(all);
+    return found;
+}
+
+int tell(int argc, char** argv) {
+    const auto index = argc == 5 ? interfaceIndex(argv[2]) : std::nullopt;
+    const auto router = argc == 5 ? linkLocalIpv6(argv[3]) : std::nullopt;
+    const auto to = argc == 5 ? unicastLinkAddress(argv[4]) : std::nullopt;
+    if (!index || !router || !to) {
+        return usage();
+    }
+    const auto own = ownLinkLocal(*index);
+    if (!own) {
+        errno = EADDRNOTAVAIL;
+        return failed("the interface has no IPv6 link-local address");
+    }
+    Descriptor packet;
+    LinkBytes ownLink{};
+    if (openBound(*index, ETH_P_IPV6, packet, ownLink) != 0) {
+        return failed("cannot open a packet socket on the interface");
+    }
+    const auto frame = neighbourAdvertisementFrame(ownLink, *own, *router, *to);
+    return sendTo(packet, *index, ETH_P_IPV6, *to, frame) == 0
+               ? 0
+               : failed("cannot send the advertisement");
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
+    if (argc > 1 && std::string_view(argv[1]) == "tell") {
+        return tell(argc, argv);
+    }
     if ((argc != 5 && argc != 6) || std::string_view(argv[1]) != "ask") {
         return usage();
     }
@@ -113,31 +207,13 @@ int main(int argc, char** argv) {
     if (!own) {
         return failed("no address of this interface on the route to the address asked");
     }
-    Descriptor packet{::socket(AF_PACKET, SOCK_RAW | SOCK_CLOEXEC, htons(ETH_P_ARP))};
-    if (packet.fd < 0) {
-        return failed("cannot open a packet socket");
-    }
-    sockaddr_ll link{};
-    link.sll_family = AF_PACKET;
-    link.sll_protocol = htons(ETH_P_ARP);
-    link.sll_ifindex = *index;
-    if (::bind(packet.fd, reinterpret_cast<sockaddr*>(&link), sizeof link) != 0) {
-        return failed("cannot bind to the interface");
-    }
-    // The interface's own link-layer address, as the kernel gives it for the bound socket.
-    sockaddr_ll bound{};
-    socklen_t length = sizeof bound;
-    if (::getsockname(packet.fd, reinterpret_cast<sockaddr*>(&bound), &length) != 0 ||
-        bound.sll_halen != 6) {
-        return failed("the interface has no Ethernet address");
-    }
+    Descriptor packet;
     LinkBytes ownLink{};
-    std::memcpy(ownLink.data(), bound.sll_addr, 6);
+    if (openBound(*index, ETH_P_ARP, packet, ownLink) != 0) {
+        return failed("cannot open a packet socket on the interface");
+    }
     const auto frame = arpRequestFrame(ownLink, *own, *asked, *to);
-    link.sll_halen = 6;
-    std::memcpy(link.sll_addr, to->data(), 6);
-    if (::sendto(packet.fd, frame.data(), frame.size(), 0, reinterpret_cast<sockaddr*>(&link),
-                 sizeof link) != static_cast<ssize_t>(frame.size())) {
+    if (sendTo(packet, *index, ETH_P_ARP, *to, frame) != 0) {
         return failed("cannot send the request");
     }
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(*waitMs);

@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <sys/stat.h>
+#include <thread>
 
 namespace tarnvik::netlab {
 namespace {
@@ -204,8 +205,9 @@ TEST_F(FlushHelper, HoldTakesOnlyWhatTheGuardNeedsAndReleasesOnlyItsOwn) {
         << outsider.output;
 }
 
-// The question helper: an answer only from the link-layer address asked, nothing but its one
-// form of arguments, and for an ordinary user only with cap_net_raw.
+// The question helper: an answer only from the link-layer address asked, nothing but its forms
+// of arguments, and for an ordinary user only with cap_net_raw; told, an IPv6 router learns our
+// genuine address however its entry was poisoned.
 TEST_F(FlushHelper, ArpQuestionIsAnsweredOnlyByTheAddressAsked) {
     lab.mustExec(peer, {"ip", "link", "set", "eth0", "address", "02:00:00:00:00:02"});
     lab.mustExec(peer, {"ip", "addr", "add", "198.18.0.2/24", "dev", "eth0"});
@@ -221,7 +223,24 @@ TEST_F(FlushHelper, ArpQuestionIsAnsweredOnlyByTheAddressAsked) {
         int exitCode;
     };
     const std::string capable = (dir / "tarnvik-arp").string();
+    const auto ours = lab.mustExec(ws, {"cat", "/sys/class/net/eth0/address"}).substr(0, 17);
+    const auto linkLocal = [&](const std::string& ns) {
+        const auto shown = lab.mustExec(ns, {"ip", "-6", "-o", "addr", "show", "dev", "eth0"});
+        const auto at = shown.find("inet6 ") + 6;
+        return shown.substr(at, shown.find('/', at) - at);
+    };
+    const auto ourLinkLocal = linkLocal(ws), router = linkLocal(peer);
+    // A tentative address (duplicate detection takes a second or two) takes in nothing.
+    for (int i = 0;
+         i < 50 && !lab.mustExec(peer, {"ip", "-6", "addr", "show", "tentative"}).empty(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    lab.mustExec(peer, {"ip", "-6", "neigh", "replace", ourLinkLocal, "lladdr", "02:00:00:de:ad:01",
+                        "dev", "eth0", "nud", "stale"});
     const Case cases[] = {
+        {{ARP_HELPER, "tell", eth0, router, "02:00:00:00:00:02"}, 0},
+        {{ARP_HELPER, "tell", eth0, "2001:db8::2", "02:00:00:00:00:02"}, 2},
+        {{ARP_HELPER, "tell", eth0, "fe80::ff:fe00:2"}, 2},
         {{ARP_HELPER, "ask", eth0, "198.18.0.2", "02:00:00:00:00:02", "1000"}, 0},
         {{ARP_HELPER, "ask", eth0, "198.18.0.2", "02:00:00:de:ad:01", "300"}, 3},
         {{ARP_HELPER, "ask", eth0, "198.18.0.2", "ff:ff:ff:ff:ff:ff", "300"}, 2},
@@ -240,6 +259,9 @@ TEST_F(FlushHelper, ArpQuestionIsAnsweredOnlyByTheAddressAsked) {
         EXPECT_EQ(result.exitCode, c.exitCode)
             << ::testing::PrintToString(c.argv) << ": " << result.output;
     }
+    EXPECT_NE(lab.mustExec(peer, {"ip", "-6", "neigh", "show", ourLinkLocal}).find(ours),
+              std::string::npos)
+        << "the advertisement overrode the forged entry";
     (void)helper;
 }
 
