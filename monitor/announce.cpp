@@ -15,7 +15,7 @@ void Announcer::sign(const NeighbourReading& genuine, const std::string& probed)
         return;
     }
     lastSign_ = settings_.now();
-    if (genuine_ && genuine_->nextHop == genuine.nextHop &&
+    if (genuine_ && hopText(*genuine_) == hopText(genuine) &&
         genuine_->linkAddress == genuine.linkAddress) {
         return;
     }
@@ -42,7 +42,7 @@ bool Announcer::tick() {
         }
         if (const auto outcome = sending_.get(); !outcome.succeeded() && !failureSaid_) {
             failureSaid_ = true;
-            failed_("cannot tell " + dottedText(genuine_->nextHop) +
+            failed_("cannot tell " + hopText(*genuine_) +
                     " our address: " + os::outcomeText(outcome));
         }
     }

@@ -51,9 +51,12 @@ RepairAction::RepairAction(RepairSettings settings)
         });
     }
     if (settings_.announce && evidence_) {
-        announcer_.emplace(
-            *settings_.announce, [this](const EvidenceRecord& record) { evidence_->note(record); },
-            [this](const std::string& line) { reportFailure(line); });
+        for (auto* announcer : {&announcer_, &routerAnnouncer_}) {
+            announcer->emplace(
+                *settings_.announce,
+                [this](const EvidenceRecord& record) { evidence_->note(record); },
+                [this](const std::string& line) { reportFailure(line); });
+        }
     }
     if (settings_.guard) {
         // Holds of copies that no longer run go first, so that the flush lets their next hop's
@@ -374,12 +377,18 @@ void RepairAction::settleRouterHold() {
     }
     routerHeld_ = genuine;
     noteHold(genuine, true);
+    if (routerAnnouncer_) {
+        routerAnnouncer_->held(true);
+    }
 }
 
 void RepairAction::releaseRouterHold() {
     if (pendingRouterHold_.valid()) {
         pendingRouterHold_.wait_for(kHelperDeadline);
         settleRouterHold();
+    }
+    if (routerHeld_ && routerAnnouncer_) {
+        routerAnnouncer_->held(false);
     }
     release(routerHeld_, *routerRecords_);
 }
@@ -391,8 +400,10 @@ void RepairAction::startWatching() {
 }
 
 void RepairAction::stopWatching() {
-    if (announcer_) {
-        announcer_->stop();
+    for (auto* announcer : {&announcer_, &routerAnnouncer_}) {
+        if (*announcer) {
+            (*announcer)->stop();
+        }
     }
     releaseHold();
     if (evidence_) {
@@ -415,6 +426,7 @@ void RepairAction::beginTick(const std::string& probed) {
     if (evidence_->takeRouterAttack()) {
         repairRouters();
     }
+    signRouters();
     guardRouters();
     if (tick.attacked) {
         repairAttack();
@@ -439,7 +451,9 @@ void RepairAction::signOfAttack(bool attacked) {
 }
 
 bool RepairAction::announceTick() {
-    return announcer_ && announcer_->tick();
+    const bool nextHop = announcer_ && announcer_->tick();
+    const bool routers = routerAnnouncer_ && routerAnnouncer_->tick();
+    return nextHop || routers;
 }
 
 // One question a tick: the baseline three times, then, if it never answered, the other address.
@@ -500,7 +514,20 @@ void RepairAction::neighbourEventsReady() {
     }
     if (evidence_->takeRouterAttack()) {
         repairRouters();
+        signRouters();
         guardRouters();
+    }
+}
+
+// An attacked router's entry for us is likely poisoned too: it is told our genuine address for
+// as long as the other address stays in our entry for it, and 30 s on.
+void RepairAction::signRouters() {
+    if (!routerAnnouncer_) {
+        return;
+    }
+    for (const auto& router : evidence_->routers().underAttack()) {
+        routerAnnouncer_->sign(evidence_->routerReading(router, router.linkAddress),
+                               evidence_->target());
     }
 }
 

@@ -138,7 +138,10 @@ class RepairAction {
     // The announcement timer (every kAnnounceInterval while announcing() holds); returns whether
     // it is still wanted.
     bool announceTick();
-    bool announcing() const { return announcer_ && announcer_->announcing(); }
+    bool announcing() const {
+        return (announcer_ && announcer_->announcing()) ||
+               (routerAnnouncer_ && routerAnnouncer_->announcing());
+    }
 
     // The watch, for what is shown and held beside the repair.
     const NextHopWatch* watch() const { return evidence_ ? &evidence_->watch() : nullptr; }
@@ -200,6 +203,9 @@ class RepairAction {
     std::function<void(const EvidenceRecord&)> recorded_;
     bool problemsTold_ = false;
     std::optional<Announcer> announcer_;
+    // Telling an attacked IPv6 router our address, beside the next hop.
+    std::optional<Announcer> routerAnnouncer_;
+    void signRouters();
     // An IPv6 router's hold, beside the next hop's: its own record, one try a minute.
     std::optional<HoldRecords> routerRecords_;
     std::future<os::RunOutcome> pendingRouterHold_;

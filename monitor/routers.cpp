@@ -52,6 +52,8 @@ std::vector<RouterFinding> RouterWatch::observe(const std::vector<Ipv6Router>& r
         if (now.empty()) {
             continue;
         }
+        known->otherHolds =
+            !known->genuine.linkAddress.empty() && now != known->genuine.linkAddress;
         if (known->genuine.linkAddress.empty()) {
             known->genuine.linkAddress = now;
             known->genuine.state = router.state;
@@ -76,6 +78,16 @@ std::vector<Ipv6Address> RouterWatch::addresses() const {
         }
     }
     return addresses;
+}
+
+std::vector<Ipv6Router> RouterWatch::underAttack() const {
+    std::vector<Ipv6Router> attacked;
+    for (const auto& known : known_) {
+        if (known.otherHolds && known.present) {
+            attacked.push_back(known.genuine);
+        }
+    }
+    return attacked;
 }
 
 std::optional<Ipv6Router> RouterWatch::confirmed() const {

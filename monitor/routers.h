@@ -39,6 +39,8 @@ class RouterWatch {
     // flip-flop), its genuine address learnt right after the flush: the only kind the guard may
     // hold.
     std::optional<Ipv6Router> confirmed() const;
+    // The known routers whose entries held another address at the last reading, as genuine.
+    std::vector<Ipv6Router> underAttack() const;
 
   private:
     struct Known {
@@ -46,6 +48,7 @@ class RouterWatch {
         bool present = true;
         bool proven = false;
         bool confirmed = false;
+        bool otherHolds = false;
         std::optional<std::string> suspect = std::nullopt;
         bool genuineSinceSuspect = false;
         bool unreported = false; // a new router not told yet

@@ -623,11 +623,13 @@ RepairSettings systemRepairSettings(std::function<std::string()> localDateTime) 
                                  dottedText(asked.nextHop), asked.linkAddress, "900"},
                                 privileged, kHelperDeadline);
         };
-        // The same request without waiting for its answer tells the next hop our address.
+        // The same request without waiting for its answer tells the next hop our address; an
+        // IPv6 router is told by a neighbour advertisement.
         settings.announce = AnnounceSettings{
             [asker, privileged](const NeighbourReading& genuine) {
-                return os::runToEnd({asker.string(), "ask", std::to_string(genuine.interfaceIndex),
-                                     dottedText(genuine.nextHop), genuine.linkAddress},
+                return os::runToEnd({asker.string(), genuine.ipv6.empty() ? "ask" : "tell",
+                                     std::to_string(genuine.interfaceIndex), hopAddress(genuine),
+                                     genuine.linkAddress},
                                     privileged, kHelperDeadline);
             },
             interfaceLinkAddress};

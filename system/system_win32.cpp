@@ -85,6 +85,10 @@ bool refusedReparseTag(DWORD tag) {
 // addressed to it that carries this machine's genuine mapping, which a Linux peer takes at once.
 // It blocks until the answer or its own timeout: the caller runs it off the window's thread.
 os::RunOutcome announceBySendArp(const NeighbourReading& genuine) {
+    if (!genuine.ipv6.empty()) {
+        // Windows sends no neighbour advertisement on request: an IPv6 router is not told.
+        return {ERROR_NOT_SUPPORTED, 0, false};
+    }
     ULONG answer[2] = {};
     ULONG length = sizeof answer;
     const DWORD error = ::SendARP(static_cast<IPAddr>(genuine.nextHop), 0, answer, &length);

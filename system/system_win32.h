@@ -46,7 +46,8 @@ bool runningElevated();
 
 // The start-up diagnostics for a process that is or is not elevated.
 std::vector<Words> startupDiagnostics(bool elevated);
-// Tells the next hop our address with SendARP (one request), run to its end.
+// Tells the next hop our address with SendARP (one request), run to its end; an IPv6 router
+// cannot be told (ERROR_NOT_SUPPORTED).
 os::RunOutcome announceBySendArp(const NeighbourReading& genuine);
 
 // Writes `text` to the standard error the program was given, else to the console of the command

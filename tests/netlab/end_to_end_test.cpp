@@ -700,7 +700,8 @@ INSTANTIATE_TEST_SUITE_P(Attackers, BothWays,
 // (radvd), the attacker forges neighbour and router advertisements. In one run: (c) the genuine
 // router's repeated advertisements and its restart with the same address tell nothing; (a) a
 // forged advertisement for the router's address is a changed router; (b) a rogue router
-// advertisement is a new router. Each attack has its line, as an IPv4 one has.
+// advertisement is a new router. Each attack has its line, as an IPv4 one has, and the attacked
+// router is told our genuine address meanwhile.
 TEST_F(EndToEnd, Ipv6RoutersAreWatchedForForgedNeighboursAndRogueRouters) {
     auto& lab = lan->namespaces();
     const std::string router = "fe80::ff:fe00:2", rogue = "fe80::ff:fe00:3";
@@ -734,6 +735,7 @@ TEST_F(EndToEnd, Ipv6RoutersAreWatchedForForgedNeighboursAndRogueRouters) {
     };
     auto genuine = startRouter();
     ASSERT_TRUE(waitFor([&] { return routesVia(router); }, 20s)) << "radvd did not advertise";
+    startCapture();
     startProgram();
     desktop->monitorAddress(kTargetIp);
     // The start's IPv6 flush; then the router's next advertisement teaches its address afresh.
@@ -763,8 +765,13 @@ TEST_F(EndToEnd, Ipv6RoutersAreWatchedForForgedNeighboursAndRogueRouters) {
         return (wallSeconds() - forgedAt) * 1000;
     };
     const double changedAfter = forge({"na", router, kFakeMac}, "changed");
+    std::this_thread::sleep_for(1500ms);
     const double newAfter = forge({"ra"}, "new-router");
     const std::string reports = program->stop();
+    capture.reset();
+    const auto told = run(
+        {"tcpdump", "-n", "-r", (dir / "target.pcap").string(),
+         "ether src " + std::string(kWsMac) + " and icmp6 and ip6[40] = 136 and ip6[44] = 0x20"});
     std::printf("[ figures  ] IPv6: forged neighbour advertisement to its line %.0f ms, rogue "
                 "router advertisement to its line %.0f ms (polled every 10 ms)\n",
                 changedAfter, newAfter);
@@ -793,6 +800,9 @@ TEST_F(EndToEnd, Ipv6RoutersAreWatchedForForgedNeighboursAndRogueRouters) {
         << reports;
     EXPECT_TRUE(macOf(router).empty() || macOf(router) == kTargetMac)
         << "the repair flushed the forged entry";
+    EXPECT_EQ(countVerdict(evidence, "announced"), 2) << "started and ended";
+    EXPECT_GE(std::count(told.output.begin(), told.output.end(), '\n'), 5)
+        << "advertisements of our address to the router, four a second: " << told.output;
 }
 
 TEST_F(EndToEnd, GuardHoldsTheGenuineAddressUntilTheProgramEnds) {

@@ -98,7 +98,7 @@ ManInTheMiddle::~ManInTheMiddle() {
 Capture::Capture(Lan& lan, std::filesystem::path file) : file_(std::move(file)) {
     tcpdump_ = std::make_unique<Process>(lan.namespaces().execArgv(
         lan.target(), {"tcpdump", "-i", "eth0", "-n", "-U", "--immediate-mode", "-Z", "root", "-w",
-                       file_.string(), "icmp or arp"}));
+                       file_.string(), "icmp or icmp6 or arp"}));
     for (int i = 0; i < 50; ++i) {
         if (tcpdump_->readLine(200ms).find("listening on") != std::string::npos) {
             return;
