@@ -5,8 +5,11 @@
 // own link-layer address, and its own IPv4 address on the route to the address asked), never
 // from its arguments, so it can only tell the truth.
 //   tarnvik-arp ask INTERFACE-INDEX IPV4-ADDRESS LINK-ADDRESS [WAIT-MS]
-// With WAIT-MS (at most 5000) it waits that long for the answer from that link-layer address:
-// exit status 0 when it came, 3 when it did not. 1: it could not ask; 2: wrong arguments.
+//   tarnvik-arp ask INTERFACE-INDEX IPV6-LINK-LOCAL LINK-ADDRESS [WAIT-MS]
+// An IPv6 router is asked with a neighbour solicitation instead, from the interface's own
+// link-local address. With WAIT-MS (at most 5000) it waits that long for the answer from that
+// link-layer address: exit status 0 when it came, 3 when it did not. 1: it could not ask; 2: wrong
+// arguments.
 //   tarnvik-arp tell INTERFACE-INDEX IPV6-LINK-LOCAL LINK-ADDRESS
 // tells an IPv6 router there, alone, this interface's own link-local address and link-layer
 // address (an unsolicited neighbour advertisement with the override flag); the same truth.
@@ -46,7 +49,7 @@ struct Descriptor {
 };
 
 int usage() {
-    std::fputs("usage: tarnvik-arp ask INTERFACE-INDEX IPV4-ADDRESS LINK-ADDRESS [WAIT-MS]\n"
+    std::fputs("usage: tarnvik-arp ask INTERFACE-INDEX ADDRESS LINK-ADDRESS [WAIT-MS]\n"
                "       tarnvik-arp tell INTERFACE-INDEX IPV6-LINK-LOCAL LINK-ADDRESS\n"
                "(a unicast IPv4 address or an IPv6 link-local one, a unicast link-layer address "
                "such as 02:00:00:00:00:02, and a wait of at most 5000 ms)\n",
@@ -187,6 +190,52 @@ int tell(int argc, char** argv) {
                : failed("cannot send the advertisement");
 }
 
+// Waits up to `waitMs` for the frame that `answers`: 0 when it came, 3 when it did not, 1 when
+// it cannot wait.
+template <typename Answers> int awaitAnswer(const Descriptor& packet, int waitMs, Answers answers) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
+    while (waitMs > 0) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                              deadline - std::chrono::steady_clock::now())
+                              .count();
+        if (left <= 0) {
+            return 3;
+        }
+        pollfd ready{packet.fd, POLLIN, 0};
+        if (::poll(&ready, 1, static_cast<int>(left)) < 0 && errno != EINTR) {
+            return failed("cannot wait for the answer");
+        }
+        std::uint8_t received[256];
+        const ssize_t got = ::recv(packet.fd, received, sizeof received, MSG_DONTWAIT);
+        if (got > 0 &&
+            answers(std::span<const std::uint8_t>(received, static_cast<std::size_t>(got)))) {
+            return 0;
+        }
+    }
+    return 0;
+}
+
+// The IPv6 form of the question: a neighbour solicitation to the router's link-local address at
+// that link-layer address alone, from this interface's own link-local address.
+int askIpv6(int index, const Ipv6Bytes& asked, const LinkBytes& to, int waitMs) {
+    const auto own = ownLinkLocal(index);
+    if (!own) {
+        errno = EADDRNOTAVAIL;
+        return failed("the interface has no IPv6 link-local address");
+    }
+    Descriptor packet;
+    LinkBytes ownLink{};
+    if (openBound(index, ETH_P_IPV6, packet, ownLink) != 0) {
+        return failed("cannot open a packet socket on the interface");
+    }
+    if (sendTo(packet, index, ETH_P_IPV6, to,
+               neighbourSolicitationFrame(ownLink, *own, asked, to)) != 0) {
+        return failed("cannot send the solicitation");
+    }
+    return awaitAnswer(packet, waitMs,
+                       [&](auto frame) { return answersSolicitation(frame, asked, to); });
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -198,10 +247,14 @@ int main(int argc, char** argv) {
     }
     const auto index = interfaceIndex(argv[2]);
     const auto asked = unicastIpv4(argv[3]);
+    const auto askedIpv6 = asked ? std::nullopt : linkLocalIpv6(argv[3]);
     const auto to = unicastLinkAddress(argv[4]);
     const auto waitMs = argc == 6 ? interfaceIndex(argv[5]) : std::optional<int>(0);
-    if (!index || !asked || !to || !waitMs || *waitMs > 5000) {
+    if (!index || (!asked && !askedIpv6) || !to || !waitMs || *waitMs > 5000) {
         return usage();
+    }
+    if (askedIpv6) {
+        return askIpv6(*index, *askedIpv6, *to, *waitMs);
     }
     const auto own = ownAddressToward(*asked, *index);
     if (!own) {
@@ -216,23 +269,6 @@ int main(int argc, char** argv) {
     if (sendTo(packet, *index, ETH_P_ARP, *to, frame) != 0) {
         return failed("cannot send the request");
     }
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(*waitMs);
-    while (*waitMs > 0) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                              deadline - std::chrono::steady_clock::now())
-                              .count();
-        if (left <= 0) {
-            return 3;
-        }
-        pollfd ready{packet.fd, POLLIN, 0};
-        if (::poll(&ready, 1, static_cast<int>(left)) < 0 && errno != EINTR) {
-            return failed("cannot wait for the answer");
-        }
-        std::uint8_t received[128];
-        const ssize_t got = ::recv(packet.fd, received, sizeof received, MSG_DONTWAIT);
-        if (got > 0 && answersArpRequest({received, static_cast<std::size_t>(got)}, *asked, *to)) {
-            return 0;
-        }
-    }
-    return 0;
+    return awaitAnswer(packet, *waitMs,
+                       [&](auto frame) { return answersArpRequest(frame, *asked, *to); });
 }

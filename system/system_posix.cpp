@@ -620,7 +620,7 @@ RepairSettings systemRepairSettings(std::function<std::string()> localDateTime) 
         const bool privileged = settings.privileged;
         settings.evidence->ask = [asker, privileged](const NeighbourReading& asked) {
             return os::runToEnd({asker.string(), "ask", std::to_string(asked.interfaceIndex),
-                                 dottedText(asked.nextHop), asked.linkAddress, "900"},
+                                 hopAddress(asked), asked.linkAddress, "900"},
                                 privileged, kHelperDeadline);
         };
         // The same request without waiting for its answer tells the next hop our address; an
