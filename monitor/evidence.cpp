@@ -48,7 +48,8 @@ std::string evidenceLine(const std::string& isoTime, const EvidenceRecord& recor
 }
 
 EvidenceRecorder::EvidenceRecorder(EvidenceSettings settings)
-    : settings_(std::move(settings)), watch_(settings_.ask != nullptr) {
+    : settings_(std::move(settings)), watch_(settings_.ask != nullptr),
+      routers_(settings_.ask != nullptr) {
     follow(std::nullopt); // nothing is wanted until a next hop is armed
 }
 
@@ -112,6 +113,16 @@ NeighbourReading EvidenceRecorder::routerReading(const Ipv6Router& router,
     return reading;
 }
 
+bool EvidenceRecorder::routerHoldLost(const NeighbourReading& held) const {
+    for (const auto& router : lastRouters_) {
+        if (router.interfaceIndex == held.interfaceIndex &&
+            routerReading(router, "").ipv6 == held.ipv6) {
+            return router.state != "PERMANENT" || router.linkAddress != held.linkAddress;
+        }
+    }
+    return false;
+}
+
 void EvidenceRecorder::readRouters(bool tick) {
     if (!routers_.armed()) {
         return;
@@ -124,39 +135,39 @@ void EvidenceRecorder::readRouters(bool tick) {
         return;
     }
     const auto followed = routers_.addresses().size();
-    const auto findings = routers_.observe(routers, tick);
-    for (const auto& finding : findings) {
-        const auto& router = finding.router;
-        const auto genuine = routerReading(router, finding.genuine);
-        switch (finding.verdict) {
-        case Verdict::changed: {
-            std::optional<std::string> holder;
-            if (settings_.ipv6Holder) {
-                if (const auto other = settings_.ipv6Holder(router.interfaceIndex, router.address,
-                                                            router.linkAddress)) {
-                    holder = settings_.ipv6Text(*other, router.interfaceIndex);
-                }
-            }
-            record({target_, genuine, routerReading(router, router.linkAddress), finding.verdict,
-                    holder});
-            routerAttacked_ = true;
-            break;
-        }
-        case Verdict::newRouter:
-            record({target_, std::nullopt, routerReading(router, router.linkAddress),
-                    finding.verdict, std::nullopt});
-            routerAttacked_ = true;
-            break;
-        default:
-            record({target_, genuine, routerReading(router, ""), finding.verdict, std::nullopt});
-            break;
-        }
-    }
+    recordRouters(routers_.observe(routers, tick));
+    lastRouters_ = std::move(routers);
     if (routers_.addresses().size() != followed) {
         // A new router's entry is followed from now on; what it learnt before that is read.
         followRouters();
         readRouters(tick);
     }
+}
+
+void EvidenceRecorder::recordRouters(const std::vector<RouterFinding>& findings) {
+    for (const auto& finding : findings) {
+        const auto& router = finding.router;
+        const auto genuine = routerReading(router, finding.genuine);
+        const auto now =
+            routerReading(router, finding.verdict == Verdict::routerGone ? "" : router.linkAddress);
+        std::optional<std::string> holder;
+        if (finding.verdict == Verdict::changed && settings_.ipv6Holder) {
+            if (const auto other = settings_.ipv6Holder(router.interfaceIndex, router.address,
+                                                        router.linkAddress)) {
+                holder = settings_.ipv6Text(*other, router.interfaceIndex);
+            }
+        }
+        const bool attack =
+            finding.verdict == Verdict::changed || finding.verdict == Verdict::newRouter;
+        record({target_,
+                finding.verdict == Verdict::newRouter ? std::nullopt : std::optional(genuine), now,
+                finding.verdict, holder});
+        routerAttacked_ = routerAttacked_ || attack;
+    }
+}
+
+void EvidenceRecorder::routerQuestionAnswered(bool genuineAnswered, bool otherAnswered) {
+    recordRouters(routers_.answered(genuineAnswered, otherAnswered));
 }
 
 std::optional<NeighbourReading> EvidenceRecorder::read(const std::string& probed) {
@@ -206,6 +217,7 @@ EvidenceRecorder::TickStart EvidenceRecorder::beginTick(const std::string& probe
     // What came in since the last tick belongs to it.
     TickStart tick{catchUp(), false};
     watch_.beginTick();
+    routers_.beginTick();
     // Where the system tells no changes, this read is the watch; else it catches what a lost
     // notification would have missed.
     readRouters(true);

@@ -128,6 +128,13 @@ class EvidenceRecorder {
     const RouterWatch& routers() const { return routers_; }
     // Whether a router was attacked (changed, or a new one) since the last call.
     bool takeRouterAttack() { return std::exchange(routerAttacked_, false); }
+    // An IPv6 repair's flush has started.
+    void routersRepaired() { routers_.repaired(); }
+    // The answer to the routers' open question (an attack it proves is taken as any other).
+    void routerQuestionAnswered(bool genuineAnswered, bool otherAnswered);
+    // Whether the routers' last read shows `held` (a router's hold) no longer held, its route
+    // still there.
+    bool routerHoldLost(const NeighbourReading& held) const;
     // A router's entry as a reading, for its records and its hold.
     NeighbourReading routerReading(const Ipv6Router& router, const std::string& linkAddress) const;
 
@@ -142,6 +149,7 @@ class EvidenceRecorder {
     void report(const std::string& line) const;
     // Reads the routers again and records what changed; `tick`: the tick's own read.
     void readRouters(bool tick);
+    void recordRouters(const std::vector<RouterFinding>& findings);
     void followRouters();
 
     EvidenceSettings settings_;
@@ -155,6 +163,7 @@ class EvidenceRecorder {
     std::optional<NeighbourReading> armed_;
     bool followFailureSaid_ = false;
     RouterWatch routers_;
+    std::vector<Ipv6Router> lastRouters_;
     bool routerAttacked_ = false;
     bool routerReadFailureSaid_ = false;
 };

@@ -59,7 +59,8 @@ Form1::Form1(Controls& controls, EchoClientFactory makeEchoClient, RepairSetting
 
 Words stateOf(const EvidenceRecord& record) {
     if (!record.now.ipv6.empty() &&
-        (record.verdict == Verdict::changed || record.verdict == Verdict::newRouter)) {
+        (record.verdict == Verdict::changed || record.verdict == Verdict::newRouter ||
+         record.verdict == Verdict::moved)) {
         return routerState(record);
     }
     const std::string hop = hopText(record.now);

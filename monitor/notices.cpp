@@ -15,6 +15,9 @@ Words routerState(const EvidenceRecord& record) {
     if (record.verdict == Verdict::newRouter) {
         return {texts::kNewRouter, {record.now.ipv6, now}};
     }
+    if (record.verdict == Verdict::moved) {
+        return {texts::kRouterReplaced, {record.now.ipv6, now}};
+    }
     return {texts::kRouterChanged,
             {record.now.ipv6, record.baseline ? record.baseline->linkAddress : "?", now}};
 }
@@ -38,6 +41,8 @@ void AttackNotices::recorded(const EvidenceRecord& record) {
         if ((record.verdict == Verdict::changed || record.verdict == Verdict::newRouter) &&
             due(routersLastTold_)) {
             tell({texts::kRouterAttackTitle}, routerState(record));
+        } else if (record.verdict == Verdict::moved) {
+            tell({texts::kRouterReplacedTitle}, routerState(record));
         }
         return;
     }

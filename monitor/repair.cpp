@@ -207,6 +207,7 @@ void RepairAction::armRouters() {
 // An attack on an IPv6 router has its line like any other; its flush is of the IPv6 entries.
 void RepairAction::repairRouters() {
     appendLine();
+    evidence_->routersRepaired();
     if (const int error = os::startDetached(settings_.ipv6Command, settings_.privileged)) {
         reportFailure("cannot start " + joined(settings_.ipv6Command) + ": " +
                       os::errorText(error));
@@ -334,20 +335,25 @@ void RepairAction::noteHold(const NeighbourReading& genuine, bool held) {
 // and only where its address was learnt right after the flush. The helper holds it whatever the
 // entry's state, so no flush is put off for it; a failed hold is said once and tried again a
 // minute later.
+// As the next hop's guard, and again when the table no longer shows the hold (Windows' netsh
+// ... delete neighbors may remove it).
 void RepairAction::guardRouters() {
     if (!settings_.guard || !settings_.guard->holds || !evidence_) {
         return;
     }
     settleRouterHold();
-    if (pendingRouterHold_.valid() || routerHeld_ ||
-        (routerTicksUntilRetry_ > 0 && --routerTicksUntilRetry_ > 0)) {
+    if (pendingRouterHold_.valid() ||
+        (routerTicksUntilRetry_ > 0 && --routerTicksUntilRetry_ > 0) ||
+        (routerHeld_ && !evidence_->routerHoldLost(*routerHeld_))) {
         return;
     }
-    const auto router = evidence_->routers().confirmed();
-    if (!router) {
+    if (routerHeld_) {
+        routerHolding_ = routerHeld_;
+    } else if (const auto router = evidence_->routers().confirmed()) {
+        routerHolding_ = evidence_->routerReading(*router, router->linkAddress);
+    } else {
         return;
     }
-    routerHolding_ = evidence_->routerReading(*router, router->linkAddress);
     if (const int error = routerRecords_->write(*routerHolding_)) {
         reportFailure("cannot record the hold of IPv6 router " + hopText(*routerHolding_) +
                       ", so none is made: " + os::errorText(error));
@@ -367,7 +373,9 @@ void RepairAction::settleRouterHold() {
     const auto outcome = pendingRouterHold_.get();
     const auto genuine = *std::exchange(routerHolding_, std::nullopt);
     if (!outcome.succeeded()) {
-        routerRecords_->erase();
+        if (!routerHeld_) {
+            routerRecords_->erase();
+        }
         routerTicksUntilRetry_ = 60;
         if (!std::exchange(routerHoldFailureSaid_, true)) {
             reportFailure("cannot hold IPv6 router " + hopText(genuine) + " at " +
@@ -375,8 +383,9 @@ void RepairAction::settleRouterHold() {
         }
         return;
     }
-    routerHeld_ = genuine;
-    noteHold(genuine, true);
+    if (!std::exchange(routerHeld_, genuine)) {
+        noteHold(genuine, true);
+    }
     if (routerAnnouncer_) {
         routerAnnouncer_->held(true);
     }
@@ -456,46 +465,83 @@ bool RepairAction::announceTick() {
     return nextHop || routers;
 }
 
-// One question a tick: the baseline three times, then, if it never answered, the other address.
-// The baseline's answer confirms the attack; its silence while the other answers is a move.
+// One question a tick, to the next hop and to an IPv6 router: the genuine address three times,
+// then, if it never answered, the other one. The genuine address's answer confirms the attack;
+// its silence while the other answers is a move.
 void RepairAction::ask() {
-    const auto& watch = evidence_->watch();
     if (!settings_.evidence->ask) {
         return;
     }
-    if (question_.valid()) {
-        if (question_.wait_for(std::chrono::seconds(0)) == std::future_status::timeout) {
-            return;
+    const auto& watch = evidence_->watch();
+    if (const auto answer = collect(question_, watch.questionOpen(), "the next hop's address")) {
+        if (evidence_->questionAnswered(answer->first, answer->second)) {
+            repairAttack();
         }
-        const auto outcome = question_.get();
-        const bool answered = outcome.succeeded();
-        const bool silent = outcome.error == 0 && !outcome.timedOut && outcome.exitStatus == 3;
-        const bool other = std::exchange(askingOther_, false);
-        if (!watch.questionOpen()) {
-            silences_ = 0;
-        } else if (!answered && !silent) {
-            if (!std::exchange(askFailureSaid_, true)) {
-                reportFailure("cannot ask whether the next hop's address still answers: " +
-                              os::outcomeText(outcome));
-            }
-            silences_ = 0;
-            evidence_->questionAnswered(false, false);
-        } else if (other || answered) {
-            silences_ = 0;
-            if (evidence_->questionAnswered(answered && !other, answered && other)) {
-                repairAttack();
-            }
+    }
+    if (!question_.pending.valid()) {
+        if (watch.questionOpen() && watch.baseline() && watch.suspect()) {
+            pose(question_, *watch.baseline(), *watch.suspect());
         } else {
-            ++silences_;
+            question_.silences = 0;
         }
     }
-    if (!watch.questionOpen() || !watch.baseline() || !watch.suspect()) {
-        silences_ = 0;
-        return;
+    const auto& routers = evidence_->routers();
+    if (const auto answer =
+            collect(routerQuestion_, routers.question().has_value(), "the IPv6 router's address")) {
+        evidence_->routerQuestionAnswered(answer->first, answer->second);
+        if (evidence_->takeRouterAttack()) {
+            repairRouters();
+        }
     }
-    askingOther_ = silences_ >= 3;
-    question_ = std::async(settings_.background, settings_.evidence->ask,
-                           askingOther_ ? *watch.suspect() : *watch.baseline());
+    if (!routerQuestion_.pending.valid()) {
+        if (const auto open = routers.question()) {
+            pose(routerQuestion_,
+                 evidence_->routerReading(open->genuine, open->genuine.linkAddress),
+                 evidence_->routerReading(open->genuine, open->suspect));
+        } else {
+            routerQuestion_.silences = 0;
+        }
+    }
+}
+
+// The answer once it came in, while the question is still `open`: whether the genuine address
+// answered, and whether the other one did (neither, when it could not be asked). A silence of
+// the genuine address is only counted.
+std::optional<std::pair<bool, bool>> RepairAction::collect(Question& question, bool open,
+                                                           const std::string& asked) {
+    if (!question.pending.valid() ||
+        question.pending.wait_for(std::chrono::seconds(0)) == std::future_status::timeout) {
+        return std::nullopt;
+    }
+    const auto outcome = question.pending.get();
+    const bool answered = outcome.succeeded();
+    const bool silent = outcome.error == 0 && !outcome.timedOut && outcome.exitStatus == 3;
+    const bool other = std::exchange(question.askingOther, false);
+    if (!open) {
+        question.silences = 0;
+        return std::nullopt;
+    }
+    if (!answered && !silent) {
+        if (!std::exchange(question.failureSaid, true)) {
+            reportFailure("cannot ask whether " + asked +
+                          " still answers: " + os::outcomeText(outcome));
+        }
+        question.silences = 0;
+        return std::pair(false, false);
+    }
+    if (other || answered) {
+        question.silences = 0;
+        return std::pair(answered && !other, answered && other);
+    }
+    ++question.silences;
+    return std::nullopt;
+}
+
+void RepairAction::pose(Question& question, const NeighbourReading& genuine,
+                        const NeighbourReading& other) {
+    question.askingOther = question.silences >= 3;
+    question.pending = std::async(settings_.background, settings_.evidence->ask,
+                                  question.askingOther ? other : genuine);
 }
 
 int RepairAction::neighbourEventDescriptor() const {

@@ -177,7 +177,17 @@ class RepairAction {
     bool holdDue() const;
     void holdFailed(const std::string& line);
     void releaseHold();
+    // A question to a genuine address (three times, a tick apart), then to the other address.
+    struct Question {
+        std::future<os::RunOutcome> pending;
+        int silences = 0;
+        bool askingOther = false;
+        bool failureSaid = false;
+    };
     void ask();
+    std::optional<std::pair<bool, bool>> collect(Question& question, bool open,
+                                                 const std::string& asked);
+    void pose(Question& question, const NeighbourReading& genuine, const NeighbourReading& other);
     // A sign that the attack on the next hop goes on, for the announcements: an attack, or the
     // other address still in the entry.
     void signOfAttack(bool attacked);
@@ -195,11 +205,7 @@ class RepairAction {
     std::optional<NeighbourReading> holding_;
     int holdFailures_ = 0;
     int ticksUntilRetry_ = 0;
-    // The question to the baseline (three times, a tick apart), then to the other address.
-    std::future<os::RunOutcome> question_;
-    int silences_ = 0;
-    bool askingOther_ = false;
-    bool askFailureSaid_ = false;
+    Question question_, routerQuestion_;
     std::function<void(const EvidenceRecord&)> recorded_;
     bool problemsTold_ = false;
     std::optional<Announcer> announcer_;

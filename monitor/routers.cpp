@@ -2,6 +2,7 @@
 #include "routers.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace tarnvik {
 
@@ -50,6 +51,7 @@ std::vector<RouterFinding> RouterWatch::observe(const std::vector<Ipv6Router>& r
             findings.push_back({Verdict::newRouter, router, ""});
         }
         if (now.empty()) {
+            known->absentSinceRepair = true;
             continue;
         }
         known->otherHolds =
@@ -61,10 +63,106 @@ std::vector<RouterFinding> RouterWatch::observe(const std::vector<Ipv6Router>& r
             known->genuineSinceSuspect = known->suspect.has_value();
         } else if (known->suspect != now || known->genuineSinceSuspect) {
             known->confirmed = known->confirmed || known->suspect == now;
+            if (known->suspect != now) {
+                known->attackProven = false;
+                known->questionOpen = false;
+                known->ticksSinceSuspect = 0;
+            }
             known->suspect = now;
             known->genuineSinceSuspect = false;
+            known->repairedSinceSuspect = false;
+            known->attackedThisTick = true;
             findings.push_back({Verdict::changed, router, known->genuine.linkAddress});
+        } else {
+            stays(*known, router, tick, findings);
         }
+    }
+    return findings;
+}
+
+void RouterWatch::stays(Known& known, const Ipv6Router& router, bool tick,
+                        std::vector<RouterFinding>& findings) {
+    if (known.attackProven) {
+        if (tick && !known.attackedThisTick) {
+            known.attackedThisTick = true;
+            findings.push_back({Verdict::changed, router, known.genuine.linkAddress});
+        }
+        return;
+    }
+    // It must have outlasted a repair's flush: seen gone since, or two ticks on.
+    if (!known.repairedSinceSuspect || !(known.absentSinceRepair || known.ticksSinceRepair >= 2)) {
+        return;
+    }
+    if (canAsk_) {
+        known.questionOpen = true;
+    } else if (known.ticksSinceSuspect >= kTicksAbsentForAMove) {
+        findings.push_back(move(known, router, false));
+    }
+}
+
+RouterFinding RouterWatch::move(Known& known, const Ipv6Router& router, bool proven) {
+    RouterFinding finding{Verdict::moved, router, known.genuine.linkAddress};
+    known.genuine.linkAddress = router.linkAddress;
+    known.genuine.state = router.state;
+    // Taken over because nothing else came back, it is no proof; a silent genuine router and an
+    // answering new one are.
+    known.proven = proven;
+    known.confirmed = false;
+    known.otherHolds = false;
+    known.suspect.reset();
+    known.questionOpen = false;
+    return finding;
+}
+
+void RouterWatch::beginTick() {
+    for (auto& known : known_) {
+        ++known.ticksSinceRepair;
+        ++known.ticksSinceSuspect;
+        known.attackedThisTick = false;
+    }
+}
+
+void RouterWatch::repaired() {
+    for (auto& known : known_) {
+        known.repairedSinceSuspect = known.suspect.has_value();
+        known.absentSinceRepair = false;
+        known.ticksSinceRepair = 0;
+    }
+}
+
+std::optional<RouterQuestion> RouterWatch::question() const {
+    for (const auto& known : known_) {
+        if (known.questionOpen && known.suspect) {
+            return RouterQuestion{known.genuine, *known.suspect};
+        }
+    }
+    return std::nullopt;
+}
+
+std::vector<RouterFinding> RouterWatch::answered(bool genuineAnswered, bool otherAnswered) {
+    std::vector<RouterFinding> findings;
+    const auto open = std::find_if(known_.begin(), known_.end(), [](const Known& known) {
+        return known.questionOpen && known.suspect;
+    });
+    if (open == known_.end()) {
+        return findings;
+    }
+    Known& known = *open;
+    known.questionOpen = false;
+    Ipv6Router other = known.genuine;
+    other.linkAddress = *known.suspect;
+    if (genuineAnswered) {
+        known.attackProven = true;
+        known.confirmed = true;
+        if (!std::exchange(known.attackedThisTick, true)) {
+            findings.push_back({Verdict::changed, other, known.genuine.linkAddress});
+        }
+    } else if (otherAnswered) {
+        findings.push_back(move(known, other, true));
+    } else {
+        // Neither answered: asked again two ticks on.
+        known.ticksSinceRepair = 0;
+        known.absentSinceRepair = false;
     }
     return findings;
 }

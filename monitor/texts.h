@@ -137,6 +137,10 @@ inline constexpr const char* kRouterChanged =
     QT_TRANSLATE_NOOP("Tarnvik", "IPv6 attack: router %1 changed from %2 to %3");
 inline constexpr const char* kNewRouter =
     QT_TRANSLATE_NOOP("Tarnvik", "IPv6 attack: new default router %1 at %2");
+inline constexpr const char* kRouterReplaced =
+    QT_TRANSLATE_NOOP("Tarnvik", "IPv6 router %1 replaced: %2 is taken as genuine from now on");
+inline constexpr const char* kRouterReplacedTitle =
+    QT_TRANSLATE_NOOP("Tarnvik", "This computer's IPv6 router replaced");
 // The notification-area icon's tip (Windows).
 inline constexpr const char* kTrayMonitoring = QT_TRANSLATE_NOOP("Tarnvik", "Tarnvik: monitoring");
 inline constexpr const char* kTrayGreen =

@@ -236,6 +236,14 @@
         <translation>IPv6 攻击：路由器 %1 的地址从 %2 变为 %3</translation>
     </message>
     <message>
+        <source>IPv6 router %1 replaced: %2 is taken as genuine from now on</source>
+        <translation>IPv6 路由器 %1 已更换：此后以 %2 为真实地址</translation>
+    </message>
+    <message>
+        <source>This computer&apos;s IPv6 router replaced</source>
+        <translation>本机的 IPv6 路由器已更换</translation>
+    </message>
+    <message>
         <source>IPv6 attack: new default router %1 at %2</source>
         <translation>IPv6 攻击：新的默认路由器 %1，地址 %2</translation>
     </message>

@@ -461,13 +461,20 @@ TEST_F(RepairTest, Ipv6RoutersReadEachTickGiveTheirVerdictsLinesFlushesAndHolds)
     tick({router(1, "02:00:00:00:00:0b"), router(9, "02:00:00:00:00:0c")});
     EXPECT_EQ(holds, std::vector<std::string>{"12 fe80::1 02:00:00:00:00:0a"});
     EXPECT_EQ(os::filesIn(guard.records).size(), 1u) << "recorded for a later start";
+    auto shownHeld = router(1, "02:00:00:00:00:0a");
+    shownHeld.state = "PERMANENT";
+    tick({shownHeld, router(9, "02:00:00:00:00:0c")});
+    EXPECT_EQ(holds.size(), 1u);
+    tick({router(1, "02:00:00:00:00:0a"), router(9, "02:00:00:00:00:0c")});
+    EXPECT_EQ(holds.size(), 2u) << "held again once the table no longer shows the hold";
     repair.stopWatching();
     EXPECT_EQ(holds.back(), "release fe80::1");
     EXPECT_TRUE(os::filesIn(guard.records).empty());
     const auto evidence = readFile(dir.path() / kEvidenceLogName);
-    EXPECT_NE(evidence.find("fe80::1%12\t02:00:00:00:00:0a\t02:00:00:00:00:0a\tPERMANENT\theld"),
-              std::string::npos)
-        << evidence;
+    const std::string heldLine =
+        "fe80::1%12\t02:00:00:00:00:0a\t02:00:00:00:00:0a\tPERMANENT\theld";
+    EXPECT_NE(evidence.find(heldLine), std::string::npos) << evidence;
+    EXPECT_EQ(evidence.find(heldLine), evidence.rfind(heldLine)) << "one held line";
     EXPECT_NE(evidence.find("fe80::1%12\t02:00:00:00:00:0a\t-\tnone\treleased"), std::string::npos)
         << evidence;
 }

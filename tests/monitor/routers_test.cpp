@@ -69,5 +69,56 @@ TEST(RouterWatch, TellsChangesNewRoutersAndGoneOnesOncePerEpisode) {
     EXPECT_FALSE(unproven.confirmed()) << "an address not learnt after a flush is never held";
 }
 
+// Another address that stays through the repair's flush: the genuine one is asked; its answer
+// proves the attack (told each tick from then on), its silence while the other answers is a move.
+TEST(RouterWatch, AsksWhenTheOtherAddressOutlastsARepairAndMovesOnlyOnTheAnswer) {
+    const std::string a = "02:00:00:00:00:0a", b = "02:00:00:00:00:0b", c = "02:00:00:00:00:0c",
+                      d = "02:00:00:00:00:0d";
+    RouterWatch watch(true);
+    watch.arm({router(1, a), router(2, c)}, true);
+    const auto tick = [&](const std::string& first, const std::string& second) {
+        watch.beginTick();
+        return told(watch.observe({router(1, first), router(2, second)}, true));
+    };
+    EXPECT_EQ(tick(b, c), "changed 1%2 " + a + ">" + b + ";");
+    watch.repaired();
+    EXPECT_EQ(tick(b, c), "");
+    EXPECT_FALSE(watch.question()) << "not before it outlasted the flush";
+    EXPECT_EQ(tick(b, c), "");
+    ASSERT_TRUE(watch.question());
+    EXPECT_EQ(watch.question()->genuine.linkAddress + ">" + watch.question()->suspect, a + ">" + b);
+    EXPECT_EQ(told(watch.answered(true, false)), "changed 1%2 " + a + ">" + b + ";");
+    EXPECT_EQ(tick(b, c), "changed 1%2 " + a + ">" + b + ";") << "proven: again each tick";
+    EXPECT_TRUE(watch.confirmed());
+
+    EXPECT_EQ(tick(a, d), "changed 2%2 " + c + ">" + d + ";");
+    watch.repaired();
+    tick(a, d);
+    tick(a, d);
+    EXPECT_TRUE(told(watch.answered(false, false)).empty()) << "unasked: asked again later";
+    EXPECT_FALSE(watch.question());
+    tick(a, d);
+    tick(a, d);
+    ASSERT_TRUE(watch.question());
+    EXPECT_EQ(told(watch.answered(false, true)), "moved 2%2 " + c + ">" + d + ";");
+    EXPECT_EQ(tick(a, d), "") << "the new address is the genuine one";
+    EXPECT_EQ(tick(a, c), "changed 2%2 " + d + ">" + c + ";");
+
+    RouterWatch unasked;
+    unasked.arm({router(1, a)}, true);
+    unasked.beginTick();
+    unasked.observe({router(1, b)}, true);
+    unasked.repaired();
+    int ticks = 0;
+    for (std::string found; found.empty() && ticks < 100; ++ticks) {
+        unasked.beginTick();
+        found = told(unasked.observe({router(1, b)}, true));
+    }
+    EXPECT_EQ(ticks, kTicksAbsentForAMove) << "nobody to ask: a move once it stayed 30 s";
+    EXPECT_FALSE(unasked.question());
+    unasked.beginTick();
+    EXPECT_TRUE(unasked.observe({router(1, b)}, true).empty());
+}
+
 } // namespace
 } // namespace tarnvik

@@ -694,14 +694,14 @@ INSTANTIATE_TEST_SUITE_P(Attackers, BothWays,
                                     std::to_string(info.param.first) + "ms";
                          });
 
-// With --guard the genuine address is held once the flip-flop confirms the attack: forged
-// replies no longer take, and the hold goes with the program however it ends.
 // IPv6 on the bridge, link-local addresses only: the target's namespace is the genuine router
 // (radvd), the attacker forges neighbour and router advertisements. In one run: (c) the genuine
 // router's repeated advertisements and its restart with the same address tell nothing; (a) a
 // forged advertisement for the router's address is a changed router; (b) a rogue router
-// advertisement is a new router. Each attack has its line, as an IPv4 one has, and the attacked
-// router is told our genuine address meanwhile.
+// advertisement is a new router; (d) the router replaced by a device with the same link-local
+// address: changed, and once its old link-layer address stays silent to the question, moved.
+// Each attack has its line, as an IPv4 one has, and the attacked router is told our genuine
+// address meanwhile.
 TEST_F(EndToEnd, Ipv6RoutersAreWatchedForForgedNeighboursAndRogueRouters) {
     auto& lab = lan->namespaces();
     const std::string router = "fe80::ff:fe00:2", rogue = "fe80::ff:fe00:3";
@@ -709,6 +709,12 @@ TEST_F(EndToEnd, Ipv6RoutersAreWatchedForForgedNeighboursAndRogueRouters) {
         Namespaces& lab;
         const Lan& lan;
         ~Restore() {
+            lab.exec(lan.target(),
+                     {"ip", "-6", "addr", "add", "fe80::ff:fe00:2/64", "dev", "eth0", "nodad"});
+            lab.exec(lan.attacker(), {"ip", "-6", "addr", "flush", "dev", "eth0", "scope", "link"});
+            lab.exec(lan.attacker(),
+                     {"ip", "-6", "addr", "add", "fe80::ff:fe00:3/64", "dev", "eth0", "nodad"});
+            lab.sysctl(lan.attacker(), "net.ipv6.conf.all.forwarding", "0");
             lab.sysctl(lan.target(), "net.ipv6.conf.all.forwarding", "0");
             lab.exec(lan.ws(), {"ip", "-6", "route", "flush", "proto", "ra"});
             lab.exec(lan.ws(), {"ip", "-6", "neigh", "flush", "all"});
@@ -718,10 +724,10 @@ TEST_F(EndToEnd, Ipv6RoutersAreWatchedForForgedNeighboursAndRogueRouters) {
     const auto conf = dir / "radvd.conf";
     std::ofstream(conf) << "interface eth0 { AdvSendAdvert on; MinRtrAdvInterval 3; "
                            "MaxRtrAdvInterval 4; AdvDefaultLifetime 1800; };\n";
-    const auto startRouter = [&] {
+    const auto startRouter = [&](const std::string& ns) {
         return std::make_unique<Process>(
-            lab.execArgv(lan->target(), {"radvd", "-n", "-m", "stderr", "-C", conf.string(), "-p",
-                                         (dir / "radvd.pid").string()}));
+            lab.execArgv(ns, {"radvd", "-n", "-m", "stderr", "-C", conf.string(), "-p",
+                              (dir / "radvd.pid").string()}));
     };
     const auto macOf = [&](const std::string& address) {
         const auto shown =
@@ -733,7 +739,7 @@ TEST_F(EndToEnd, Ipv6RoutersAreWatchedForForgedNeighboursAndRogueRouters) {
         return lab.exec(lan->ws(), {"ip", "-6", "route", "show", "default"})
                    .output.find("via " + address + " ") != std::string::npos;
     };
-    auto genuine = startRouter();
+    auto genuine = startRouter(lan->target());
     ASSERT_TRUE(waitFor([&] { return routesVia(router); }, 20s)) << "radvd did not advertise";
     startCapture();
     startProgram();
@@ -745,7 +751,7 @@ TEST_F(EndToEnd, Ipv6RoutersAreWatchedForForgedNeighboursAndRogueRouters) {
     std::this_thread::sleep_for(5s);
     genuine.reset(); // radvd withdraws as it ends, and comes back with the same address
     ASSERT_TRUE(waitFor([&] { return !routesVia(router); }, 3s));
-    genuine = startRouter();
+    genuine = startRouter(lan->target());
     ASSERT_TRUE(waitFor([&] { return routesVia(router) && macOf(router) == kTargetMac; }, 10s));
     std::this_thread::sleep_for(1500ms);
     const auto quiet = evidenceLines(dir / "arp_evidence.log");
@@ -767,6 +773,19 @@ TEST_F(EndToEnd, Ipv6RoutersAreWatchedForForgedNeighboursAndRogueRouters) {
     const double changedAfter = forge({"na", router, kFakeMac}, "changed");
     std::this_thread::sleep_for(1500ms);
     const double newAfter = forge({"ra"}, "new-router");
+    // The attacker's namespace stands in for the new device, the target keeping its IPv4 part.
+    genuine.reset();
+    ASSERT_TRUE(waitFor([&] { return !routesVia(router); }, 3s));
+    lab.mustExec(lan->target(), {"ip", "-6", "addr", "del", router + "/64", "dev", "eth0"});
+    lab.mustExec(lan->attacker(), {"ip", "-6", "addr", "flush", "dev", "eth0", "scope", "link"});
+    lab.mustExec(lan->attacker(),
+                 {"ip", "-6", "addr", "add", router + "/64", "dev", "eth0", "nodad"});
+    lab.sysctl(lan->attacker(), "net.ipv6.conf.all.forwarding", "1");
+    genuine = startRouter(lan->attacker());
+    EXPECT_TRUE(waitFor(
+        [&] { return countVerdict(evidenceLines(dir / "arp_evidence.log"), "moved") == 1; }, 20s));
+    const int linesAfterMove = countLines(logFile);
+    std::this_thread::sleep_for(5s);
     const std::string reports = program->stop();
     capture.reset();
     const auto told = run(
@@ -778,12 +797,15 @@ TEST_F(EndToEnd, Ipv6RoutersAreWatchedForForgedNeighboursAndRogueRouters) {
     ASSERT_GE(changedAfter, 0) << reports;
     ASSERT_GE(newAfter, 0) << reports;
     const auto evidence = evidenceLines(dir / "arp_evidence.log");
+    int replacedChanges = 0;
     for (const auto& fields : evidence) {
-        if (fields[6] == "changed") {
+        if (fields[6] == "changed" || fields[6] == "moved") {
             EXPECT_EQ(fields[1], kTargetIp) << "the probed field is the monitored target";
             EXPECT_EQ(fields[2], router + "%eth0");
             EXPECT_EQ(fields[3], kTargetMac);
-            EXPECT_EQ(fields[4], kFakeMac);
+            const bool replaced = fields[4] == kAttackerMac;
+            EXPECT_TRUE(replaced || (fields[6] == "changed" && fields[4] == kFakeMac)) << fields[4];
+            replacedChanges += replaced && fields[6] == "changed";
         } else if (fields[6] == "new-router") {
             EXPECT_EQ(fields[2], rogue + "%eth0");
             EXPECT_EQ(fields[3], "-");
@@ -791,6 +813,9 @@ TEST_F(EndToEnd, Ipv6RoutersAreWatchedForForgedNeighboursAndRogueRouters) {
         }
     }
     EXPECT_EQ(countVerdict(evidence, "new-router"), 1);
+    EXPECT_EQ(replacedChanges, 1) << "the replaced router's one change before its move";
+    EXPECT_EQ(countVerdict(evidence, "moved"), 1);
+    EXPECT_EQ(countLines(logFile), linesAfterMove) << "silence after the move";
     EXPECT_EQ(countLines(logFile),
               countVerdict(evidence, "changed") + countVerdict(evidence, "new-router"))
         << "an attack line for each, none for the target, which answered throughout";
@@ -798,13 +823,20 @@ TEST_F(EndToEnd, Ipv6RoutersAreWatchedForForgedNeighboursAndRogueRouters) {
                            kFakeMac),
               std::string::npos)
         << reports;
-    EXPECT_TRUE(macOf(router).empty() || macOf(router) == kTargetMac)
-        << "the repair flushed the forged entry";
-    EXPECT_EQ(countVerdict(evidence, "announced"), 2) << "started and ended";
+    EXPECT_NE(macOf(router), kFakeMac) << "the repair flushed the forged entry";
+    int started = 0, ended = 0;
+    for (const auto& fields : evidence) {
+        started += fields[6] == "announced" && fields[5] == "started";
+        ended += fields[6] == "announced" && fields[5] == "ended";
+    }
+    EXPECT_GE(started, 1);
+    EXPECT_EQ(started, ended) << "each announcement started has ended";
     EXPECT_GE(std::count(told.output.begin(), told.output.end(), '\n'), 5)
         << "advertisements of our address to the router, four a second: " << told.output;
 }
 
+// With --guard the genuine address is held once the flip-flop confirms the attack: forged
+// replies no longer take, and the hold goes with the program however it ends.
 TEST_F(EndToEnd, GuardHoldsTheGenuineAddressUntilTheProgramEnds) {
     auto permanent = [&] {
         return lan->namespaces()
