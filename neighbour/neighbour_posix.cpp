@@ -137,6 +137,16 @@ unsigned int firstSequence() {
 
 namespace {
 
+// A route's gateway attribute, the whole IPv6 address.
+bool gatewayOf(const nlattr* attribute, Ipv6Address& address) {
+    if (mnl_attr_get_type(attribute) != RTA_GATEWAY ||
+        mnl_attr_get_payload_len(attribute) != address.size()) {
+        return false;
+    }
+    std::memcpy(address.data(), mnl_attr_get_payload(attribute), address.size());
+    return true;
+}
+
 int onIpv6Route(const nlmsghdr* message, void* data) {
     auto& routers = *static_cast<std::vector<Ipv6Router>*>(data);
     const auto* header = static_cast<const rtmsg*>(mnl_nlmsg_get_payload(message));
@@ -144,26 +154,51 @@ int onIpv6Route(const nlmsghdr* message, void* data) {
         header->rtm_table != RT_TABLE_MAIN || header->rtm_type != RTN_UNICAST) {
         return MNL_CB_OK;
     }
-    Ipv6Router router;
-    bool gateway = false;
-    std::pair<Ipv6Router*, bool*> found{&router, &gateway};
+    struct Found {
+        std::vector<Ipv6Router>& routers;
+        Ipv6Router single;
+        bool gateway = false;
+    } found{routers, {}};
     mnl_attr_parse(
         message, sizeof(rtmsg),
         [](const nlattr* attribute, void* out) {
-            auto& found = *static_cast<std::pair<Ipv6Router*, bool*>*>(out);
-            if (mnl_attr_get_type(attribute) == RTA_OIF &&
-                mnl_attr_get_payload_len(attribute) == sizeof(std::uint32_t)) {
-                found.first->interfaceIndex = static_cast<int>(mnl_attr_get_u32(attribute));
-            } else if (mnl_attr_get_type(attribute) == RTA_GATEWAY &&
-                       mnl_attr_get_payload_len(attribute) == 16) {
-                std::memcpy(found.first->address.data(), mnl_attr_get_payload(attribute), 16);
-                *found.second = true;
+            auto& found = *static_cast<Found*>(out);
+            const auto type = mnl_attr_get_type(attribute);
+            if (type == RTA_OIF && mnl_attr_get_payload_len(attribute) == sizeof(std::uint32_t)) {
+                found.single.interfaceIndex = static_cast<int>(mnl_attr_get_u32(attribute));
+            } else if (gatewayOf(attribute, found.single.address)) {
+                found.gateway = true;
+            } else if (type == RTA_MULTIPATH) {
+                // One route through several routers: each next hop with its interface and its
+                // own attributes.
+                const auto* at = static_cast<const char*>(mnl_attr_get_payload(attribute));
+                auto left = static_cast<std::size_t>(mnl_attr_get_payload_len(attribute));
+                while (left >= sizeof(rtnexthop)) {
+                    const auto* hop = reinterpret_cast<const rtnexthop*>(at);
+                    if (hop->rtnh_len < sizeof(rtnexthop) || hop->rtnh_len > left) {
+                        break;
+                    }
+                    Ipv6Router router;
+                    router.interfaceIndex = hop->rtnh_ifindex;
+                    const char* const end = at + hop->rtnh_len;
+                    for (const auto* nested = reinterpret_cast<const nlattr*>(at + RTNH_LENGTH(0));
+                         mnl_attr_ok(nested,
+                                     static_cast<int>(end - reinterpret_cast<const char*>(nested)));
+                         nested = mnl_attr_next(nested)) {
+                        if (gatewayOf(nested, router.address) && router.interfaceIndex > 0) {
+                            found.routers.push_back(router);
+                        }
+                    }
+                    const auto step = std::min<std::size_t>(RTNH_ALIGN(hop->rtnh_len), left);
+                    at += step;
+                    left -= step;
+                }
             }
             return MNL_CB_OK;
         },
         &found);
-    if (gateway && router.interfaceIndex > 0) {
-        routers.push_back(router);
+    if (found.gateway && found.single.interfaceIndex > 0) {
+        routers.push_back(found.single);
     }
     return MNL_CB_OK;
 }

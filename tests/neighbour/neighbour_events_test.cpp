@@ -88,8 +88,8 @@ TEST(NeighbourEvents, OnlyTheFollowedAddressesChangesArrive) {
                             "the IPv6 routers";
 }
 
-// Two IPv6 default routers on two links, one with a neighbour entry, beside an IPv4 default
-// route: both routers are read with their zones, and only them.
+// IPv6 default routers on two links, one with a neighbour entry, two more as one route with two
+// next hops, beside an IPv4 default route: every router is read with its zone, and only them.
 int ipv6RoutersRead() {
     if (::unshare(CLONE_NEWNET) != 0) {
         return 77;
@@ -99,6 +99,8 @@ int ipv6RoutersRead() {
                     "ip route add default via 198.18.0.2 && "
                     "ip -6 route add default via fe80::2 dev t0 && "
                     "ip -6 route add default via fe80::3 dev t1 metric 2048 && "
+                    "ip -6 route add default metric 4096 nexthop via fe80::4 dev t0 "
+                    "nexthop via fe80::5 dev t1 && "
                     "ip -6 neigh replace fe80::2 lladdr 02:00:00:00:00:02 dev t0 nud reachable "
                     "router") != 0) {
         return 2;
@@ -113,7 +115,10 @@ int ipv6RoutersRead() {
                 router.state + ";";
     }
     std::fprintf(stderr, "%s\n", read.c_str());
-    return read == "fe80::2%t0 02:00:00:00:00:02 REACHABLE;fe80::3%t1  none;" ? 0 : 1;
+    return read == "fe80::2%t0 02:00:00:00:00:02 REACHABLE;fe80::3%t1  none;fe80::4%t0  none;"
+                   "fe80::5%t1  none;"
+               ? 0
+               : 1;
 }
 
 TEST(Ipv6Routers, EveryDefaultRouterIsReadWithItsZoneAndItsEntry) {
