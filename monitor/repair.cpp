@@ -331,12 +331,11 @@ void RepairAction::noteHold(const NeighbourReading& genuine, bool held) {
     }
 }
 
-// A router's genuine entry is held as the next hop's is: once a flip-flop confirmed the attack
-// and only where its address was learnt right after the flush. The helper holds it whatever the
-// entry's state, so no flush is put off for it; a failed hold is said once and tried again a
-// minute later.
-// As the next hop's guard, and again when the table no longer shows the hold (Windows' netsh
-// ... delete neighbors may remove it).
+// A router's genuine entry is held as the next hop's is: once its attack is confirmed (a
+// flip-flop, or its answer to the question) and only where its address was learnt right after
+// the flush; again when the table no longer shows the hold (Windows' netsh ... delete neighbors
+// may remove it). The helper holds it whatever the entry's state, so no flush is put off for it;
+// a failed hold is said once and tried again a minute later.
 void RepairAction::guardRouters() {
     if (!settings_.guard || !settings_.guard->holds || !evidence_) {
         return;

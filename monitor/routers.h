@@ -57,8 +57,8 @@ class RouterWatch {
     // The routers whose entries are followed: every one seen since the watch was armed.
     std::vector<Ipv6Address> addresses() const;
     // A router whose other address came back after its genuine one had been learnt again (a
-    // flip-flop), its genuine address learnt right after the flush: the only kind the guard may
-    // hold.
+    // flip-flop), or whose genuine address answered the question, its genuine address learnt
+    // right after the flush: the only kind the guard may hold.
     std::optional<Ipv6Router> confirmed() const;
     // The known routers whose entries held another address at the last reading, as genuine.
     std::vector<Ipv6Router> underAttack() const;
