@@ -132,7 +132,7 @@ void RouterWatch::repaired() {
 
 std::optional<RouterQuestion> RouterWatch::question() const {
     for (const auto& known : known_) {
-        if (known.questionOpen && known.suspect) {
+        if (known.questionOpen && known.suspect && known.present) {
             return RouterQuestion{known.genuine, *known.suspect};
         }
     }
@@ -142,7 +142,7 @@ std::optional<RouterQuestion> RouterWatch::question() const {
 std::vector<RouterFinding> RouterWatch::answered(bool genuineAnswered, bool otherAnswered) {
     std::vector<RouterFinding> findings;
     const auto open = std::find_if(known_.begin(), known_.end(), [](const Known& known) {
-        return known.questionOpen && known.suspect;
+        return known.questionOpen && known.suspect && known.present;
     });
     if (open == known_.end()) {
         return findings;
