@@ -167,6 +167,25 @@ std::optional<Ipv6Bytes> ownLinkLocal(int interfaceIndex) {
     return found;
 }
 
+// Sends `to` the neighbour discovery frame `frameFor(ownLink, ownLinkLocal)` gives for this
+// interface's own addresses, `packet` left open for an answer.
+template <typename FrameFor>
+int sendNeighbourFrame(int index, const LinkBytes& to, Descriptor& packet, FrameFor frameFor,
+                       const char* sendFailure) {
+    const auto own = ownLinkLocal(index);
+    if (!own) {
+        errno = EADDRNOTAVAIL;
+        return failed("the interface has no IPv6 link-local address");
+    }
+    LinkBytes ownLink{};
+    if (openBound(index, ETH_P_IPV6, packet, ownLink) != 0) {
+        return failed("cannot open a packet socket on the interface");
+    }
+    return sendTo(packet, index, ETH_P_IPV6, to, frameFor(ownLink, *own)) == 0
+               ? 0
+               : failed(sendFailure);
+}
+
 int tell(int argc, char** argv) {
     const auto index = argc == 5 ? interfaceIndex(argv[2]) : std::nullopt;
     const auto router = argc == 5 ? linkLocalIpv6(argv[3]) : std::nullopt;
@@ -174,20 +193,13 @@ int tell(int argc, char** argv) {
     if (!index || !router || !to) {
         return usage();
     }
-    const auto own = ownLinkLocal(*index);
-    if (!own) {
-        errno = EADDRNOTAVAIL;
-        return failed("the interface has no IPv6 link-local address");
-    }
     Descriptor packet;
-    LinkBytes ownLink{};
-    if (openBound(*index, ETH_P_IPV6, packet, ownLink) != 0) {
-        return failed("cannot open a packet socket on the interface");
-    }
-    const auto frame = neighbourAdvertisementFrame(ownLink, *own, *router, *to);
-    return sendTo(packet, *index, ETH_P_IPV6, *to, frame) == 0
-               ? 0
-               : failed("cannot send the advertisement");
+    return sendNeighbourFrame(
+        *index, *to, packet,
+        [&](const LinkBytes& ownLink, const Ipv6Bytes& own) {
+            return neighbourAdvertisementFrame(ownLink, own, *router, *to);
+        },
+        "cannot send the advertisement");
 }
 
 // Waits up to `waitMs` for the frame that `answers`: 0 when it came, 3 when it did not, 1 when
@@ -218,19 +230,14 @@ template <typename Answers> int awaitAnswer(const Descriptor& packet, int waitMs
 // The IPv6 form of the question: a neighbour solicitation to the router's link-local address at
 // that link-layer address alone, from this interface's own link-local address.
 int askIpv6(int index, const Ipv6Bytes& asked, const LinkBytes& to, int waitMs) {
-    const auto own = ownLinkLocal(index);
-    if (!own) {
-        errno = EADDRNOTAVAIL;
-        return failed("the interface has no IPv6 link-local address");
-    }
     Descriptor packet;
-    LinkBytes ownLink{};
-    if (openBound(index, ETH_P_IPV6, packet, ownLink) != 0) {
-        return failed("cannot open a packet socket on the interface");
-    }
-    if (sendTo(packet, index, ETH_P_IPV6, to,
-               neighbourSolicitationFrame(ownLink, *own, asked, to)) != 0) {
-        return failed("cannot send the solicitation");
+    if (const int failure = sendNeighbourFrame(
+            index, to, packet,
+            [&](const LinkBytes& ownLink, const Ipv6Bytes& own) {
+                return neighbourSolicitationFrame(ownLink, own, asked, to);
+            },
+            "cannot send the solicitation")) {
+        return failure;
     }
     return awaitAnswer(packet, waitMs,
                        [&](auto frame) { return answersSolicitation(frame, asked, to); });

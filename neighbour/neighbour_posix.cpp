@@ -46,6 +46,15 @@ std::optional<Ipv4Value> addressOf(const nlattr* attribute) {
     return ipv4FromOctets(bytes[0], bytes[1], bytes[2], bytes[3]);
 }
 
+std::optional<Ipv6Address> ipv6AddressOf(const nlattr* attribute) {
+    Ipv6Address address{};
+    if (attribute == nullptr || mnl_attr_get_payload_len(attribute) != address.size()) {
+        return std::nullopt;
+    }
+    std::memcpy(address.data(), mnl_attr_get_payload(attribute), address.size());
+    return address;
+}
+
 void putAddress(nlmsghdr* message, std::uint16_t type, Ipv4Value address) {
     const auto bytes = ipv4Octets(address);
     mnl_attr_put(message, type, bytes.size(), bytes.data());
@@ -139,12 +148,12 @@ namespace {
 
 // A route's gateway attribute, the whole IPv6 address.
 bool gatewayOf(const nlattr* attribute, Ipv6Address& address) {
-    if (mnl_attr_get_type(attribute) != RTA_GATEWAY ||
-        mnl_attr_get_payload_len(attribute) != address.size()) {
-        return false;
+    const auto gateway =
+        mnl_attr_get_type(attribute) == RTA_GATEWAY ? ipv6AddressOf(attribute) : std::nullopt;
+    if (gateway) {
+        address = *gateway;
     }
-    std::memcpy(address.data(), mnl_attr_get_payload(attribute), address.size());
-    return true;
+    return gateway.has_value();
 }
 
 int onIpv6Route(const nlmsghdr* message, void* data) {
@@ -313,69 +322,58 @@ int readNeighbour(Ipv4Value destination, NeighbourReading& reading) {
     return error == ENOENT ? 0 : error;
 }
 
-std::optional<Ipv4Value> neighbourWithLinkAddress(int interfaceIndex, Ipv4Value besides,
-                                                  const std::string& linkAddress) {
-    const netlink::Socket socket = netlink::openRoutingSocket();
-    if (!socket || linkAddress.empty()) {
-        return std::nullopt;
-    }
-    struct Search {
-        int interfaceIndex;
-        Ipv4Value besides;
-        const std::string& linkAddress;
-        std::optional<Ipv4Value> found;
-    } search{interfaceIndex, besides, linkAddress, std::nullopt};
-    const int error = netlink::dumpIpv4Neighbours(
-        socket.get(), firstSequence(),
-        [](const nlmsghdr* message, void* data) {
-            auto& s = *static_cast<Search*>(data);
-            const auto change = changeOf(message);
-            if (change && !s.found && change->interfaceIndex == s.interfaceIndex &&
-                change->reading.nextHop != s.besides &&
-                change->reading.linkAddress == s.linkAddress) {
-                s.found = change->reading.nextHop;
-            }
-            return MNL_CB_OK;
-        },
-        &search);
-    return error == 0 ? search.found : std::nullopt;
-}
+namespace {
 
-std::optional<Ipv6Address> ipv6NeighbourWithLinkAddress(int interfaceIndex,
-                                                        const Ipv6Address& besides,
-                                                        const std::string& linkAddress) {
+// The first entry of `family` on the interface that holds `linkAddress`, besides `besides`.
+template <typename Address>
+std::optional<Address>
+neighbourHolding(std::uint8_t family, std::optional<Address> (*addressIn)(const nlattr*),
+                 int interfaceIndex, const Address& besides, const std::string& linkAddress) {
     const netlink::Socket socket = netlink::openRoutingSocket();
     if (!socket || linkAddress.empty()) {
         return std::nullopt;
     }
     struct Search {
+        std::uint8_t family;
+        std::optional<Address> (*addressIn)(const nlattr*);
         int interfaceIndex;
-        const Ipv6Address& besides;
+        const Address& besides;
         const std::string& linkAddress;
-        std::optional<Ipv6Address> found;
-    } search{interfaceIndex, besides, linkAddress, std::nullopt};
+        std::optional<Address> found;
+    } search{family, addressIn, interfaceIndex, besides, linkAddress, std::nullopt};
     const int error = netlink::dumpNeighbours(
         socket.get(), firstSequence(),
         [](const nlmsghdr* message, void* data) {
             auto& s = *static_cast<Search*>(data);
             const auto* header = static_cast<const ndmsg*>(mnl_nlmsg_get_payload(message));
-            const auto attributes = netlink::neighbourAttributes(message);
-            const nlattr* destination = attributes[NDA_DST];
-            if (s.found || header->ndm_family != AF_INET6 ||
-                header->ndm_ifindex != s.interfaceIndex || destination == nullptr ||
-                mnl_attr_get_payload_len(destination) != 16 ||
-                entryLinkAddress(*header, attributes) != s.linkAddress) {
+            if (s.found || message->nlmsg_type != RTM_NEWNEIGH || header->ndm_family != s.family ||
+                header->ndm_ifindex != s.interfaceIndex) {
                 return MNL_CB_OK;
             }
-            Ipv6Address address{};
-            std::memcpy(address.data(), mnl_attr_get_payload(destination), address.size());
-            if (address != s.besides) {
+            const auto attributes = netlink::neighbourAttributes(message);
+            const auto address = s.addressIn(attributes[NDA_DST]);
+            if (address && *address != s.besides &&
+                entryLinkAddress(*header, attributes) == s.linkAddress) {
                 s.found = address;
             }
             return MNL_CB_OK;
         },
-        &search, AF_INET6);
+        &search, family);
     return error == 0 ? search.found : std::nullopt;
+}
+
+} // namespace
+
+std::optional<Ipv4Value> neighbourWithLinkAddress(int interfaceIndex, Ipv4Value besides,
+                                                  const std::string& linkAddress) {
+    return neighbourHolding<Ipv4Value>(AF_INET, addressOf, interfaceIndex, besides, linkAddress);
+}
+
+std::optional<Ipv6Address> ipv6NeighbourWithLinkAddress(int interfaceIndex,
+                                                        const Ipv6Address& besides,
+                                                        const std::string& linkAddress) {
+    return neighbourHolding<Ipv6Address>(AF_INET6, ipv6AddressOf, interfaceIndex, besides,
+                                         linkAddress);
 }
 
 struct NeighbourEvents::Channel {

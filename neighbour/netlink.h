@@ -94,9 +94,4 @@ inline int dumpNeighbours(mnl_socket* socket, unsigned int sequence, mnl_cb_t ca
     return exchange(socket, dump, callback, data);
 }
 
-inline int dumpIpv4Neighbours(mnl_socket* socket, unsigned int sequence, mnl_cb_t callback,
-                              void* data) {
-    return dumpNeighbours(socket, sequence, callback, data, AF_INET);
-}
-
 } // namespace tarnvik::netlink
