@@ -1,0 +1,128 @@
+// SPDX-License-Identifier: MIT
+// The program's own files: the logs appended in one write, small records replaced whole, never
+// through a symbolic link; private directories.
+#include "system.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace tarnvik::os {
+
+std::filesystem::path executableDirectory() {
+    std::error_code error;
+    const auto self = std::filesystem::read_symlink("/proc/self/exe", error);
+    return error ? std::filesystem::path{} : self.parent_path();
+}
+
+namespace {
+
+// Opens `path` for writing with `mode` (O_APPEND or O_TRUNC), never through a symbolic link:
+// planted where others may write, it would send a privileged program's bytes into any file.
+// Writes all of `bytes`; a write the disk refused part-way is cut off again with `undoPartial`,
+// so that a log only ever holds whole lines. Returns 0 or the error that stopped it.
+int writeFile(const std::filesystem::path& path, int mode, std::string_view bytes, bool ownerOnly,
+              bool undoPartial) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | mode,
+                          ownerOnly ? 0600 : 0644);
+    if (fd < 0) {
+        return errno;
+    }
+    int error = 0;
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t wrote = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (wrote < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            error = errno;
+            break;
+        }
+        done += static_cast<std::size_t>(wrote);
+    }
+    if (error != 0 && done > 0 && undoPartial) {
+        const off_t end = ::lseek(fd, 0, SEEK_END);
+        if (end >= static_cast<off_t>(done)) {
+            (void)!::ftruncate(fd, end - static_cast<off_t>(done));
+        }
+    }
+    if (::close(fd) != 0 && error == 0) {
+        error = errno;
+    }
+    return error;
+}
+
+} // namespace
+
+// O_APPEND puts the one write at the end of the file, whichever copy of the program wrote last.
+int appendInOneWrite(const std::filesystem::path& path, std::string_view bytes, bool ownerOnly) {
+    return writeFile(path, O_APPEND, bytes, ownerOnly, true);
+}
+
+int createPrivateDirectories(const std::filesystem::path& directory) {
+    std::filesystem::path partial;
+    for (const auto& part : directory) {
+        partial /= part;
+        if (::mkdir(partial.c_str(), 0700) != 0) {
+            const int error = errno;
+            struct stat existing {};
+            if (::stat(partial.c_str(), &existing) != 0 || !S_ISDIR(existing.st_mode)) {
+                return error;
+            }
+        }
+    }
+    return 0;
+}
+
+bool writableDirectory(const std::filesystem::path& directory) {
+    return !directory.empty() && ::access(directory.c_str(), W_OK | X_OK) == 0;
+}
+
+std::filesystem::path runtimeDirectory() {
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    if (runtime == nullptr || runtime[0] != '/') {
+        return {};
+    }
+    return std::filesystem::path(runtime) / "tarnvik";
+}
+
+int replaceFile(const std::filesystem::path& path, std::string_view text, bool ownerOnly) {
+    return writeFile(path, O_TRUNC, text, ownerOnly, false);
+}
+
+std::optional<std::string> readSmallFile(const std::filesystem::path& path, std::size_t limit) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) {
+        return std::nullopt;
+    }
+    std::string text(limit, '\0');
+    const ssize_t got = ::read(fd, text.data(), limit);
+    ::close(fd);
+    if (got < 0) {
+        return std::nullopt;
+    }
+    text.resize(static_cast<std::size_t>(got));
+    return text;
+}
+
+int removeFile(const std::filesystem::path& path) {
+    return ::unlink(path.c_str()) == 0 || errno == ENOENT ? 0 : errno;
+}
+
+std::vector<std::filesystem::path> filesIn(const std::filesystem::path& directory) {
+    std::vector<std::filesystem::path> files;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(directory, error)) {
+        if (entry.is_regular_file(error) && !entry.is_symlink(error)) {
+            files.push_back(entry.path());
+        }
+    }
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+} // namespace tarnvik::os

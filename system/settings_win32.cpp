@@ -1,0 +1,155 @@
+// SPDX-License-Identifier: MIT
+// The Windows edition's settings: where the logs go, arp and netsh for the flush and the guard,
+// SendARP for the announcements, and what cannot work here.
+#include "diagnostics.h"
+#include "ip_text.h"
+#include "neighbour.h"
+#include "repair.h"
+#include "system.h"
+#include "system_win32.h"
+
+#include <iphlpapi.h>
+#include <knownfolders.h>
+#include <shlobj.h>
+
+#include <algorithm>
+
+namespace tarnvik {
+
+namespace win32 {
+
+std::vector<Words> startupDiagnostics(bool elevated) {
+    if (elevated) {
+        return {};
+    }
+    return {{texts::kNotElevated}};
+}
+
+// Windows sends no raw frame without a driver, but SendARP to the next hop sends an ARP request
+// addressed to it that carries this machine's genuine mapping, which a Linux peer takes at once.
+// It blocks until the answer or its own timeout: the caller runs it off the window's thread.
+os::RunOutcome announceBySendArp(const NeighbourReading& genuine) {
+    if (!genuine.ipv6.empty()) {
+        // Windows sends no neighbour advertisement on request: an IPv6 router is not told.
+        return {ERROR_NOT_SUPPORTED, 0, false};
+    }
+    ULONG answer[2] = {};
+    ULONG length = sizeof answer;
+    const DWORD error = ::SendARP(static_cast<IPAddr>(genuine.nextHop), 0, answer, &length);
+    return {error == NO_ERROR ? 0 : static_cast<int>(error), 0, false};
+}
+
+} // namespace win32
+
+namespace os {
+
+std::vector<Words> startupDiagnostics() {
+    return win32::startupDiagnostics(win32::runningElevated());
+}
+
+} // namespace os
+
+RepairSettings systemRepairSettings(std::function<std::string()> localDateTime) {
+    const auto programDirectory = os::executableDirectory();
+    const bool writable = os::writableDirectory(programDirectory);
+    std::filesystem::path logDirectory = programDirectory;
+    if (!writable) {
+        // An install under Program Files: the user's own local application data instead.
+        PWSTR localAppData = nullptr;
+        if (::SHGetKnownFolderPath(FOLDERID_LocalAppData, 0, nullptr, &localAppData) == S_OK) {
+            logDirectory = std::filesystem::path(localAppData) / L"Tarnvik";
+        }
+        ::CoTaskMemFree(localAppData);
+        os::report("cannot write to " + os::pathText(programDirectory) + "; the attack log is " +
+                   os::pathText(logDirectory / kAttackLogName));
+    }
+    RepairSettings settings{
+        logDirectory,
+        {"arp", "-d"},
+        std::move(localDateTime),
+        os::report,
+        win32::runningElevated(),
+        !writable,
+        EvidenceSettings{logDirectory, os::currentIsoDateTime, readNeighbour,
+                         neighbourWithLinkAddress, os::report, os::systemLog},
+    };
+    settings.systemRecord = os::systemRecord;
+    // The IPv6 routers are read once a tick: Windows tells no neighbour changes.
+    settings.ipv6Command = {"netsh", "interface", "ipv6", "delete", "neighbors"};
+    settings.evidence->readRouters = readIpv6Routers;
+    settings.evidence->ipv6Text = ipv6Text;
+    settings.evidence->ipv6Holder = ipv6NeighbourWithLinkAddress;
+    // The window shows them too: started from a menu, nobody reads standard error.
+    settings.problems = os::startupDiagnostics();
+    settings.announce = AnnounceSettings{win32::announceBySendArp, interfaceLinkAddress};
+    return settings;
+}
+
+namespace {
+
+// The IPv4 address of an interface, as arp names it; empty when it has none.
+std::string interfaceAddress(int interfaceIndex) {
+    ULONG size = 0;
+    ::GetIpAddrTable(nullptr, &size, FALSE);
+    std::vector<unsigned char> buffer(size);
+    auto* table = reinterpret_cast<MIB_IPADDRTABLE*>(buffer.data());
+    if (size == 0 || ::GetIpAddrTable(table, &size, FALSE) != NO_ERROR) {
+        return {};
+    }
+    for (DWORD i = 0; i < table->dwNumEntries; ++i) {
+        if (static_cast<int>(table->table[i].dwIndex) == interfaceIndex) {
+            const auto* bytes = reinterpret_cast<const unsigned char*>(&table->table[i].dwAddr);
+            return dottedText(ipv4FromOctets(bytes[0], bytes[1], bytes[2], bytes[3]));
+        }
+    }
+    return {};
+}
+
+} // namespace
+
+// arp -s and arp -d for the one address on its interface (netsh's add and delete neighbors for
+// an IPv6 router's), run to their end (elevated, like the
+// repair's arp -d). Windows marks no static entry as anyone's: each copy's record beside the logs
+// says what it holds.
+GuardSettings systemGuardSettings(const RepairSettings& settings) {
+    const bool privileged = settings.privileged;
+    // The repair's own program: arp from the system directory.
+    const std::string arp = settings.command.empty() ? "arp" : settings.command.front();
+    GuardSettings guard;
+    guard.hold = [privileged, arp](const NeighbourReading& genuine) {
+        std::string mac = genuine.linkAddress;
+        std::replace(mac.begin(), mac.end(), ':', '-');
+        if (!genuine.ipv6.empty()) {
+            // An IPv6 router's entry, on its interface by index.
+            return os::runToEnd({"netsh", "interface", "ipv6", "add", "neighbors",
+                                 std::to_string(genuine.interfaceIndex), hopAddress(genuine), mac},
+                                privileged, kHelperDeadline);
+        }
+        const std::string via = interfaceAddress(genuine.interfaceIndex);
+        if (via.empty()) {
+            return os::RunOutcome{ERROR_NOT_FOUND};
+        }
+        return os::runToEnd({arp, "-s", dottedText(genuine.nextHop), mac, via}, privileged,
+                            kHelperDeadline);
+    };
+    guard.release = [privileged, arp](const NeighbourReading& held) {
+        if (!held.ipv6.empty()) {
+            return os::runToEnd({"netsh", "interface", "ipv6", "delete", "neighbors",
+                                 std::to_string(held.interfaceIndex), hopAddress(held)},
+                                privileged, kHelperDeadline);
+        }
+        const std::string via = interfaceAddress(held.interfaceIndex);
+        std::vector<std::string> argv{arp, "-d", dottedText(held.nextHop)};
+        if (!via.empty()) {
+            argv.push_back(via);
+        }
+        return os::runToEnd(argv, privileged, kHelperDeadline);
+    };
+    guard.records = settings.logDirectory;
+    if (!settings.privileged) {
+        guard.unusable = {texts::kGuardNotElevated};
+    }
+    return guard;
+}
+
+} // namespace tarnvik
