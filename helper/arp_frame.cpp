@@ -95,9 +95,12 @@ neighbourFrame(std::uint8_t type, std::uint8_t flags, const LinkBytes& ownLink,
 
 std::array<std::uint8_t, kNeighbourFrameSize>
 neighbourAdvertisementFrame(const LinkBytes& ownLink, const Ipv6Bytes& ownAddress,
-                            const Ipv6Bytes& toAddress, const LinkBytes& to) {
+                            const Ipv6Bytes& toAddress, const LinkBytes& to, bool router) {
     // Override: neither a router's nor solicited.
-    return neighbourFrame(kAdvertisement, 0x20, ownLink, ownAddress, toAddress, to, ownAddress, 2);
+    // Override; the router flag as this host is one or not (a clear one tells a neighbour to drop
+    // us as its router).
+    return neighbourFrame(kAdvertisement, router ? 0xa0 : 0x20, ownLink, ownAddress, toAddress, to,
+                          ownAddress, 2);
 }
 
 std::array<std::uint8_t, kNeighbourFrameSize>

@@ -27,7 +27,7 @@ inline constexpr std::size_t kNeighbourFrameSize = 14 + 40 + 32;
 // link-local address `toAddress`) alone: this interface's `ownAddress` is at `ownLink`.
 std::array<std::uint8_t, kNeighbourFrameSize>
 neighbourAdvertisementFrame(const LinkBytes& ownLink, const Ipv6Bytes& ownAddress,
-                            const Ipv6Bytes& toAddress, const LinkBytes& to);
+                            const Ipv6Bytes& toAddress, const LinkBytes& to, bool router);
 
 // A neighbour solicitation for `asked`, sent to it at `to` alone, from this interface's own
 // `ownLink` and link-local `ownAddress`.

@@ -57,47 +57,26 @@ int onEntry(const nlmsghdr* message, void* data) {
     return MNL_CB_OK;
 }
 
-// Route attributes: the output interface, and the gateway.
-struct RouteAttributes {
-    const nlattr* gateway = nullptr;
-    int interfaceIndex = 0;
-};
-
-RouteAttributes routeAttributes(const nlmsghdr* message) {
-    RouteAttributes found;
-    mnl_attr_parse(
-        message, sizeof(rtmsg),
-        [](const nlattr* attribute, void* out) {
-            auto& route = *static_cast<RouteAttributes*>(out);
-            if (mnl_attr_get_type(attribute) == RTA_GATEWAY) {
-                route.gateway = attribute;
-            } else if (mnl_attr_get_type(attribute) == RTA_OIF &&
-                       mnl_attr_get_payload_len(attribute) == sizeof(std::uint32_t)) {
-                route.interfaceIndex = static_cast<int>(mnl_attr_get_u32(attribute));
-            }
-            return MNL_CB_OK;
-        },
-        &found);
-    return found;
-}
-
 int onRouteListed(const nlmsghdr* message, void* data) {
     auto& use = *static_cast<Use*>(data);
     const auto* header = static_cast<const rtmsg*>(mnl_nlmsg_get_payload(message));
-    const auto route = routeAttributes(message);
-    if (header->rtm_family == familyOf(use.address) && header->rtm_type == RTN_UNICAST &&
-        route.interfaceIndex == use.interfaceIndex && sameAddress(route.gateway, use.address)) {
-        use.gatewayOfARoute = true;
+    if (header->rtm_family != familyOf(use.address) || header->rtm_type != RTN_UNICAST) {
+        return MNL_CB_OK;
     }
+    netlink::forEachNextHop(message, [&use](const nlattr* gateway, int interfaceIndex) {
+        use.gatewayOfARoute = use.gatewayOfARoute || (interfaceIndex == use.interfaceIndex &&
+                                                      sameAddress(gateway, use.address));
+    });
     return MNL_CB_OK;
 }
 
 int onRouteToAddress(const nlmsghdr* message, void* data) {
     auto& use = *static_cast<Use*>(data);
     const auto* header = static_cast<const rtmsg*>(mnl_nlmsg_get_payload(message));
-    const auto route = routeAttributes(message);
-    use.onLink = header->rtm_type == RTN_UNICAST && route.gateway == nullptr &&
-                 route.interfaceIndex == use.interfaceIndex;
+    netlink::forEachNextHop(message, [&](const nlattr* gateway, int interfaceIndex) {
+        use.onLink = header->rtm_type == RTN_UNICAST && gateway == nullptr &&
+                     interfaceIndex == use.interfaceIndex;
+    });
     return MNL_CB_OK;
 }
 
@@ -181,11 +160,30 @@ NeighbourOutcome holdNeighbour(int interfaceIndex, Address address,
     return outcome;
 }
 
-NeighbourOutcome releaseHeldNeighbour(Address address) {
+int gatewayOfARoute(int interfaceIndex, Address address, bool& gateway) {
+    const netlink::Socket socket = netlink::openRoutingSocket();
+    if (!socket) {
+        return errno;
+    }
+    auto sequence = static_cast<unsigned int>(std::time(nullptr));
+    Use use{address, interfaceIndex};
+    std::vector<char> buffer(MNL_SOCKET_BUFFER_SIZE);
+    const auto [dump, listed] =
+        netlink::putRequest<rtmsg>(buffer, RTM_GETROUTE, NLM_F_REQUEST | NLM_F_DUMP, ++sequence);
+    listed->rtm_family = familyOf(address);
+    const int error = netlink::exchange(socket.get(), dump, onRouteListed, &use);
+    gateway = use.gatewayOfARoute;
+    return error;
+}
+
+NeighbourOutcome releaseHeldNeighbour(int interfaceIndex, Address address,
+                                      const std::array<std::uint8_t, 6>& linkAddress) {
     return deleteNeighbours(
         familyOf(address),
-        [&address](const ndmsg&, const netlink::NeighbourAttributes& attributes) {
-            return ours(attributes) && sameAddress(attributes[NDA_DST], address);
+        [&](const ndmsg& header, const netlink::NeighbourAttributes& attributes) {
+            return ours(attributes) && header.ndm_ifindex == interfaceIndex &&
+                   sameAddress(attributes[NDA_DST], address) &&
+                   sameAddress(attributes[NDA_LLADDR], linkAddress);
         },
         "cannot release a held neighbour entry");
 }

@@ -28,7 +28,13 @@ inline constexpr std::uint8_t kHoldProtocol = 249;
 NeighbourOutcome holdNeighbour(int interfaceIndex, std::span<const std::uint8_t> address,
                                const std::array<std::uint8_t, 6>& linkAddress);
 
-// Deletes our entries for `address`, on any interface; no other entry.
-NeighbourOutcome releaseHeldNeighbour(std::span<const std::uint8_t> address);
+// Whether `address` (4 or 16 bytes) is the gateway of a route through `interfaceIndex`, any of its
+// next hops; 0 or the error that stopped the reading.
+int gatewayOfARoute(int interfaceIndex, std::span<const std::uint8_t> address, bool& gateway);
+
+// Deletes our entry for `address` on `interfaceIndex` if it holds `linkAddress`: the hold its
+// record names, and no other (another user's hold of the same gateway, an administrator's entry).
+NeighbourOutcome releaseHeldNeighbour(int interfaceIndex, std::span<const std::uint8_t> address,
+                                      const std::array<std::uint8_t, 6>& linkAddress);
 
 } // namespace tarnvik

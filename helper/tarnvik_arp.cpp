@@ -12,24 +12,33 @@
 // arguments.
 //   tarnvik-arp tell INTERFACE-INDEX IPV6-LINK-LOCAL LINK-ADDRESS
 // tells an IPv6 router there, alone, this interface's own link-local address and link-layer
-// address (an unsolicited neighbour advertisement with the override flag); the same truth.
+// address (an unsolicited neighbour advertisement with the override flag, and the router flag
+// exactly when this host forwards IPv6 on that interface); the same truth. An IPv6 address is
+// asked or told only where it is the gateway of a route through that interface, as an IPv4 one
+// only where the route to it leaves there; our own link-local address is one that is valid (not
+// tentative, not failed). The capability is given up once the socket is open.
 #include "arguments.h"
 #include "arp_frame.h"
 #include "netlink.h"
 
+#include "neighbour_hold.h"
+
 #include <arpa/inet.h>
-#include <ifaddrs.h>
+#include <linux/capability.h>
+#include <linux/if_addr.h>
 #include <linux/if_ether.h>
 #include <linux/if_packet.h>
 #include <net/if.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -117,6 +126,12 @@ int openBound(int interfaceIndex, std::uint16_t protocol, Descriptor& packet, Li
     if (packet.fd < 0 || ::bind(packet.fd, reinterpret_cast<sockaddr*>(&link), sizeof link) != 0) {
         return -1;
     }
+    // The socket is all cap_net_raw was for: none is kept for the rest of the run.
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct none[_LINUX_CAPABILITY_U32S_3] = {};
+    if (::syscall(SYS_capset, &header, none) != 0) {
+        return -1;
+    }
     // As the kernel gives it for the bound socket.
     sockaddr_ll bound{};
     socklen_t length = sizeof bound;
@@ -143,28 +158,76 @@ int sendTo(const Descriptor& packet, int interfaceIndex, std::uint16_t protocol,
                : -1;
 }
 
-// This interface's own IPv6 link-local address.
+// This interface's own IPv6 link-local address, one that is valid: never one still tentative or
+// one whose duplicate detection failed (another host's, then).
 std::optional<Ipv6Bytes> ownLinkLocal(int interfaceIndex) {
-    char name[IF_NAMESIZE] = {};
-    ifaddrs* all = nullptr;
-    if (::if_indextoname(static_cast<unsigned>(interfaceIndex), name) == nullptr ||
-        ::getifaddrs(&all) != 0) {
+    const netlink::Socket socket = netlink::openRoutingSocket();
+    if (!socket) {
         return std::nullopt;
     }
-    std::optional<Ipv6Bytes> found;
-    for (const ifaddrs* entry = all; entry != nullptr && !found; entry = entry->ifa_next) {
-        if (entry->ifa_addr == nullptr || entry->ifa_addr->sa_family != AF_INET6 ||
-            std::strcmp(entry->ifa_name, name) != 0) {
-            continue;
-        }
-        const auto& address = reinterpret_cast<const sockaddr_in6*>(entry->ifa_addr)->sin6_addr;
-        if (IN6_IS_ADDR_LINKLOCAL(&address)) {
-            found.emplace();
-            std::memcpy(found->data(), &address, 16);
-        }
+    std::vector<char> buffer(MNL_SOCKET_BUFFER_SIZE);
+    const auto [dump, family] =
+        netlink::putRequest<ifaddrmsg>(buffer, RTM_GETADDR, NLM_F_REQUEST | NLM_F_DUMP, 1);
+    family->ifa_family = AF_INET6;
+    struct Found {
+        int interfaceIndex;
+        std::optional<Ipv6Bytes> address;
+    } found{interfaceIndex, std::nullopt};
+    const int error = netlink::exchange(
+        socket.get(), dump,
+        [](const nlmsghdr* message, void* data) {
+            auto& found = *static_cast<Found*>(data);
+            const auto* header = static_cast<const ifaddrmsg*>(mnl_nlmsg_get_payload(message));
+            struct Attributes {
+                const nlattr* address = nullptr;
+                std::uint32_t flags = 0;
+            } attributes{nullptr, header->ifa_flags};
+            mnl_attr_parse(
+                message, sizeof(ifaddrmsg),
+                [](const nlattr* attribute, void* out) {
+                    auto& attributes = *static_cast<Attributes*>(out);
+                    const auto type = mnl_attr_get_type(attribute);
+                    if (type == IFA_ADDRESS && mnl_attr_get_payload_len(attribute) == 16) {
+                        attributes.address = attribute;
+                    } else if (type == IFA_FLAGS && mnl_attr_get_payload_len(attribute) == 4) {
+                        attributes.flags = mnl_attr_get_u32(attribute);
+                    }
+                    return MNL_CB_OK;
+                },
+                &attributes);
+            const bool usable = (attributes.flags & (IFA_F_TENTATIVE | IFA_F_DADFAILED)) == 0;
+            if (!found.address && usable && attributes.address != nullptr &&
+                static_cast<int>(header->ifa_index) == found.interfaceIndex &&
+                header->ifa_scope == RT_SCOPE_LINK) {
+                found.address.emplace();
+                std::memcpy(found.address->data(), mnl_attr_get_payload(attributes.address), 16);
+            }
+            return MNL_CB_OK;
+        },
+        &found);
+    return error == 0 ? found.address : std::nullopt;
+}
+
+// Whether this host forwards IPv6 on the interface, and so is a router to its neighbours.
+bool forwardsIpv6(int interfaceIndex) {
+    char name[IF_NAMESIZE] = {};
+    if (::if_indextoname(static_cast<unsigned>(interfaceIndex), name) == nullptr) {
+        return false;
     }
-    ::freeifaddrs(all);
-    return found;
+    std::ifstream setting(std::string("/proc/sys/net/ipv6/conf/") + name + "/forwarding");
+    int forwarding = 0;
+    return setting >> forwarding && forwarding != 0;
+}
+
+// An IPv6 neighbour is asked or told only as the gateway of a route through that interface.
+bool routesThrough(int interfaceIndex, const Ipv6Bytes& router) {
+    bool gateway = false;
+    if (const int error = gatewayOfARoute(interfaceIndex, router, gateway)) {
+        errno = error;
+        return false;
+    }
+    errno = ENETUNREACH;
+    return gateway;
 }
 
 // Sends `to` the neighbour discovery frame `frameFor(ownLink, ownLinkLocal)` gives for this
@@ -175,7 +238,7 @@ int sendNeighbourFrame(int index, const LinkBytes& to, Descriptor& packet, Frame
     const auto own = ownLinkLocal(index);
     if (!own) {
         errno = EADDRNOTAVAIL;
-        return failed("the interface has no IPv6 link-local address");
+        return failed("the interface has no valid IPv6 link-local address");
     }
     LinkBytes ownLink{};
     if (openBound(index, ETH_P_IPV6, packet, ownLink) != 0) {
@@ -193,11 +256,15 @@ int tell(int argc, char** argv) {
     if (!index || !router || !to) {
         return usage();
     }
+    if (!routesThrough(*index, *router)) {
+        return failed("the address is no gateway of a route through that interface");
+    }
+    const bool forwarding = forwardsIpv6(*index);
     Descriptor packet;
     return sendNeighbourFrame(
         *index, *to, packet,
         [&](const LinkBytes& ownLink, const Ipv6Bytes& own) {
-            return neighbourAdvertisementFrame(ownLink, own, *router, *to);
+            return neighbourAdvertisementFrame(ownLink, own, *router, *to, forwarding);
         },
         "cannot send the advertisement");
 }
@@ -230,6 +297,9 @@ template <typename Answers> int awaitAnswer(const Descriptor& packet, int waitMs
 // The IPv6 form of the question: a neighbour solicitation to the router's link-local address at
 // that link-layer address alone, from this interface's own link-local address.
 int askIpv6(int index, const Ipv6Bytes& asked, const LinkBytes& to, int waitMs) {
+    if (!routesThrough(index, asked)) {
+        return failed("the address is no gateway of a route through that interface");
+    }
     Descriptor packet;
     if (const int failure = sendNeighbourFrame(
             index, to, packet,

@@ -4,7 +4,7 @@
 // helper that anyone could call to set any address to any link-layer address would let every
 // local user redirect this machine's traffic. So it takes exactly what it needs, strictly:
 //   tarnvik-hold INTERFACE-INDEX ADDRESS LINK-ADDRESS
-//   tarnvik-hold --release ADDRESS
+//   tarnvik-hold --release INTERFACE-INDEX ADDRESS LINK-ADDRESS
 // A unicast IPv4 address or an IPv6 link-local one (a router's, its zone the interface index),
 // and a unicast link-layer address; anything else is refused with exit status 2. Even then it holds
 // only a next hop this machine uses and never replaces a static entry that is not ours (exit status
@@ -33,7 +33,7 @@ using tarnvik::unicastLinkAddress;
 
 int usage() {
     std::fputs("usage: tarnvik-hold INTERFACE-INDEX ADDRESS LINK-ADDRESS\n"
-               "       tarnvik-hold --release ADDRESS\n"
+               "       tarnvik-hold --release INTERFACE-INDEX ADDRESS LINK-ADDRESS\n"
                "(a unicast IPv4 address or an IPv6 link-local one, and a unicast link-layer "
                "address such as 02:00:00:00:00:02)\n",
                stderr);
@@ -87,22 +87,20 @@ int main(int argc, char** argv) {
         std::fputs("tarnvik-hold: only root and members of the group tarnvik may use it\n", stderr);
         return 1;
     }
-    if (argc == 3 && std::string_view(argv[1]) == "--release") {
-        const auto address = heldAddress(argv[2]);
-        if (!address) {
-            return usage();
-        }
-        const auto outcome = tarnvik::releaseHeldNeighbour(*address);
-        return outcome.error != 0 ? failed(outcome) : 0;
-    }
-    if (argc != 4) {
+    const bool release = argc == 5 && std::string_view(argv[1]) == "--release";
+    if (argc != 4 && !release) {
         return usage();
     }
-    const auto index = interfaceIndex(argv[1]);
-    const auto address = heldAddress(argv[2]);
-    const auto link = unicastLinkAddress(argv[3]);
+    char** const given = argv + (release ? 2 : 1);
+    const auto index = interfaceIndex(given[0]);
+    const auto address = heldAddress(given[1]);
+    const auto link = unicastLinkAddress(given[2]);
     if (!index || !address || !link) {
         return usage();
+    }
+    if (release) {
+        const auto outcome = tarnvik::releaseHeldNeighbour(*index, *address, *link);
+        return outcome.error != 0 ? failed(outcome) : 0;
     }
     const auto outcome = tarnvik::holdNeighbour(*index, *address, *link);
     return outcome.error != 0 || !outcome.refusal.empty() ? failed(outcome) : 0;

@@ -69,7 +69,8 @@ class NeighbourEvents {
     void drain(const std::function<void(const NeighbourChange&)>& onChange);
     // Only changes of these addresses' entries are wanted from now on (none: no change at all);
     // the system drops the others before they are queued, so that a storm of updates about
-    // other hosts costs nothing. 0 or the error; on failure every change still arrives.
+    // other hosts costs nothing. 0 or the error; on failure (more than a filter can hold) no filter
+    // is kept and every change arrives.
     int follow(std::span<const Ipv4Value> addresses);
     // Besides, the IPv6 routers' entries and (`routes`) the IPv6 default routes coming and going;
     // their changes are not handed to drain's callback but noted for routersChanged(). 0 or the
@@ -96,11 +97,18 @@ struct Ipv6Router {
     // As for NeighbourReading: lower case, empty when the table holds none; the kernel's word.
     std::string linkAddress;
     std::string state = "none";
+    // A default route goes through it; false for a router read for its entry alone.
+    bool routed = true;
 };
 
 // Every IPv6 default router of the main table, in the table's order, each with its one
-// neighbour entry; 0 or the error number.
-int readIpv6Routers(std::vector<Ipv6Router>& routers);
+// neighbour entry; then each of `alsoEntries` that is no default router (any more), with its
+// entry, not `routed`. 0 or the error number.
+int readIpv6Routers(std::vector<Ipv6Router>& routers,
+                    const std::vector<Ipv6Router>& alsoEntries = {});
+
+// Appends to `routers` each of `others` that it does not hold, not `routed`.
+void addUnrouted(std::vector<Ipv6Router>& routers, const std::vector<Ipv6Router>& others);
 
 // As neighbourWithLinkAddress, among the IPv6 entries: who else answers with a router's address.
 std::optional<Ipv6Address> ipv6NeighbourWithLinkAddress(int interfaceIndex,

@@ -146,16 +146,6 @@ unsigned int firstSequence() {
 
 namespace {
 
-// A route's gateway attribute, the whole IPv6 address.
-bool gatewayOf(const nlattr* attribute, Ipv6Address& address) {
-    const auto gateway =
-        mnl_attr_get_type(attribute) == RTA_GATEWAY ? ipv6AddressOf(attribute) : std::nullopt;
-    if (gateway) {
-        address = *gateway;
-    }
-    return gateway.has_value();
-}
-
 int onIpv6Route(const nlmsghdr* message, void* data) {
     auto& routers = *static_cast<std::vector<Ipv6Router>*>(data);
     const auto* header = static_cast<const rtmsg*>(mnl_nlmsg_get_payload(message));
@@ -163,52 +153,15 @@ int onIpv6Route(const nlmsghdr* message, void* data) {
         header->rtm_table != RT_TABLE_MAIN || header->rtm_type != RTN_UNICAST) {
         return MNL_CB_OK;
     }
-    struct Found {
-        std::vector<Ipv6Router>& routers;
-        Ipv6Router single;
-        bool gateway = false;
-    } found{routers, {}};
-    mnl_attr_parse(
-        message, sizeof(rtmsg),
-        [](const nlattr* attribute, void* out) {
-            auto& found = *static_cast<Found*>(out);
-            const auto type = mnl_attr_get_type(attribute);
-            if (type == RTA_OIF && mnl_attr_get_payload_len(attribute) == sizeof(std::uint32_t)) {
-                found.single.interfaceIndex = static_cast<int>(mnl_attr_get_u32(attribute));
-            } else if (gatewayOf(attribute, found.single.address)) {
-                found.gateway = true;
-            } else if (type == RTA_MULTIPATH) {
-                // One route through several routers: each next hop with its interface and its
-                // own attributes.
-                const auto* at = static_cast<const char*>(mnl_attr_get_payload(attribute));
-                auto left = static_cast<std::size_t>(mnl_attr_get_payload_len(attribute));
-                while (left >= sizeof(rtnexthop)) {
-                    const auto* hop = reinterpret_cast<const rtnexthop*>(at);
-                    if (hop->rtnh_len < sizeof(rtnexthop) || hop->rtnh_len > left) {
-                        break;
-                    }
-                    Ipv6Router router;
-                    router.interfaceIndex = hop->rtnh_ifindex;
-                    const char* const end = at + hop->rtnh_len;
-                    for (const auto* nested = reinterpret_cast<const nlattr*>(at + RTNH_LENGTH(0));
-                         mnl_attr_ok(nested,
-                                     static_cast<int>(end - reinterpret_cast<const char*>(nested)));
-                         nested = mnl_attr_next(nested)) {
-                        if (gatewayOf(nested, router.address) && router.interfaceIndex > 0) {
-                            found.routers.push_back(router);
-                        }
-                    }
-                    const auto step = std::min<std::size_t>(RTNH_ALIGN(hop->rtnh_len), left);
-                    at += step;
-                    left -= step;
-                }
-            }
-            return MNL_CB_OK;
-        },
-        &found);
-    if (found.gateway && found.single.interfaceIndex > 0) {
-        routers.push_back(found.single);
-    }
+    netlink::forEachNextHop(message, [&](const nlattr* gateway, int interfaceIndex) {
+        const auto address = gateway ? ipv6AddressOf(gateway) : std::nullopt;
+        if (address && interfaceIndex > 0) {
+            Ipv6Router router;
+            router.interfaceIndex = interfaceIndex;
+            router.address = *address;
+            routers.push_back(router);
+        }
+    });
     return MNL_CB_OK;
 }
 
@@ -224,7 +177,7 @@ int onIpv6Entry(const nlmsghdr* message, void* data) {
 
 } // namespace
 
-int readIpv6Routers(std::vector<Ipv6Router>& routers) {
+int readIpv6Routers(std::vector<Ipv6Router>& routers, const std::vector<Ipv6Router>& alsoEntries) {
     routers.clear();
     const netlink::Socket socket = netlink::openRoutingSocket();
     if (!socket) {
@@ -238,6 +191,7 @@ int readIpv6Routers(std::vector<Ipv6Router>& routers) {
     if (const int error = netlink::exchange(socket.get(), dump, onIpv6Route, &routers)) {
         return error;
     }
+    addUnrouted(routers, alsoEntries);
     // Each router's one entry, asked for by address and interface: a dump would cost the whole
     // table, every IPv6 host on the link.
     for (auto& router : routers) {
@@ -541,13 +495,20 @@ int NeighbourEvents::attachFilter() {
     if (!channel_) {
         return 0;
     }
-    auto program = neighbourFilter(followed_, routers_, routes_);
-    if (!program) {
-        return E2BIG;
-    }
-    const sock_fprog filter{static_cast<unsigned short>(program->size()), program->data()};
     const int fd = mnl_socket_get_fd(channel_->socket.get());
-    return ::setsockopt(fd, SOL_SOCKET, SO_ATTACH_FILTER, &filter, sizeof filter) == 0 ? 0 : errno;
+    auto program = neighbourFilter(followed_, routers_, routes_);
+    int error = E2BIG;
+    if (program) {
+        const sock_fprog filter{static_cast<unsigned short>(program->size()), program->data()};
+        error =
+            ::setsockopt(fd, SOL_SOCKET, SO_ATTACH_FILTER, &filter, sizeof filter) == 0 ? 0 : errno;
+    }
+    if (error != 0) {
+        // The filter attached before would drop what is followed now: none at all, then.
+        int none = 0;
+        (void)::setsockopt(fd, SOL_SOCKET, SO_DETACH_FILTER, &none, sizeof none);
+    }
+    return error;
 }
 
 void NeighbourEvents::drain(const std::function<void(const NeighbourChange&)>& onChange) {

@@ -85,7 +85,7 @@ struct RoutesDeleter {
 
 } // namespace
 
-int readIpv6Routers(std::vector<Ipv6Router>& routers) {
+int readIpv6Routers(std::vector<Ipv6Router>& routers, const std::vector<Ipv6Router>& alsoEntries) {
     routers.clear();
     MIB_IPFORWARD_TABLE2* raw = nullptr;
     if (const DWORD error = ::GetIpForwardTable2(AF_INET6, &raw); error != NO_ERROR) {
@@ -102,6 +102,7 @@ int readIpv6Routers(std::vector<Ipv6Router>& routers) {
             routers.push_back(router);
         }
     }
+    addUnrouted(routers, alsoEntries);
     Table table;
     if (routers.empty() || readTable(table, AF_INET6) != NO_ERROR || !table) {
         return 0;

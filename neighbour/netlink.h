@@ -8,6 +8,7 @@
 #include <linux/rtnetlink.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdint>
@@ -92,6 +93,57 @@ inline int dumpNeighbours(mnl_socket* socket, unsigned int sequence, mnl_cb_t ca
         putRequest<ndmsg>(buffer, RTM_GETNEIGH, NLM_F_REQUEST | NLM_F_DUMP, sequence);
     family->ndm_family = addressFamily;
     return exchange(socket, dump, callback, data);
+}
+
+// Calls `visit(gateway, interfaceIndex)` for each next hop of a route message: its own gateway
+// and output interface, or each one of a route with several next hops (RTA_MULTIPATH), each
+// with its interface and its own attributes. `gateway` is null where a next hop has none.
+template <typename Visit> void forEachNextHop(const nlmsghdr* message, Visit visit) {
+    struct Found {
+        const nlattr* gateway = nullptr;
+        const nlattr* multipath = nullptr;
+        int interfaceIndex = 0;
+    } found;
+    mnl_attr_parse(
+        message, sizeof(rtmsg),
+        [](const nlattr* attribute, void* out) {
+            auto& found = *static_cast<Found*>(out);
+            const auto type = mnl_attr_get_type(attribute);
+            if (type == RTA_OIF && mnl_attr_get_payload_len(attribute) == sizeof(std::uint32_t)) {
+                found.interfaceIndex = static_cast<int>(mnl_attr_get_u32(attribute));
+            } else if (type == RTA_GATEWAY) {
+                found.gateway = attribute;
+            } else if (type == RTA_MULTIPATH) {
+                found.multipath = attribute;
+            }
+            return MNL_CB_OK;
+        },
+        &found);
+    if (found.multipath == nullptr) {
+        visit(found.gateway, found.interfaceIndex);
+        return;
+    }
+    const auto* at = static_cast<const char*>(mnl_attr_get_payload(found.multipath));
+    auto left = static_cast<std::size_t>(mnl_attr_get_payload_len(found.multipath));
+    while (left >= sizeof(rtnexthop)) {
+        const auto* hop = reinterpret_cast<const rtnexthop*>(at);
+        if (hop->rtnh_len < sizeof(rtnexthop) || hop->rtnh_len > left) {
+            break;
+        }
+        const nlattr* gateway = nullptr;
+        const char* const end = at + hop->rtnh_len;
+        for (const auto* nested = reinterpret_cast<const nlattr*>(at + RTNH_LENGTH(0));
+             mnl_attr_ok(nested, static_cast<int>(end - reinterpret_cast<const char*>(nested)));
+             nested = mnl_attr_next(nested)) {
+            if (mnl_attr_get_type(nested) == RTA_GATEWAY) {
+                gateway = nested;
+            }
+        }
+        visit(gateway, hop->rtnh_ifindex);
+        const auto step = std::min<std::size_t>(RTNH_ALIGN(hop->rtnh_len), left);
+        at += step;
+        left -= step;
+    }
 }
 
 } // namespace tarnvik::netlink

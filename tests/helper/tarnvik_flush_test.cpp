@@ -109,8 +109,9 @@ TEST_F(FlushHelper, UnprivilegedUserNeedsTheCapability) {
 }
 
 // The hold helper: exactly its arguments, strictly; then, for root too, a hold only of a next hop
-// this machine uses, never over an administrator's static entry, released one address at a time
-// and only where the entry is ours; and, installed 0750 for its group, no use to anyone else.
+// this machine uses, never over an administrator's static entry, released only as its record
+// names it (interface, address, link-layer address) and only where the entry is ours; and,
+// installed 0750 for its group, no use to anyone else.
 TEST_F(FlushHelper, HoldTakesOnlyWhatTheGuardNeedsAndReleasesOnlyItsOwn) {
     const std::string index = lab.mustExec(ws, {"cat", "/sys/class/net/eth0/ifindex"});
     const std::string eth0 = index.substr(0, index.find('\n'));
@@ -126,6 +127,9 @@ TEST_F(FlushHelper, HoldTakesOnlyWhatTheGuardNeedsAndReleasesOnlyItsOwn) {
                  {"ip", "-6", "route", "add", "2001:db8:6::/64", "via", "fe80::9", "dev", "eth0"});
     lab.mustExec(ws, {"ip", "-6", "neigh", "replace", "fe80::9", "lladdr", "02:00:00:00:00:09",
                       "dev", "eth0", "nud", "permanent"});
+    // A route with two next hops: each one's gateway may be held.
+    lab.mustExec(ws, {"ip", "-6", "route", "add", "2001:db8:7::/64", "nexthop", "via", "fe80::7",
+                      "dev", "eth0", "nexthop", "via", "fe80::8", "dev", "eth0"});
     struct Case {
         std::vector<std::string> arguments;
         int exitCode;
@@ -134,6 +138,7 @@ TEST_F(FlushHelper, HoldTakesOnlyWhatTheGuardNeedsAndReleasesOnlyItsOwn) {
         {{}, 2},
         {{"--release"}, 2},
         {{"--release", "x"}, 2},
+        {{"--release", "198.18.0.2"}, 2}, // the address alone is no record
         {{eth0, "198.18.0.2"}, 2},
         {{eth0, "198.18.0.2", "ff:ff:ff:ff:ff:ff"}, 2},
         {{eth0, "198.18.0.2", "01:00:5e:00:00:01"}, 2},
@@ -145,15 +150,17 @@ TEST_F(FlushHelper, HoldTakesOnlyWhatTheGuardNeedsAndReleasesOnlyItsOwn) {
         {{eth0, "198.18.0.2 ", mac}, 2},
         {{"0", "198.18.0.2", mac}, 2},
         {{"-1", "198.18.0.2", mac}, 2},
-        {{eth0, "198.18.0.9", mac}, 3},   // the administrator's static entry
-        {{eth0, "198.18.0.77", mac}, 3},  // on-link, but nothing here talks to it
-        {{eth0, "192.0.2.1", mac}, 3},    // no route at all
-        {{"1", "198.18.0.2", mac}, 3},    // not through that interface
-        {{eth0, "198.18.0.2", mac}, 0},   // on-link with a learnt entry
-        {{eth0, "198.18.0.254", mac}, 0}, // a gateway, its entry absent
-        {{eth0, "198.18.0.2", mac}, 0},   // ours already
-        {{"--release", "198.18.0.9"}, 0}, // nothing of ours there: nothing released
-        {{"--release", "198.18.0.2"}, 0},
+        {{eth0, "198.18.0.9", mac}, 3},              // the administrator's static entry
+        {{eth0, "198.18.0.77", mac}, 3},             // on-link, but nothing here talks to it
+        {{eth0, "192.0.2.1", mac}, 3},               // no route at all
+        {{"1", "198.18.0.2", mac}, 3},               // not through that interface
+        {{eth0, "198.18.0.2", mac}, 0},              // on-link with a learnt entry
+        {{eth0, "198.18.0.254", mac}, 0},            // a gateway, its entry absent
+        {{eth0, "198.18.0.2", mac}, 0},              // ours already
+        {{"--release", eth0, "198.18.0.9", mac}, 0}, // nothing of ours there: nothing released
+        {{"--release", eth0, "198.18.0.254", "02:00:00:00:00:03"}, 0}, // another address's
+        {{"--release", "1", "198.18.0.254", mac}, 0},                  // another interface's
+        {{"--release", eth0, "198.18.0.2", mac}, 0},
         {{eth0, "2001:db8::9", mac}, 2},    // IPv6 only link-local, a router's
         {{eth0, "fe80::254%eth0", mac}, 2}, // the zone is the index's
         {{eth0, "ff02::1", mac}, 2},
@@ -161,7 +168,9 @@ TEST_F(FlushHelper, HoldTakesOnlyWhatTheGuardNeedsAndReleasesOnlyItsOwn) {
         {{eth0, "fe80::2", mac}, 3},   // learnt, but no route's gateway
         {{"1", "fe80::254", mac}, 3},  // not through that interface
         {{eth0, "fe80::254", mac}, 0}, // the default router
-        {{"--release", "fe80::9"}, 0},
+        {{eth0, "fe80::8", mac}, 0},   // the second next hop of a route with two
+        {{"--release", eth0, "fe80::8", mac}, 0},
+        {{"--release", eth0, "fe80::9", "02:00:00:00:00:09"}, 0},
     };
     for (const auto& c : cases) {
         std::vector<std::string> argv{HOLD_HELPER};
@@ -186,7 +195,7 @@ TEST_F(FlushHelper, HoldTakesOnlyWhatTheGuardNeedsAndReleasesOnlyItsOwn) {
     EXPECT_NE(routers.find("fe80::9 dev eth0 lladdr 02:00:00:00:00:09 PERMANENT"),
               std::string::npos)
         << routers;
-    EXPECT_EQ(lab.exec(ws, {HOLD_HELPER, "--release", "fe80::254"}).exitCode, 0);
+    EXPECT_EQ(lab.exec(ws, {HOLD_HELPER, "--release", eth0, "fe80::254", mac}).exitCode, 0);
     EXPECT_EQ(ipv6Neighbours().find("fe80::254"), std::string::npos) << "released";
 
     char pattern[] = "/tmp/tarnvik-hold-XXXXXX";
@@ -197,7 +206,7 @@ TEST_F(FlushHelper, HoldTakesOnlyWhatTheGuardNeedsAndReleasesOnlyItsOwn) {
     ::chmod(copy.c_str(), 0750);
     const auto outsider =
         lab.exec(ws, {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", copy.string(),
-                      "--release", "198.18.0.254"});
+                      "--release", eth0, "198.18.0.254", mac});
     EXPECT_NE(outsider.exitCode, 0);
     EXPECT_TRUE(outsider.output.find("Permission denied") != std::string::npos ||
                 outsider.output.find("only root and members of the group tarnvik") !=
@@ -237,8 +246,11 @@ TEST_F(FlushHelper, ArpQuestionIsAnsweredOnlyByTheAddressAsked) {
     }
     lab.mustExec(peer, {"ip", "-6", "neigh", "replace", ourLinkLocal, "lladdr", "02:00:00:de:ad:01",
                         "dev", "eth0", "nud", "stale"});
+    lab.mustExec(ws, {"ip", "-6", "route", "add", "default", "via", router, "dev", "eth0"});
     const Case cases[] = {
         {{ARP_HELPER, "tell", eth0, router, "02:00:00:00:00:02"}, 0},
+        {{ARP_HELPER, "tell", eth0, "fe80::99", "02:00:00:00:00:02"}, 1}, // no router of ours
+        {{ARP_HELPER, "ask", eth0, "fe80::99", "02:00:00:00:00:02", "300"}, 1},
         {{ARP_HELPER, "tell", eth0, "2001:db8::2", "02:00:00:00:00:02"}, 2},
         {{ARP_HELPER, "tell", eth0, "fe80::ff:fe00:2"}, 2},
         {{ARP_HELPER, "ask", eth0, router, "02:00:00:00:00:02", "1000"}, 0},
@@ -265,6 +277,29 @@ TEST_F(FlushHelper, ArpQuestionIsAnsweredOnlyByTheAddressAsked) {
     EXPECT_NE(lab.mustExec(peer, {"ip", "-6", "neigh", "show", ourLinkLocal}).find(ours),
               std::string::npos)
         << "the advertisement overrode the forged entry";
+    // The router flag says whether this host forwards IPv6 there, never more.
+    for (const char* forwarding : {"1", "0"}) {
+        lab.mustExec(ws,
+                     {"sysctl", "-qw", std::string("net.ipv6.conf.eth0.forwarding=") + forwarding});
+        lab.mustExec(ws, {ARP_HELPER, "tell", eth0, router, "02:00:00:00:00:02"});
+        const auto entry = lab.mustExec(peer, {"ip", "-6", "neigh", "show", ourLinkLocal});
+        EXPECT_EQ(entry.find(" router") != std::string::npos, forwarding[0] == '1') << entry;
+    }
+    // Nothing of its capability is left while it waits for the answer.
+    const auto waiting = lab.exec(
+        ws, {asNobody[0], asNobody[1], asNobody[2], asNobody[3], "sh", "-c",
+             capable + " ask " + eth0 +
+                 " 198.18.0.2 02:00:00:de:ad:01 1500 & sleep 0.5; grep CapEff /proc/$!/status"});
+    EXPECT_NE(waiting.output.find("CapEff:\t0000000000000000"), std::string::npos)
+        << waiting.output;
+    // An address still tentative is no address to send from.
+    lab.mustExec(ws, {"sysctl", "-qw", "net.ipv6.conf.eth0.dad_transmits=100"});
+    lab.mustExec(ws, {"ip", "-6", "addr", "flush", "dev", "eth0", "scope", "link"});
+    lab.mustExec(ws, {"ip", "-6", "addr", "add", "fe80::77/64", "dev", "eth0"});
+    const auto tentative = lab.exec(ws, {ARP_HELPER, "tell", eth0, router, "02:00:00:00:00:02"});
+    EXPECT_EQ(tentative.exitCode, 1) << tentative.output;
+    EXPECT_NE(tentative.output.find("no valid IPv6 link-local address"), std::string::npos)
+        << tentative.output;
     (void)helper;
 }
 
