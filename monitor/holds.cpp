@@ -62,7 +62,9 @@ int HoldRecords::write(const NeighbourReading& held) {
     if (directory_.empty()) {
         return 0;
     }
-    (void)os::createPrivateDirectories(directory_); // a failure shows as the write's own
+    if (const int error = os::createPrivateDirectories(directory_)) {
+        return error;
+    }
     return os::replaceFile(mine(), holdRecordText({owner_, held}), ownerOnly_);
 }
 
@@ -75,6 +77,12 @@ void HoldRecords::erase() {
 void HoldRecords::releaseAbandoned(const Release& release,
                                    const std::function<void(const std::string&)>& report) {
     if (directory_.empty()) {
+        return;
+    }
+    // Another's directory, or a link in place of ours: nothing in it is read or removed.
+    if (const int error = os::createPrivateDirectories(directory_)) {
+        report("cannot use " + os::pathText(directory_) +
+               " for the holds' records: " + os::errorText(error));
         return;
     }
     struct Found {

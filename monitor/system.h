@@ -32,9 +32,11 @@ bool writableDirectory(const std::filesystem::path& directory);
 int appendInOneWrite(const std::filesystem::path& path, std::string_view bytes,
                      bool ownerOnly = false);
 
-// Creates `directory` and its missing parents, each open to this user alone on POSIX (0700, as
-// the XDG rules ask of the state directory); an existing one keeps its mode. Returns 0 or the
-// error that stopped it.
+// Creates `directory` (absolute) and its missing parents, each open to this user alone on POSIX
+// (0700, as the XDG rules ask of the state directory); an existing parent keeps its mode. Never
+// through a link the user could have laid (ELOOP): `directory` itself must be a directory this
+// user owns that nobody else may write to (else EPERM). Returns 0 or the error that stopped it;
+// nothing may be written into a directory that failed.
 int createPrivateDirectories(const std::filesystem::path& directory);
 
 // Starts argv[0] with the other arguments, with no console or window of its own, and does not
@@ -77,8 +79,9 @@ std::string processToken();
 // Whether the process that `token` names still runs.
 bool processRunning(const std::string& token);
 
-// The user's directory for what lives only as long as the session ($XDG_RUNTIME_DIR/tarnvik);
-// empty where there is none (Windows, or no such variable).
+// The user's directory for what lives only as long as the session ($XDG_RUNTIME_DIR/tarnvik;
+// /run/tarnvik for root, whatever the environment says); empty where there is none (Windows, or
+// no such variable).
 std::filesystem::path runtimeDirectory();
 
 // Small files of the program's own: written whole, replacing what was there, never through a

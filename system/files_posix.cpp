@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
+#include <iterator>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -63,19 +64,70 @@ int appendInOneWrite(const std::filesystem::path& path, std::string_view bytes, 
     return writeFile(path, O_APPEND, bytes, ownerOnly, true);
 }
 
-int createPrivateDirectories(const std::filesystem::path& directory) {
-    std::filesystem::path partial;
-    for (const auto& part : directory) {
-        partial /= part;
-        if (::mkdir(partial.c_str(), 0700) != 0) {
-            const int error = errno;
-            struct stat existing {};
-            if (::stat(partial.c_str(), &existing) != 0 || !S_ISDIR(existing.st_mode)) {
-                return error;
-            }
+namespace {
+
+// A directory descriptor of our own, closed when it goes.
+class Directory {
+  public:
+    explicit Directory(int fd) : fd_(fd) {}
+    Directory(const Directory&) = delete;
+    Directory& operator=(const Directory&) = delete;
+    ~Directory() {
+        if (fd_ >= 0) {
+            ::close(fd_);
         }
     }
-    return 0;
+    int get() const { return fd_; }
+    void reset(int fd) {
+        this->~Directory();
+        fd_ = fd;
+    }
+
+  private:
+    int fd_;
+};
+
+} // namespace
+
+// Walked one directory at a time from the root, each opened relative to the one before and never
+// through a link, so that nobody can swap a part of the path for a link between a check and the
+// use (as root, a link planted in a user's directory would send our files anywhere). A link that
+// root owns is the system's own layout (/var/run) and is followed; the directory itself never.
+int createPrivateDirectories(const std::filesystem::path& directory) {
+    if (!directory.is_absolute()) {
+        return EINVAL;
+    }
+    Directory at(::open("/", O_DIRECTORY | O_RDONLY | O_CLOEXEC));
+    if (at.get() < 0) {
+        return errno;
+    }
+    const auto last = std::prev(directory.end());
+    for (auto part = std::next(directory.begin()); part != directory.end(); ++part) {
+        const char* name = part->c_str();
+        if (part->empty()) {
+            continue;
+        }
+        if (::mkdirat(at.get(), name, 0700) != 0 && errno != EEXIST) {
+            return errno;
+        }
+        int next = ::openat(at.get(), name, O_DIRECTORY | O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+        struct stat link {};
+        if (next < 0 && (errno == ELOOP || errno == ENOTDIR) && part != last &&
+            ::fstatat(at.get(), name, &link, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(link.st_mode) &&
+            link.st_uid == 0) {
+            next = ::openat(at.get(), name, O_DIRECTORY | O_RDONLY | O_CLOEXEC);
+        }
+        if (next < 0) {
+            return errno == ENOTDIR ? ELOOP : errno;
+        }
+        at.reset(next);
+    }
+    // Ours: owned by this user, and nobody else may put anything in it.
+    struct stat own {};
+    if (::fstat(at.get(), &own) != 0) {
+        return errno;
+    }
+    return own.st_uid != ::geteuid() || (own.st_mode & 022) != 0 ? EPERM : 0;
 }
 
 bool writableDirectory(const std::filesystem::path& directory) {
@@ -83,6 +135,11 @@ bool writableDirectory(const std::filesystem::path& directory) {
 }
 
 std::filesystem::path runtimeDirectory() {
+    // Root's own place: an environment handed on by sudo -E or su names the user's directory,
+    // which the user could have laid links in.
+    if (::geteuid() == 0) {
+        return "/run/tarnvik";
+    }
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
     if (runtime == nullptr || runtime[0] != '/') {
         return {};

@@ -191,9 +191,15 @@ RunOutcome runToEnd(const std::vector<std::string>& argv, bool privileged,
     int status = 0;
     const auto end = std::chrono::steady_clock::now() + deadline;
     pid_t done = 0;
-    while ((done = ::waitpid(child, &status, WNOHANG)) == 0 &&
+    while (((done = ::waitpid(child, &status, WNOHANG)) == 0 || (done < 0 && errno == EINTR)) &&
            std::chrono::steady_clock::now() < end) {
         ::usleep(1000);
+    }
+    if (done < 0) {
+        // Its end went unseen (reaped elsewhere, SIGCHLD ignored): how it went is not known, and
+        // an unknown outcome is no success.
+        outcome.error = outcome.error != 0 ? outcome.error : errno;
+        return outcome;
     }
     if (done == 0) {
         ::kill(child, SIGKILL);

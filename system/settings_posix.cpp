@@ -180,8 +180,9 @@ GuardSettings systemGuardSettings(const RepairSettings& settings) {
                             privileged, kHelperDeadline);
     };
     guard.release = [helper, privileged](const NeighbourReading& held) {
-        return os::runToEnd({helper.string(), "--release", hopAddress(held)}, privileged,
-                            kHelperDeadline);
+        return os::runToEnd({helper.string(), "--release", std::to_string(held.interfaceIndex),
+                             hopAddress(held), held.linkAddress},
+                            privileged, kHelperDeadline);
     };
     const auto runtime = os::runtimeDirectory();
     guard.records = runtime.empty() ? settings.logDirectory : runtime;

@@ -107,7 +107,8 @@ void systemLog(const std::string& evidenceLine, Verdict verdictKind) {
                                 fields[2] + ", was " + fields[3] + ", now " + fields[4] + " " +
                                 fields[5] +
                                 (fields[7] != "-" ? ", held by " + fields[7] : std::string()) + ")";
-    const int priority = verdictKind == Verdict::changed || verdictKind == Verdict::newRouter
+    const int priority = verdictKind == Verdict::changed || verdictKind == Verdict::newRouter ||
+                                 verdictKind == Verdict::routerFlood
                              ? LOG_WARNING
                              : LOG_NOTICE;
     // The baseline keeps its field's first name, which stored records and filters use.

@@ -153,7 +153,8 @@ void systemRecord(SystemRecord kind, const std::string& text) {
 }
 
 void systemLog(const std::string& evidenceLine, Verdict verdict) {
-    systemRecord(verdict == Verdict::changed || verdict == Verdict::newRouter
+    systemRecord(verdict == Verdict::changed || verdict == Verdict::newRouter ||
+                         verdict == Verdict::routerFlood
                      ? SystemRecord::evidenceChanged
                      : SystemRecord::evidence,
                  "ARP evidence: " + std::string(verdictName(verdict)) + "\t" + evidenceLine);
