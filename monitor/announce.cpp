@@ -26,6 +26,7 @@ void Announcer::sign(const NeighbourReading& genuine, const std::string& probed)
     probed_ = probed;
     own_ = settings_.ownLinkAddress ? settings_.ownLinkAddress(genuine.interfaceIndex) : "";
     failureSaid_ = false;
+    sent_ = false; // a send still out is the last episode's
     NeighbourReading told = genuine;
     told.linkAddress = own_;
     told.state = "started";
@@ -33,6 +34,10 @@ void Announcer::sign(const NeighbourReading& genuine, const std::string& probed)
 }
 
 bool Announcer::tick() {
+    if (sending_.valid() && !genuine_ &&
+        sending_.wait_for(std::chrono::seconds(0)) != std::future_status::timeout) {
+        sending_.get(); // an ended episode's last
+    }
     if (!genuine_) {
         return false;
     }
@@ -40,7 +45,7 @@ bool Announcer::tick() {
         if (sending_.wait_for(std::chrono::seconds(0)) == std::future_status::timeout) {
             return true; // the last one is still on its way: never two at once
         }
-        if (const auto outcome = sending_.get(); !outcome.succeeded() && !failureSaid_) {
+        if (const auto outcome = sending_.get(); !outcome.succeeded() && !failureSaid_ && sent_) {
             failureSaid_ = true;
             failed_("cannot tell " + hopText(*genuine_) +
                     " our address: " + os::outcomeText(outcome));
@@ -51,6 +56,7 @@ bool Announcer::tick() {
         return false;
     }
     sending_ = std::async(settings_.background, settings_.send, *genuine_);
+    sent_ = true;
     return true;
 }
 
@@ -60,11 +66,9 @@ void Announcer::stop() {
     }
 }
 
+// The send still on its way is not waited for: the next tick (or the end of the Announcer)
+// collects it, never the window's thread at Stop.
 void Announcer::end() {
-    if (sending_.valid()) {
-        sending_.wait();
-        sending_ = {};
-    }
     NeighbourReading told = *genuine_;
     told.linkAddress = own_;
     told.state = "ended";

@@ -51,9 +51,11 @@ class Announcer {
     // The announcement timer: sends one if an episode goes on, ends it when it is over. Returns
     // whether the episode still goes on (the timer is wanted).
     bool tick();
-    // Monitoring stops: the episode ends now.
+    // Monitoring stops: the episode ends now, without waiting for a send still out.
     void stop();
     bool announcing() const { return genuine_.has_value(); }
+    // A send is still out (collected by a later tick, or waited for as the Announcer goes).
+    bool sending() const { return sending_.valid(); }
 
   private:
     void end();
@@ -67,6 +69,8 @@ class Announcer {
     AnnounceSettings::Clock::time_point lastSign_{};
     bool held_ = false;
     bool failureSaid_ = false;
+    // A send of this episode has gone out (one still out may be an ended episode's).
+    bool sent_ = false;
     std::future<os::RunOutcome> sending_;
 };
 

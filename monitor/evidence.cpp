@@ -43,7 +43,8 @@ std::string evidenceLine(const std::string& isoTime, const EvidenceRecord& recor
     const bool local = record.now.local;
     return isoTime + '\t' + record.probed + '\t' + (local ? "-" : hopText(record.now)) + '\t' +
            (record.baseline ? orDash(record.baseline->linkAddress) : "-") + '\t' +
-           orDash(record.now.linkAddress) + '\t' + (local ? "-" : record.now.state) + '\t' +
+           orDash(record.now.linkAddress) + '\t' +
+           (local ? "-" : record.now.state + (record.routeLost ? ",route-lost" : "")) + '\t' +
            verdictName(record.verdict) + '\t' + record.attacker.value_or("-") + '\n';
 }
 
@@ -80,7 +81,7 @@ void EvidenceRecorder::armRouters(bool flushed) {
     if (!settings_.readRouters || !watching_) {
         return;
     }
-    if (const int error = settings_.readRouters(present)) {
+    if (const int error = settings_.readRouters(present, {})) {
         report("cannot read the IPv6 routers: " + os::errorText(error));
     }
     // Nothing of IPv6 was followed until now, so the flush's own deletions never arrived.
@@ -113,22 +114,15 @@ NeighbourReading EvidenceRecorder::routerReading(const Ipv6Router& router,
     return reading;
 }
 
-bool EvidenceRecorder::routerHoldLost(const NeighbourReading& held) const {
-    for (const auto& router : lastRouters_) {
-        if (router.interfaceIndex == held.interfaceIndex &&
-            routerReading(router, "").ipv6 == held.ipv6) {
-            return router.state != "PERMANENT" || router.linkAddress != held.linkAddress;
-        }
-    }
-    return false;
-}
-
-void EvidenceRecorder::readRouters(bool tick) {
+void EvidenceRecorder::readRouters(bool tick, bool again) {
     if (!routers_.armed()) {
         return;
     }
-    std::vector<Ipv6Router> routers;
-    if (const int error = settings_.readRouters(routers)) {
+    std::vector<Ipv6Router> routers, known;
+    for (const auto& router : routers_.known()) {
+        known.push_back(router.router);
+    }
+    if (const int error = settings_.readRouters(routers, known)) {
         if (!std::exchange(routerReadFailureSaid_, true)) {
             report("cannot read the IPv6 routers: " + os::errorText(error));
         }
@@ -136,11 +130,11 @@ void EvidenceRecorder::readRouters(bool tick) {
     }
     const auto followed = routers_.addresses().size();
     recordRouters(routers_.observe(routers, tick));
-    lastRouters_ = std::move(routers);
-    if (routers_.addresses().size() != followed) {
-        // A new router's entry is followed from now on; what it learnt before that is read.
+    if (routers_.addresses().size() != followed && again) {
+        // A new router's entry is followed from now on; what it learnt before that is read, once
+        // (the routers watched are few: a flood adds none).
         followRouters();
-        readRouters(tick);
+        readRouters(tick, false);
     }
 }
 
@@ -159,15 +153,12 @@ void EvidenceRecorder::recordRouters(const std::vector<RouterFinding>& findings)
         }
         const bool attack =
             finding.verdict == Verdict::changed || finding.verdict == Verdict::newRouter;
-        record({target_,
-                finding.verdict == Verdict::newRouter ? std::nullopt : std::optional(genuine), now,
-                finding.verdict, holder});
+        const bool unknown =
+            finding.verdict == Verdict::newRouter || finding.verdict == Verdict::routerFlood;
+        record({target_, unknown ? std::nullopt : std::optional(genuine), now, finding.verdict,
+                holder, finding.routeLost});
         routerAttacked_ = routerAttacked_ || attack;
     }
-}
-
-void EvidenceRecorder::routerQuestionAnswered(bool genuineAnswered, bool otherAnswered) {
-    recordRouters(routers_.answered(genuineAnswered, otherAnswered));
 }
 
 std::optional<NeighbourReading> EvidenceRecorder::read(const std::string& probed) {
@@ -272,10 +263,59 @@ WatchOutcome EvidenceRecorder::observe(const NeighbourReading& reading) {
     return recordOutcome(watch_.observe(reading), reading);
 }
 
-bool EvidenceRecorder::questionAnswered(bool baselineAnswered, bool otherAnswered) {
-    const auto suspect = watch_.suspect();
-    const auto outcome = watch_.answered(baselineAnswered, otherAnswered);
-    return suspect && recordOutcome(outcome, *suspect) == WatchOutcome::attack;
+namespace {
+
+std::string routerKey(const Ipv6Router& router) {
+    std::string key = "router " + std::to_string(router.interfaceIndex);
+    for (const auto byte : router.address) {
+        key += ' ' + std::to_string(byte);
+    }
+    return key;
+}
+
+} // namespace
+
+std::vector<DefendedNeighbour> EvidenceRecorder::defended() {
+    std::vector<DefendedNeighbour> neighbours;
+    if (armed_ && watch_.baseline()) {
+        neighbours.push_back({"next hop " + dottedText(watch_.baseline()->nextHop), &watch_,
+                              watch_.baseline(), watch_.suspect(), hop_, target_});
+    }
+    for (auto& known : routers_.known()) {
+        const auto& genuine = known.watch.baseline();
+        if (!genuine) {
+            continue;
+        }
+        const auto reading = [&](const NeighbourReading& entry) {
+            auto full = routerReading(known.router, entry.linkAddress);
+            full.state = entry.state;
+            return full;
+        };
+        const auto& suspect = known.watch.suspect();
+        neighbours.push_back(
+            {routerKey(known.router), &known.watch, reading(*genuine),
+             suspect ? std::optional(reading(*suspect)) : std::nullopt,
+             known.present ? std::optional(reading(routerEntry(known.router))) : std::nullopt,
+             target_});
+    }
+    return neighbours;
+}
+
+bool EvidenceRecorder::answered(const std::string& key, const Reply& reply) {
+    if (armed_ && watch_.baseline() &&
+        key == "next hop " + dottedText(watch_.baseline()->nextHop)) {
+        const auto suspect = watch_.suspect();
+        const auto outcome = watch_.answered(reply.asked, reply.linkAddress, reply.answer);
+        return suspect && recordOutcome(outcome, *suspect) == WatchOutcome::attack;
+    }
+    for (const auto& known : routers_.known()) {
+        if (routerKey(known.router) == key) {
+            const auto router = known.router;
+            recordRouters(routers_.answered(router, reply.asked, reply.linkAddress, reply.answer));
+            return takeRouterAttack();
+        }
+    }
+    return false;
 }
 
 std::optional<std::string> EvidenceRecorder::holderOf(const NeighbourReading& reading) const {
@@ -344,11 +384,15 @@ void EvidenceRecorder::record(EvidenceRecord record) {
     const std::string what = record.now.ipv6.empty() ? "next hop " : "IPv6 router ";
     if (record.verdict == Verdict::changed) {
         report(what + hop + " changed from " + was + " to " + record.now.linkAddress +
-               (record.attacker ? ", held by " + *record.attacker : ""));
+               (record.attacker ? ", held by " + *record.attacker : "") +
+               (record.routeLost ? "; its default route was lost with it" : ""));
     } else if (record.verdict == Verdict::newRouter) {
         report("new IPv6 default router " + hop + " at " +
                (record.now.linkAddress.empty() ? "an unknown address" : record.now.linkAddress) +
                ": a rogue router advertisement, unless a router was added");
+    } else if (record.verdict == Verdict::routerFlood) {
+        report("more than " + std::to_string(kMostRouters) + " IPv6 default routers (the latest " +
+               hop + "): a flood of router advertisements; the ones beyond are not watched");
     } else if (record.verdict == Verdict::routerGone) {
         report("IPv6 router " + hop + " is gone");
     } else if (record.verdict == Verdict::announced) {

@@ -35,6 +35,8 @@ struct EvidenceRecord {
     Verdict verdict = Verdict::unknown;
     // Another entry that holds the address now found for the next hop: who answers for it.
     std::optional<std::string> attacker;
+    // An IPv6 router's default route went with the change: ",route-lost" after its state.
+    bool routeLost = false;
 };
 
 // The next hop's address as text: the IPv4 address, or an IPv6 router's with its zone.
@@ -49,6 +51,17 @@ Verdict evidenceVerdict(const std::optional<NeighbourReading>& baseline,
 
 // One line of the evidence log, LF included.
 std::string evidenceLine(const std::string& isoTime, const EvidenceRecord& record);
+
+// One defended neighbour (the next hop, or an IPv6 router) as the evidence knows it now.
+struct DefendedNeighbour {
+    std::string key; // unique among the defended, whatever its kind
+    NeighbourWatch* watch = nullptr;
+    // Its genuine reading (the watch's baseline) and the other address's, as full readings.
+    std::optional<NeighbourReading> genuine, suspect;
+    // Its entry as last read; none while its route is not there.
+    std::optional<NeighbourReading> now;
+    std::string probed;
+};
 
 struct EvidenceSettings {
     std::filesystem::path logDirectory;
@@ -69,7 +82,9 @@ struct EvidenceSettings {
     // run to its end: 0 when it answered. None where it cannot be asked.
     std::function<os::RunOutcome(const NeighbourReading& asked)> ask = nullptr;
     // The IPv6 default routers with their entries; none, they are not watched.
-    std::function<int(std::vector<Ipv6Router>&)> readRouters = nullptr;
+    // The routers known already are read for their entries too, routed or not.
+    std::function<int(std::vector<Ipv6Router>&, const std::vector<Ipv6Router>& known)> readRouters =
+        nullptr;
     // An IPv6 address as text, with its zone where it is link-local.
     std::function<std::string(const Ipv6Address&, int)> ipv6Text = nullptr;
     // Another IPv6 entry on the interface holding the link-layer address, besides the router.
@@ -110,8 +125,10 @@ class EvidenceRecorder {
     }
     // A repair's flush has started.
     void repaired() { watch_.repaired(); }
-    // The answer to the watch's open question; true when it made the change an attack.
-    bool questionAnswered(bool baselineAnswered, bool otherAnswered);
+    // Every neighbour watched now: the next hop once armed, and each known IPv6 router.
+    std::vector<DefendedNeighbour> defended();
+    // The outcome of a question to the neighbour `key`, recorded; true when it was an attack.
+    bool answered(const std::string& key, const Reply& reply);
 
     const NextHopWatch& watch() const { return watch_; }
     // The target's next hop as the last read found it.
@@ -130,11 +147,6 @@ class EvidenceRecorder {
     bool takeRouterAttack() { return std::exchange(routerAttacked_, false); }
     // An IPv6 repair's flush has started.
     void routersRepaired() { routers_.repaired(); }
-    // The answer to the routers' open question (an attack it proves is taken as any other).
-    void routerQuestionAnswered(bool genuineAnswered, bool otherAnswered);
-    // Whether the routers' last read shows `held` (a router's hold) no longer held, its route
-    // still there.
-    bool routerHoldLost(const NeighbourReading& held) const;
     // A router's entry as a reading, for its records and its hold.
     NeighbourReading routerReading(const Ipv6Router& router, const std::string& linkAddress) const;
 
@@ -148,7 +160,7 @@ class EvidenceRecorder {
     std::optional<std::string> holderOf(const NeighbourReading& reading) const;
     void report(const std::string& line) const;
     // Reads the routers again and records what changed; `tick`: the tick's own read.
-    void readRouters(bool tick);
+    void readRouters(bool tick, bool again = true);
     void recordRouters(const std::vector<RouterFinding>& findings);
     void followRouters();
 
@@ -163,7 +175,6 @@ class EvidenceRecorder {
     std::optional<NeighbourReading> armed_;
     bool followFailureSaid_ = false;
     RouterWatch routers_;
-    std::vector<Ipv6Router> lastRouters_;
     bool routerAttacked_ = false;
     bool routerReadFailureSaid_ = false;
 };

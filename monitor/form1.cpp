@@ -60,7 +60,7 @@ Form1::Form1(Controls& controls, EchoClientFactory makeEchoClient, RepairSetting
 Words stateOf(const EvidenceRecord& record) {
     if (!record.now.ipv6.empty() &&
         (record.verdict == Verdict::changed || record.verdict == Verdict::newRouter ||
-         record.verdict == Verdict::moved)) {
+         record.verdict == Verdict::moved || record.verdict == Verdict::routerFlood)) {
         return routerState(record);
     }
     const std::string hop = hopText(record.now);
@@ -87,6 +87,7 @@ Words stateOf(const EvidenceRecord& record) {
     case Verdict::local:
     case Verdict::newRouter:
     case Verdict::routerGone:
+    case Verdict::routerFlood:
         break;
     }
     return {texts::kDoesNotAnswer, {probed}};

@@ -18,7 +18,10 @@ Words routerState(const EvidenceRecord& record) {
     if (record.verdict == Verdict::moved) {
         return {texts::kRouterReplaced, {record.now.ipv6, now}};
     }
-    return {texts::kRouterChanged,
+    if (record.verdict == Verdict::routerFlood) {
+        return {texts::kRouterFlood, {std::to_string(kMostRouters), record.now.ipv6}};
+    }
+    return {record.routeLost ? texts::kRouterChangedRouteLost : texts::kRouterChanged,
             {record.now.ipv6, record.baseline ? record.baseline->linkAddress : "?", now}};
 }
 
@@ -43,6 +46,8 @@ void AttackNotices::recorded(const EvidenceRecord& record) {
             tell({texts::kRouterAttackTitle}, routerState(record));
         } else if (record.verdict == Verdict::moved) {
             tell({texts::kRouterReplacedTitle}, routerState(record));
+        } else if (record.verdict == Verdict::routerFlood) {
+            tell({texts::kRouterFloodTitle}, routerState(record));
         }
         return;
     }
@@ -71,6 +76,7 @@ void AttackNotices::recorded(const EvidenceRecord& record) {
     case Verdict::released:
     case Verdict::newRouter:
     case Verdict::routerGone:
+    case Verdict::routerFlood:
         return; // the guard's own doing: no attack
     case Verdict::unchanged:
         silent(record.probed, {texts::kStoppedKeeps, {hop, record.now.linkAddress}});

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <thread>
 #include <utility>
 
 namespace tarnvik {
@@ -50,21 +51,24 @@ RepairAction::RepairAction(RepairSettings settings)
             }
         });
     }
-    if (settings_.announce && evidence_) {
-        for (auto* announcer : {&announcer_, &routerAnnouncer_}) {
-            announcer->emplace(
-                *settings_.announce,
-                [this](const EvidenceRecord& record) { evidence_->note(record); },
-                [this](const std::string& line) { reportFailure(line); });
+    defenceSettings_.ask = evidence_ ? settings_.evidence->ask : nullptr;
+    defenceSettings_.guard = settings_.guard ? &*settings_.guard : nullptr;
+    defenceSettings_.announce = settings_.announce && evidence_ ? &*settings_.announce : nullptr;
+    defenceSettings_.background = settings_.background;
+    defenceSettings_.ownerOnly = settings_.createLogDirectory;
+    defenceSettings_.reportFailure = [this](const std::string& line) { reportFailure(line); };
+    defenceSettings_.report = [this](const std::string& line) { report(line); };
+    defenceSettings_.note = [this](const EvidenceRecord& record) {
+        if (evidence_) {
+            evidence_->note(record);
         }
-    }
+    };
     if (settings_.guard) {
-        // Holds of copies that no longer run go first, so that the flush lets their next hop's
-        // address be learnt afresh; a copy that still runs keeps its own.
-        records_.emplace(settings_.guard->records, settings_.createLogDirectory);
-        routerRecords_.emplace(settings_.guard->records, settings_.createLogDirectory, "-router");
-        records_->releaseAbandoned(settings_.guard->release,
-                                   [this](const std::string& line) { reportFailure(line); });
+        // Holds of copies that no longer run go first, so that the flush lets their neighbours'
+        // addresses be learnt afresh; a copy that still runs keeps its own.
+        HoldRecords(settings_.guard->records, settings_.createLogDirectory)
+            .releaseAbandoned(settings_.guard->release,
+                              [this](const std::string& line) { reportFailure(line); });
         if (settings_.guard->holds && !settings_.guard->unusable.empty()) {
             report(settings_.guard->unusable.render());
             settings_.problems.push_back(settings_.guard->unusable);
@@ -106,12 +110,10 @@ bool RepairAction::appendLine() {
         reportFailure("cannot append to the attack log: it has no directory");
         return false;
     }
-    if (settings_.createLogDirectory) {
-        // A failure shows as the append's own.
-        (void)os::createPrivateDirectories(settings_.logDirectory);
-    }
-    if (const int error =
-            os::appendInOneWrite(path, attackLogLine(dateTime), settings_.createLogDirectory)) {
+    int error =
+        settings_.createLogDirectory ? os::createPrivateDirectories(settings_.logDirectory) : 0;
+    if (error != 0 || (error = os::appendInOneWrite(path, attackLogLine(dateTime),
+                                                    settings_.createLogDirectory))) {
         reportFailure("cannot append to " + os::pathText(path) + ": " + os::errorText(error));
         return false;
     }
@@ -146,23 +148,14 @@ bool RepairAction::run() {
     return startCommand() && logged;
 }
 
-void RepairAction::repairAttack() {
-    signOfAttack(true);
-    appendLine();
-    // A hold about to be made replaces the poisoned entry itself, and the helper holds only an
-    // entry it finds learnt: a flush now would empty it under the helper's feet.
-    if (!holdDue()) {
-        startCommand();
+void RepairAction::startIpv6Command() {
+    if (evidence_) {
+        evidence_->routersRepaired();
     }
-}
-
-bool RepairAction::holdDue() const {
-    if (!settings_.guard || !settings_.guard->holds || !evidence_ || held_) {
-        return false;
+    if (const int error = os::startDetached(settings_.ipv6Command, settings_.privileged)) {
+        reportFailure("cannot start " + joined(settings_.ipv6Command) + ": " +
+                      os::errorText(error));
     }
-    const auto& watch = evidence_->watch();
-    return pendingHold_.valid() ||
-           (watch.confirmed() && watch.baselineProven() && ticksUntilRetry_ == 0);
 }
 
 void RepairAction::tellProblems() {
@@ -175,12 +168,51 @@ void RepairAction::tellProblems() {
     }
 }
 
+// The window closes: what is held is released off its thread, and joined here, in 2 s at most
+// (a hold on its way ends within the helper's deadline, and a release takes milliseconds).
 RepairAction::~RepairAction() {
-    releaseHold();
+    stopWatching();
+    const auto end = std::chrono::steady_clock::now() + kHelperDeadline;
+    while (!stopping_.empty() && std::chrono::steady_clock::now() < end) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        windDown();
+    }
 }
 
-void RepairAction::arm(const std::string& probed) {
-    const auto flushed = os::runToEnd(settings_.command, settings_.privileged, kHelperDeadline);
+void RepairAction::windDown() {
+    std::erase_if(stopping_, [](const auto& defence) { return defence->windDown(); });
+}
+
+void RepairAction::flushBeforeArming(PendingFlush& pending, const std::vector<std::string>& command,
+                                     const std::string& probed) {
+    if (pending.outcome.valid()) {
+        return;
+    }
+    pending.probed = probed;
+    pending.dropped = false;
+    pending.outcome =
+        std::async(settings_.background, [command, privileged = settings_.privileged] {
+            return os::runToEnd(command, privileged, kHelperDeadline);
+        });
+}
+
+// A watch is armed once its flush has ended, and not at all when monitoring stopped meanwhile.
+void RepairAction::settleArming() {
+    if (finished(arming_.outcome)) {
+        const auto flushed = arming_.outcome.get();
+        if (!arming_.dropped) {
+            arm(arming_.probed, flushed);
+        }
+    }
+    if (finished(armingRouters_.outcome)) {
+        const auto flushed = armingRouters_.outcome.get();
+        if (!armingRouters_.dropped) {
+            armRouters(flushed);
+        }
+    }
+}
+
+void RepairAction::arm(const std::string& probed, const os::RunOutcome& flushed) {
     if (!flushed.succeeded() && !unverifiedSaid_) {
         unverifiedSaid_ = true;
         report("cannot flush the ARP cache before watching (" + joined(settings_.command) + ": " +
@@ -193,8 +225,7 @@ void RepairAction::arm(const std::string& probed) {
 
 // The IPv6 routers are watched from the first tick on, their entries learnt afresh as the next
 // hop's are.
-void RepairAction::armRouters() {
-    const auto flushed = os::runToEnd(settings_.ipv6Command, settings_.privileged, kHelperDeadline);
+void RepairAction::armRouters(const os::RunOutcome& flushed) {
     if (!flushed.succeeded() && !std::exchange(routersUnverifiedSaid_, true)) {
         report("cannot flush the IPv6 neighbour entries before watching the routers (" +
                joined(settings_.ipv6Command) + ": " + os::outcomeText(flushed) +
@@ -204,201 +235,65 @@ void RepairAction::armRouters() {
     evidence_->armRouters(flushed.succeeded());
 }
 
-// An attack on an IPv6 router has its line like any other; its flush is of the IPv6 entries.
-void RepairAction::repairRouters() {
-    appendLine();
-    evidence_->routersRepaired();
-    if (const int error = os::startDetached(settings_.ipv6Command, settings_.privileged)) {
-        reportFailure("cannot start " + joined(settings_.ipv6Command) + ": " +
-                      os::errorText(error));
-    }
-}
-
-// Holds the genuine address once an attack is confirmed, and again when the table no longer
-// shows the hold (Windows' arp -d removes static entries). Only an address learnt right after a
-// flush is held, never one taken over because nothing else came back. A failed hold is said
-// once and tried again after 1, 2, 4 ... ticks, at most a minute apart.
-void RepairAction::guard(bool fromTick) {
-    if (!settings_.guard || !settings_.guard->holds || !evidence_) {
-        return;
-    }
-    settleHold();
-    if (pendingHold_.valid()) {
-        return;
-    }
-    if (fromTick && ticksUntilRetry_ > 0) {
-        --ticksUntilRetry_;
-    }
-    const auto& watch = evidence_->watch();
-    const auto& hop = evidence_->hop();
-    const auto& genuine = watch.baseline();
-    const bool lost = held_ && hop && hop->nextHop == held_->nextHop &&
-                      (hop->state != "PERMANENT" || hop->linkAddress != held_->linkAddress);
-    if ((held_ && !lost) || !watch.confirmed() || !watch.baselineProven() || ticksUntilRetry_ > 0) {
-        return;
-    }
-    holding_ = *genuine;
-    // Recorded before it is made: a copy killed at any moment leaves no hold unrecorded.
-    if (const int error = records_->write(*genuine)) {
-        holdFailed("cannot record the hold of " + dottedText(genuine->nextHop) +
-                   ", so none is made: " + os::errorText(error));
-        return;
-    }
-    pendingHold_ = std::async(settings_.background, settings_.guard->hold, *genuine);
-    settleHold();
-}
-
-void RepairAction::holdFailed(const std::string& line) {
-    holding_.reset();
-    if (!held_) {
-        records_->erase();
-    }
-    if (holdFailures_++ == 0) {
-        reportFailure(line);
-    }
-    ticksUntilRetry_ = std::min(1 << std::min(holdFailures_ - 1, 6), 60);
-}
-
-void RepairAction::settleHold() {
-    if (!pendingHold_.valid() ||
-        pendingHold_.wait_for(std::chrono::seconds(0)) == std::future_status::timeout) {
-        return;
-    }
-    const auto outcome = pendingHold_.get();
-    const auto genuine = *holding_;
-    if (!outcome.succeeded()) {
-        holdFailed("cannot hold " + dottedText(genuine.nextHop) + " at " + genuine.linkAddress +
-                   ": " + os::outcomeText(outcome));
-        return;
-    }
-    holding_.reset();
-    holdFailures_ = 0;
-    if (!held_) {
-        noteHold(genuine, true);
-    }
-    held_ = genuine;
-    if (announcer_) {
-        announcer_->held(true);
-    }
-}
-
-// A hold on its way ends first: hold and release never overlap.
-void RepairAction::releaseHold() {
-    if (!settings_.guard) {
-        return;
-    }
-    releaseRouterHold();
-    if (pendingHold_.valid()) {
-        pendingHold_.wait_for(kHelperDeadline);
-        settleHold();
-    }
-    if (held_ && announcer_) {
-        announcer_->held(false);
-    }
-    release(held_, *records_);
-}
-
-void RepairAction::release(std::optional<NeighbourReading>& made, HoldRecords& records) {
-    if (!made) {
-        return;
-    }
-    const auto held = *std::exchange(made, std::nullopt);
-    if (const auto outcome = settings_.guard->release(held); !outcome.succeeded()) {
-        // The record stays, so that the next start releases it.
-        reportFailure("cannot release the hold of " +
-                      std::string(held.ipv6.empty() ? "" : "IPv6 router ") + hopText(held) + ": " +
-                      os::outcomeText(outcome));
-        return;
-    }
-    records.erase();
-    noteHold(held, false);
-}
-
-void RepairAction::noteHold(const NeighbourReading& genuine, bool held) {
-    const std::string what = genuine.ipv6.empty() ? "" : "IPv6 router ";
-    NeighbourReading now = genuine;
-    now.state = held ? "PERMANENT" : "none";
-    if (held) {
-        report("holding " + what + hopText(genuine) + " at " + genuine.linkAddress +
-               " as a static entry while the attack goes on");
-    } else {
-        report("released the hold of " + what + hopText(genuine) + " at " + genuine.linkAddress);
-        now.linkAddress.clear();
-    }
-    if (evidence_) {
-        evidence_->note({evidence_->target(), genuine, now,
-                         held ? Verdict::held : Verdict::released, std::nullopt});
-    }
-}
-
-// A router's genuine entry is held as the next hop's is: once its attack is confirmed (a
-// flip-flop, or its answer to the question) and only where its address was learnt right after
-// the flush; again when the table no longer shows the hold (Windows' netsh ... delete neighbors
-// may remove it). The helper holds it whatever the entry's state, so no flush is put off for it;
-// a failed hold is said once and tried again a minute later.
-void RepairAction::guardRouters() {
-    if (!settings_.guard || !settings_.guard->holds || !evidence_) {
-        return;
-    }
-    settleRouterHold();
-    if (pendingRouterHold_.valid() ||
-        (routerTicksUntilRetry_ > 0 && --routerTicksUntilRetry_ > 0) ||
-        (routerHeld_ && !evidence_->routerHoldLost(*routerHeld_))) {
-        return;
-    }
-    if (routerHeld_) {
-        routerHolding_ = routerHeld_;
-    } else if (const auto router = evidence_->routers().confirmed()) {
-        routerHolding_ = evidence_->routerReading(*router, router->linkAddress);
-    } else {
-        return;
-    }
-    if (const int error = routerRecords_->write(*routerHolding_)) {
-        reportFailure("cannot record the hold of IPv6 router " + hopText(*routerHolding_) +
-                      ", so none is made: " + os::errorText(error));
-        routerHolding_.reset();
-        routerTicksUntilRetry_ = 60;
-        return;
-    }
-    pendingRouterHold_ = std::async(settings_.background, settings_.guard->hold, *routerHolding_);
-    settleRouterHold();
-}
-
-void RepairAction::settleRouterHold() {
-    if (!pendingRouterHold_.valid() ||
-        pendingRouterHold_.wait_for(std::chrono::seconds(0)) == std::future_status::timeout) {
-        return;
-    }
-    const auto outcome = pendingRouterHold_.get();
-    const auto genuine = *std::exchange(routerHolding_, std::nullopt);
-    if (!outcome.succeeded()) {
-        if (!routerHeld_) {
-            routerRecords_->erase();
+Defence& RepairAction::defence(const DefendedNeighbour& neighbour) {
+    for (const auto& defence : defences_) {
+        if (defence->key() == neighbour.key) {
+            return *defence;
         }
-        routerTicksUntilRetry_ = 60;
-        if (!std::exchange(routerHoldFailureSaid_, true)) {
-            reportFailure("cannot hold IPv6 router " + hopText(genuine) + " at " +
-                          genuine.linkAddress + ": " + os::outcomeText(outcome));
-        }
-        return;
     }
-    if (!std::exchange(routerHeld_, genuine)) {
-        noteHold(genuine, true);
+    // Each router's hold has a record of its own beside the next hop's.
+    std::string kind;
+    if (!neighbour.genuine->ipv6.empty()) {
+        kind = "-router-" + std::to_string(neighbour.genuine->interfaceIndex) + "-" +
+               hopAddress(*neighbour.genuine);
+        std::replace(kind.begin(), kind.end(), ':', '.');
     }
-    if (routerAnnouncer_) {
-        routerAnnouncer_->held(true);
-    }
+    defences_.push_back(std::make_unique<Defence>(defenceSettings_, neighbour.key, kind));
+    return *defences_.back();
 }
 
-void RepairAction::releaseRouterHold() {
-    if (pendingRouterHold_.valid()) {
-        pendingRouterHold_.wait_for(kHelperDeadline);
-        settleRouterHold();
+// An attack's line comes before anything else it sets off. A hold about to be made replaces
+// the poisoned entry itself, and the helper holds only an entry it finds learnt: no flush of
+// that family goes under its feet.
+void RepairAction::defend(bool nextHopAttacked, bool fromTick) {
+    auto neighbours = evidence_->defended();
+    const auto repair = [&](bool ipv6) {
+        appendLine();
+        const bool holdDue = std::any_of(neighbours.begin(), neighbours.end(), [&](auto& n) {
+            return n.genuine->ipv6.empty() != ipv6 && defence(n).holdDue(n);
+        });
+        if (holdDue) {
+            return;
+        }
+        if (ipv6) {
+            startIpv6Command();
+        } else {
+            startCommand();
+        }
+    };
+    if (evidence_->takeRouterAttack()) {
+        repair(true);
     }
-    if (routerHeld_ && routerAnnouncer_) {
-        routerAnnouncer_->held(false);
+    if (nextHopAttacked) {
+        repair(false);
     }
-    release(routerHeld_, *routerRecords_);
+    for (const auto& neighbour : neighbours) {
+        auto& defence = this->defence(neighbour);
+        defence.sign(neighbour, neighbour.watch->attackedThisTick());
+        if (const auto reply = defence.collect();
+            reply && evidence_->answered(neighbour.key, *reply)) {
+            repair(!neighbour.genuine->ipv6.empty());
+        }
+        defence.ask(neighbour);
+        defence.guard(neighbour, fromTick);
+    }
+    // A neighbour no longer watched (another next hop now) has its answer dropped.
+    for (const auto& defence : defences_) {
+        if (std::none_of(neighbours.begin(), neighbours.end(),
+                         [&](const auto& n) { return n.key == defence->key(); })) {
+            (void)defence->collect();
+        }
+    }
 }
 
 void RepairAction::startWatching() {
@@ -407,13 +302,17 @@ void RepairAction::startWatching() {
     }
 }
 
+// Nothing here waits: each defence winds down off the window's thread, collected by the short
+// timer (a deferred one, as tests run them, at once).
 void RepairAction::stopWatching() {
-    for (auto* announcer : {&announcer_, &routerAnnouncer_}) {
-        if (*announcer) {
-            (*announcer)->stop();
-        }
+    for (auto& defence : defences_) {
+        stopping_.push_back(std::move(defence));
     }
-    releaseHold();
+    defences_.clear();
+    arming_.dropped = armingRouters_.dropped = true;
+    for (int pass = 0; pass < 3 && !stopping_.empty(); ++pass) {
+        windDown();
+    }
     if (evidence_) {
         evidence_->stopWatching();
     }
@@ -423,124 +322,32 @@ void RepairAction::beginTick(const std::string& probed) {
     if (!evidence_) {
         return;
     }
+    settleArming();
     const auto tick = evidence_->beginTick(probed);
     if (tick.needsArming) {
-        arm(probed);
+        flushBeforeArming(arming_, settings_.command, probed);
     }
     if (evidence_->watchesRouters() && !settings_.ipv6Command.empty() &&
         !evidence_->routers().armed()) {
-        armRouters();
+        flushBeforeArming(armingRouters_, settings_.ipv6Command, probed);
     }
-    if (evidence_->takeRouterAttack()) {
-        repairRouters();
-    }
-    signRouters();
-    guardRouters();
-    if (tick.attacked) {
-        repairAttack();
-    } else {
-        signOfAttack(false); // the other address may stay without a new attack line
-    }
-    ask();
-    guard(true);
-}
-
-void RepairAction::signOfAttack(bool attacked) {
-    if (!announcer_) {
-        return;
-    }
-    const auto& genuine = evidence_->watch().baseline();
-    const auto& hop = evidence_->hop();
-    const bool otherHolds = hop && genuine && hop->nextHop == genuine->nextHop &&
-                            !hop->linkAddress.empty() && hop->linkAddress != genuine->linkAddress;
-    if (genuine && (attacked || otherHolds)) {
-        announcer_->sign(*genuine, evidence_->target());
-    }
+    settleArming();
+    defend(tick.attacked, true);
 }
 
 bool RepairAction::announceTick() {
-    const bool nextHop = announcer_ && announcer_->tick();
-    const bool routers = routerAnnouncer_ && routerAnnouncer_->tick();
-    return nextHop || routers;
+    windDown();
+    settleArming();
+    for (const auto& defence : defences_) {
+        (void)defence->announceTick();
+    }
+    return announcing();
 }
 
-// One question a tick, to the next hop and to an IPv6 router: the genuine address three times,
-// then, if it never answered, the other one. The genuine address's answer confirms the attack;
-// its silence while the other answers is a move.
-void RepairAction::ask() {
-    if (!settings_.evidence->ask) {
-        return;
-    }
-    const auto& watch = evidence_->watch();
-    if (const auto answer = collect(question_, watch.questionOpen(), "the next hop's address")) {
-        if (evidence_->questionAnswered(answer->first, answer->second)) {
-            repairAttack();
-        }
-    }
-    if (!question_.pending.valid()) {
-        if (watch.questionOpen() && watch.baseline() && watch.suspect()) {
-            pose(question_, *watch.baseline(), *watch.suspect());
-        } else {
-            question_.silences = 0;
-        }
-    }
-    const auto& routers = evidence_->routers();
-    if (const auto answer =
-            collect(routerQuestion_, routers.question().has_value(), "the IPv6 router's address")) {
-        evidence_->routerQuestionAnswered(answer->first, answer->second);
-        if (evidence_->takeRouterAttack()) {
-            repairRouters();
-        }
-    }
-    if (!routerQuestion_.pending.valid()) {
-        if (const auto open = routers.question()) {
-            pose(routerQuestion_,
-                 evidence_->routerReading(open->genuine, open->genuine.linkAddress),
-                 evidence_->routerReading(open->genuine, open->suspect));
-        } else {
-            routerQuestion_.silences = 0;
-        }
-    }
-}
-
-// The answer once it came in, while the question is still `open`: whether the genuine address
-// answered, and whether the other one did (neither, when it could not be asked). A silence of
-// the genuine address is only counted.
-std::optional<std::pair<bool, bool>> RepairAction::collect(Question& question, bool open,
-                                                           const std::string& asked) {
-    if (!question.pending.valid() ||
-        question.pending.wait_for(std::chrono::seconds(0)) == std::future_status::timeout) {
-        return std::nullopt;
-    }
-    const auto outcome = question.pending.get();
-    const bool answered = outcome.succeeded();
-    const bool silent = outcome.error == 0 && !outcome.timedOut && outcome.exitStatus == 3;
-    const bool other = std::exchange(question.askingOther, false);
-    if (!open) {
-        question.silences = 0;
-        return std::nullopt;
-    }
-    if (!answered && !silent) {
-        if (!std::exchange(question.failureSaid, true)) {
-            reportFailure("cannot ask whether " + asked +
-                          " still answers: " + os::outcomeText(outcome));
-        }
-        question.silences = 0;
-        return std::pair(false, false);
-    }
-    if (other || answered) {
-        question.silences = 0;
-        return std::pair(answered && !other, answered && other);
-    }
-    ++question.silences;
-    return std::nullopt;
-}
-
-void RepairAction::pose(Question& question, const NeighbourReading& genuine,
-                        const NeighbourReading& other) {
-    question.askingOther = question.silences >= 3;
-    question.pending = std::async(settings_.background, settings_.evidence->ask,
-                                  question.askingOther ? other : genuine);
+bool RepairAction::announcing() const {
+    return !stopping_.empty() || arming_.outcome.valid() || armingRouters_.outcome.valid() ||
+           std::any_of(defences_.begin(), defences_.end(),
+                       [](const auto& defence) { return defence->announcing(); });
 }
 
 int RepairAction::neighbourEventDescriptor() const {
@@ -550,29 +357,9 @@ int RepairAction::neighbourEventDescriptor() const {
 }
 
 void RepairAction::neighbourEventsReady() {
-    if (!evidence_) {
-        return;
-    }
-    if (evidence_->catchUp()) {
-        repairAttack();
-        guard(false);
-    }
-    if (evidence_->takeRouterAttack()) {
-        repairRouters();
-        signRouters();
-        guardRouters();
-    }
-}
-
-// An attacked router's entry for us is likely poisoned too: it is told our genuine address for
-// as long as the other address stays in our entry for it, and 30 s on.
-void RepairAction::signRouters() {
-    if (!routerAnnouncer_) {
-        return;
-    }
-    for (const auto& router : evidence_->routers().underAttack()) {
-        routerAnnouncer_->sign(evidence_->routerReading(router, router.linkAddress),
-                               evidence_->target());
+    if (evidence_) {
+        settleArming();
+        defend(evidence_->catchUp(), false);
     }
 }
 

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "announce.h"
+#include "defence.h"
 #include "evidence.h"
 #include "holds.h"
 #include "notices.h"
@@ -19,25 +20,6 @@
 #include <vector>
 
 namespace tarnvik {
-
-// The guard (opt-in): once an attack is confirmed, the next hop's genuine address is held as a
-// static entry, so that forged replies no longer take, until monitoring stops. Every start, with
-// or without it, releases the holds that a copy which no longer runs left behind.
-struct GuardSettings {
-    // Holds `genuine` for its next hop on its interface, run to its end.
-    std::function<os::RunOutcome(const NeighbourReading& genuine)> hold;
-    // Releases our hold of that address on its interface, run to its end.
-    std::function<os::RunOutcome(const NeighbourReading& held)> release;
-    // Where each running copy records what it holds; empty, nothing is recorded.
-    std::filesystem::path records;
-    // Started with --guard: holds are made.
-    bool holds = false;
-    // Why holds cannot be made here, with the remedy; said once at start with --guard.
-    Words unusable;
-};
-
-// How long the helpers that are run to their end may take: they take milliseconds.
-inline constexpr std::chrono::milliseconds kHelperDeadline{2000};
 
 // What the repair takes from its surroundings; tests replace every part.
 struct RepairSettings {
@@ -135,13 +117,11 @@ class RepairAction {
     int neighbourEventDescriptor() const;
     void neighbourEventsReady();
 
-    // The announcement timer (every kAnnounceInterval while announcing() holds); returns whether
-    // it is still wanted.
+    // The short timer (every kAnnounceInterval while announcing() holds): the announcements, and
+    // what runs off the window's thread (a flush before a watch, the releases after Stop) is
+    // taken in. Returns whether it is still wanted.
     bool announceTick();
-    bool announcing() const {
-        return (announcer_ && announcer_->announcing()) ||
-               (routerAnnouncer_ && routerAnnouncer_->announcing());
-    }
+    bool announcing() const;
 
     // The watch, for what is shown and held beside the repair.
     const NextHopWatch* watch() const { return evidence_ ? &evidence_->watch() : nullptr; }
@@ -161,36 +141,26 @@ class RepairAction {
     void reportFailure(const std::string& line) const;
     bool appendLine();
     bool startCommand();
-    void repairAttack();
-    void arm(const std::string& probed);
-    void armRouters();
-    void repairRouters();
-    void guardRouters();
-    void settleRouterHold();
-    void releaseRouterHold();
-    // Releases a hold that is made; its record stays where that fails, for the next start.
-    void release(std::optional<NeighbourReading>& made, HoldRecords& records);
-    // Says and records that `genuine` is held now, or released.
-    void noteHold(const NeighbourReading& genuine, bool held);
-    void guard(bool fromTick);
-    void settleHold();
-    bool holdDue() const;
-    void holdFailed(const std::string& line);
-    void releaseHold();
-    // A question to a genuine address (three times, a tick apart), then to the other address.
-    struct Question {
-        std::future<os::RunOutcome> pending;
-        int silences = 0;
-        bool askingOther = false;
-        bool failureSaid = false;
+    // Flushes the learnt IPv6 neighbour entries, for an attack on a router.
+    void startIpv6Command();
+    // A flush before a watch is armed runs off the window's thread; the watch is armed once it
+    // has ended.
+    struct PendingFlush {
+        std::future<os::RunOutcome> outcome;
+        std::string probed;
+        bool dropped = false; // monitoring stopped meanwhile
     };
-    void ask();
-    std::optional<std::pair<bool, bool>> collect(Question& question, bool open,
-                                                 const std::string& asked);
-    void pose(Question& question, const NeighbourReading& genuine, const NeighbourReading& other);
-    // A sign that the attack on the next hop goes on, for the announcements: an attack, or the
-    // other address still in the entry.
-    void signOfAttack(bool attacked);
+    void flushBeforeArming(PendingFlush& pending, const std::vector<std::string>& command,
+                           const std::string& probed);
+    void settleArming();
+    void arm(const std::string& probed, const os::RunOutcome& flushed);
+    void armRouters(const os::RunOutcome& flushed);
+    // Takes what the stopped defences have finished.
+    void windDown();
+    // The attacks' lines and flushes first, then each neighbour's defence: its questions, its
+    // hold and its announcements. `fromTick`: a tick passed.
+    void defend(bool nextHopAttacked, bool fromTick);
+    Defence& defence(const DefendedNeighbour& neighbour);
 
     RepairSettings settings_;
     AttackNotices notices_;
@@ -198,26 +168,13 @@ class RepairAction {
     std::optional<std::string> failedProbe_;
     bool unverifiedSaid_ = false;
     bool routersUnverifiedSaid_ = false;
-    std::optional<HoldRecords> records_;
-    std::optional<NeighbourReading> held_;
-    // A hold on its way, and the address it holds.
-    std::future<os::RunOutcome> pendingHold_;
-    std::optional<NeighbourReading> holding_;
-    int holdFailures_ = 0;
-    int ticksUntilRetry_ = 0;
-    Question question_, routerQuestion_;
     std::function<void(const EvidenceRecord&)> recorded_;
     bool problemsTold_ = false;
-    std::optional<Announcer> announcer_;
-    // Telling an attacked IPv6 router our address, beside the next hop.
-    std::optional<Announcer> routerAnnouncer_;
-    void signRouters();
-    // An IPv6 router's hold, beside the next hop's: its own record, one try a minute.
-    std::optional<HoldRecords> routerRecords_;
-    std::future<os::RunOutcome> pendingRouterHold_;
-    std::optional<NeighbourReading> routerHolding_, routerHeld_;
-    int routerTicksUntilRetry_ = 0;
-    bool routerHoldFailureSaid_ = false;
+    DefenceSettings defenceSettings_;
+    // One for each neighbour defended since monitoring started; and those of a monitoring that
+    // has stopped, until their releases are back.
+    std::vector<std::unique_ptr<Defence>> defences_, stopping_;
+    PendingFlush arming_, armingRouters_;
 };
 
 } // namespace tarnvik

@@ -1,14 +1,11 @@
 // SPDX-License-Identifier: MIT
 // The watch over this machine's IPv6 default routers while monitoring runs: the routers present
 // when it is armed (right after the IPv6 neighbour entries were flushed) are the known ones, each
-// with the first link-layer address learnt for it from then on as its genuine one. A known
-// router's entry holding another address is a changed router (a forged neighbour advertisement);
-// a router that was not there at the start is a new one (a rogue router advertisement, or the
-// first router of a LAN that had none); a known router whose route went is gone, and may come
-// back without a word. As for the next hop (watch.h), another address that stays through the
-// repair's flush has the router's genuine address asked directly: its answer proves the attack,
-// its silence while the other answers is a move (the router was replaced with the same
-// link-local address); where nobody can be asked, a move takes kTicksAbsentForAMove ticks. Pure
+// with a watch of its own over its entry (watch.h: the same rules as the next hop's, so its first
+// link-layer address learnt from then on is its genuine one). A known router's entry holding
+// another address is a changed router (a forged neighbour advertisement); a router that was not
+// there at the start is a new one (a rogue router advertisement, or the first router of a LAN that
+// had none); a known router whose route went is gone, and may come back without a word. Pure
 // logic: readings come from the tick's read and the notifications.
 #pragma once
 
@@ -22,18 +19,30 @@
 
 namespace tarnvik {
 
+// How many routers are watched: a flood of router advertisements adds no more.
+inline constexpr std::size_t kMostRouters = 16;
+
 struct RouterFinding {
-    Verdict verdict = Verdict::changed; // changed, newRouter, routerGone or moved
+    Verdict verdict = Verdict::changed; // changed, newRouter, routerGone, moved or routerFlood
     Ipv6Router router;
     // The router's genuine link-layer address, where one is known (before a move, the old one).
     std::string genuine;
+    // Its default route went as its entry took another address (a forged advertisement with
+    // the router flag clear, or a router advertisement with lifetime 0).
+    bool routeLost = false;
 };
 
-// A router whose other address stayed through a repair: is the genuine one still there?
-struct RouterQuestion {
-    Ipv6Router genuine;
-    std::string suspect; // the other link-layer address
+// One router as the watch knows it.
+struct KnownRouter {
+    Ipv6Router router; // its identity and its last reading
+    NeighbourWatch watch;
+    bool present = true;
+    bool unreported = false; // a new router not told yet
 };
+
+// A router's entry as the watch reads it (no IPv4 next hop; the router's own address lives in
+// the identity beside it).
+NeighbourReading routerEntry(const Ipv6Router& router);
 
 class RouterWatch {
   public:
@@ -47,49 +56,25 @@ class RouterWatch {
     void repaired();
     bool armed() const { return armed_; }
     // Every router as read now; what changed since the last reading. A new router is told once
-    // its link-layer address is known, or at the next `tick` without it.
+    // its link-layer address is known, or at the next `tick` without it. A known router without
+    // its default route (not `routed`) whose entry took another address is attacked, not gone.
     std::vector<RouterFinding> observe(const std::vector<Ipv6Router>& routers, bool tick);
-    // The open question, one router at a time.
-    std::optional<RouterQuestion> question() const;
-    // Its answer: the genuine address's makes an attack (told now, and each tick while the
-    // other address stays); its silence while the other answers, a move.
-    std::vector<RouterFinding> answered(bool genuineAnswered, bool otherAnswered);
+    // What became of a question to one router (about `linkAddress`): an attack, or a move.
+    std::vector<RouterFinding> answered(const Ipv6Router& router, Asked asked,
+                                        const std::string& linkAddress, Answer answer);
     // The routers whose entries are followed: every one seen since the watch was armed.
     std::vector<Ipv6Address> addresses() const;
-    // A router whose other address came back after its genuine one had been learnt again (a
-    // flip-flop), or whose genuine address answered the question, its genuine address learnt
-    // right after the flush: the only kind the guard may hold.
-    std::optional<Ipv6Router> confirmed() const;
-    // The known routers whose entries held another address at the last reading, as genuine.
-    std::vector<Ipv6Router> underAttack() const;
+    std::vector<KnownRouter>& known() { return known_; }
+    const std::vector<KnownRouter>& known() const { return known_; }
 
   private:
-    struct Known {
-        Ipv6Router genuine; // its link-layer address empty until learnt
-        bool present = true;
-        bool proven = false;
-        bool confirmed = false;
-        bool otherHolds = false;
-        std::optional<std::string> suspect = std::nullopt;
-        bool genuineSinceSuspect = false;
-        bool unreported = false; // a new router not told yet
-        bool attackProven = false;
-        bool questionOpen = false;
-        bool repairedSinceSuspect = false;
-        bool absentSinceRepair = false;
-        int ticksSinceRepair = 0;
-        int ticksSinceSuspect = 0;
-        bool attackedThisTick = false;
-    };
-    Known* find(const Ipv6Router& router);
-    // The other address is still there: a question, a move or (proven) the attack again.
-    void stays(Known& known, const Ipv6Router& router, bool tick,
-               std::vector<RouterFinding>& findings);
-    RouterFinding move(Known& known, const Ipv6Router& router, bool proven);
+    KnownRouter* find(const Ipv6Router& router);
+    std::optional<RouterFinding> finding(const KnownRouter& known, WatchOutcome outcome) const;
 
     bool canAsk_ = false;
     bool armed_ = false;
-    std::vector<Known> known_;
+    bool flooded_ = false;
+    std::vector<KnownRouter> known_;
 };
 
 } // namespace tarnvik

@@ -135,6 +135,13 @@ inline constexpr const char* kRouterAttackTitle =
     QT_TRANSLATE_NOOP("Tarnvik", "IPv6 attack on this computer's routers");
 inline constexpr const char* kRouterChanged =
     QT_TRANSLATE_NOOP("Tarnvik", "IPv6 attack: router %1 changed from %2 to %3");
+inline constexpr const char* kRouterChangedRouteLost = QT_TRANSLATE_NOOP(
+    "Tarnvik",
+    "IPv6 attack: router %1 changed from %2 to %3, and its default route was lost with it");
+inline constexpr const char* kRouterFloodTitle =
+    QT_TRANSLATE_NOOP("Tarnvik", "Flood of IPv6 router advertisements");
+inline constexpr const char* kRouterFlood = QT_TRANSLATE_NOOP(
+    "Tarnvik", "More than %1 IPv6 default routers (the latest %2): those beyond are not watched");
 inline constexpr const char* kNewRouter =
     QT_TRANSLATE_NOOP("Tarnvik", "IPv6 attack: new default router %1 at %2");
 inline constexpr const char* kRouterReplaced =

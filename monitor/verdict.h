@@ -22,13 +22,14 @@ enum class Verdict {
     unresolved, // the table holds no link-layer address now
     changed,    // another link-layer address than the next hop's genuine one
     unchanged,
-    moved,      // the next hop took another address for good: the host or router was replaced
-    held,       // the genuine address is held as a static entry while the attack goes on
-    released,   // that hold is released again
-    announced,  // the next hop is told our genuine address while an attack goes on (started,
-                // ended)
-    newRouter,  // an IPv6 default router that was not there when monitoring started
-    routerGone, // a known IPv6 default router's route went (information only)
+    moved,       // the next hop took another address for good: the host or router was replaced
+    held,        // the genuine address is held as a static entry while the attack goes on
+    released,    // that hold is released again
+    announced,   // the next hop is told our genuine address while an attack goes on (started,
+                 // ended)
+    newRouter,   // an IPv6 default router that was not there when monitoring started
+    routerGone,  // a known IPv6 default router's route went (information only)
+    routerFlood, // more IPv6 default routers than are watched: the ones beyond are not
 };
 
 constexpr const char* verdictName(Verdict verdict) {
@@ -55,6 +56,8 @@ constexpr const char* verdictName(Verdict verdict) {
         return "new-router";
     case Verdict::routerGone:
         return "router-gone";
+    case Verdict::routerFlood:
+        return "router-flood";
     }
     return "unknown";
 }

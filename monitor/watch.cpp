@@ -1,29 +1,34 @@
 // SPDX-License-Identifier: MIT
 #include "watch.h"
 
+#include <utility>
+
 namespace tarnvik {
 
-void NextHopWatch::arm(bool proven) {
-    const bool canAsk = canAsk_;
-    *this = NextHopWatch{};
-    canAsk_ = canAsk;
+void NeighbourWatch::arm(bool proven) {
+    *this = NeighbourWatch{canAsk_};
     proven_ = proven;
 }
 
-void NextHopWatch::beginTick() {
+void NeighbourWatch::beginTick() {
     ++ticksSinceRepair_;
     ++ticksSinceSuspect_;
     attackedThisTick_ = false;
     baselineThisTick_.reset();
+    for (auto* count : {&ticksSinceAsked_, &silentFor_}) {
+        if (*count) {
+            ++**count;
+        }
+    }
 }
 
-void NextHopWatch::repaired() {
+void NeighbourWatch::repaired() {
     repairedSinceSuspect_ = suspect_.has_value();
     absentSinceRepair_ = false;
     ticksSinceRepair_ = 0;
 }
 
-WatchOutcome NextHopWatch::observe(const NeighbourReading& reading) {
+WatchOutcome NeighbourWatch::observe(const NeighbourReading& reading) {
     if (reading.local) {
         return WatchOutcome::nothing;
     }
@@ -43,29 +48,14 @@ WatchOutcome NextHopWatch::observe(const NeighbourReading& reading) {
     if (reading.linkAddress == baseline_->linkAddress) {
         baselineThisTick_ = reading;
         baselineSinceSuspect_ = suspect_.has_value();
+        otherHolds_ = false;
+        endQuestions(); // the genuine device is back: nothing to ask it
         return WatchOutcome::nothing;
     }
+    otherHolds_ = true;
     if (suspect_ == reading.linkAddress && !baselineSinceSuspect_) {
         suspectReading_ = reading;
-        if (attackProven_) {
-            // The genuine device answered while this address held the entry: an attack for as
-            // long as it lasts.
-            return attackedThisTick_ ? WatchOutcome::nothing : attack();
-        }
-        // The same other address: still this episode, unless it has outlasted a repair's
-        // flush (seen gone, or two ticks on) with the genuine one never learnt again.
-        if (!repairedSinceSuspect_ || !(absentSinceRepair_ || ticksSinceRepair_ >= 2)) {
-            return WatchOutcome::nothing;
-        }
-        if (canAsk_) {
-            if (questionOpen_) {
-                return WatchOutcome::nothing;
-            }
-            questionOpen_ = true;
-            return WatchOutcome::question;
-        }
-        // Nobody to ask: the genuine address must stay away long enough.
-        return ticksSinceSuspect_ >= kTicksAbsentForAMove ? move(false) : WatchOutcome::nothing;
+        return stays();
     }
     if (attackedThisTick_) {
         return WatchOutcome::nothing;
@@ -73,7 +63,7 @@ WatchOutcome NextHopWatch::observe(const NeighbourReading& reading) {
     confirmed_ = confirmed_ || (suspect_ == reading.linkAddress && baselineSinceSuspect_);
     if (suspect_ != reading.linkAddress) {
         attackProven_ = false;
-        questionOpen_ = false;
+        endQuestions();
         ticksSinceSuspect_ = 0;
     }
     suspect_ = reading.linkAddress;
@@ -82,38 +72,98 @@ WatchOutcome NextHopWatch::observe(const NeighbourReading& reading) {
     return attack();
 }
 
-WatchOutcome NextHopWatch::attack() {
+WatchOutcome NeighbourWatch::stays() {
+    if (attackProven_) {
+        // The genuine device answered while this address held the entry: an attack for as long
+        // as it lasts (and the genuine device is asked again meanwhile).
+        return attackedThisTick_ ? WatchOutcome::nothing : attack();
+    }
+    // Still this episode, unless it has outlasted a repair's flush (seen gone, or two ticks on)
+    // with the genuine one never learnt again.
+    if (!repairedSinceSuspect_ || !(absentSinceRepair_ || ticksSinceRepair_ >= 2)) {
+        return WatchOutcome::nothing;
+    }
+    if (canAsk_) {
+        return std::exchange(questioning_, true) ? WatchOutcome::nothing : WatchOutcome::question;
+    }
+    // Nobody to ask: the genuine address must stay away long enough.
+    return ticksSinceSuspect_ >= kTicksAbsentForAMove ? move(false) : WatchOutcome::nothing;
+}
+
+WatchOutcome NeighbourWatch::attack() {
     repairedSinceSuspect_ = false;
     attackedThisTick_ = true;
     return WatchOutcome::attack;
 }
 
-WatchOutcome NextHopWatch::move(bool proven) {
+WatchOutcome NeighbourWatch::move(bool proven) {
     previous_ = baseline_;
     baseline_ = suspectReading_;
-    // Taken over because nothing else came back, it is no proof; a silent genuine device and an
-    // answering new one are.
+    // Taken over because nothing else came back, it is no proof; a genuine device silent to
+    // every question for 30 s and an answering new one are.
     proven_ = proven;
     suspect_.reset();
-    questionOpen_ = false;
+    attackProven_ = false;
+    confirmed_ = false;
+    otherHolds_ = false;
+    endQuestions();
     return WatchOutcome::moved;
 }
 
-WatchOutcome NextHopWatch::answered(bool baselineAnswered, bool otherAnswered) {
-    if (!questionOpen_ || !suspect_) {
+void NeighbourWatch::endQuestions() {
+    questioning_ = false;
+    ticksSinceAsked_.reset();
+    silentFor_.reset();
+    otherDue_ = false;
+}
+
+std::optional<Asked> NeighbourWatch::questionDue() const {
+    if (!questioning_ || !suspect_ || !baseline_) {
+        return std::nullopt;
+    }
+    if (otherDue_) {
+        return Asked::other;
+    }
+    if (!ticksSinceAsked_ || *ticksSinceAsked_ >= kTicksBetweenQuestions) {
+        return Asked::genuine;
+    }
+    return std::nullopt;
+}
+
+void NeighbourWatch::asking(Asked /*asked*/) {
+    ticksSinceAsked_ = 0;
+}
+
+WatchOutcome NeighbourWatch::answered(Asked asked, const std::string& linkAddress, Answer answer) {
+    const auto& now = asked == Asked::genuine ? baseline_ : suspectReading_;
+    if (!questioning_ || !suspect_ || !now || now->linkAddress != linkAddress) {
         return WatchOutcome::nothing;
     }
-    questionOpen_ = false;
-    if (baselineAnswered) {
+    if (answer == Answer::failed) {
+        ticksSinceAsked_ = kTicksBetweenQuestions - 2; // asked again two ticks on
+        return WatchOutcome::nothing;
+    }
+    const bool answeredNow = answer == Answer::answered;
+    if (asked == Asked::other) {
+        // Only after the genuine address's long silence is the other's answer a move.
+        if (answeredNow && std::exchange(otherDue_, false)) {
+            return move(true);
+        }
+        otherDue_ = false;
+        silentFor_.reset(); // nobody answers: the genuine address is asked from the start
+        return WatchOutcome::nothing;
+    }
+    if (answeredNow) {
+        silentFor_.reset();
+        otherDue_ = false;
         attackProven_ = true;
         confirmed_ = true;
         return attackedThisTick_ ? WatchOutcome::nothing : attack();
     }
-    if (otherAnswered) {
-        return move(true);
+    if (!silentFor_) {
+        silentFor_ = 0;
     }
-    // Neither answered: asked again after the next repair.
-    repairedSinceSuspect_ = false;
+    otherDue_ = *silentFor_ >= kTicksAbsentForAMove;
     return WatchOutcome::nothing;
 }
 

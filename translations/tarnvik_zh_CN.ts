@@ -247,5 +247,17 @@
         <source>IPv6 attack: new default router %1 at %2</source>
         <translation>IPv6 攻击：新的默认路由器 %1，地址 %2</translation>
     </message>
+    <message>
+        <source>IPv6 attack: router %1 changed from %2 to %3, and its default route was lost with it</source>
+        <translation>IPv6 攻击：路由器 %1 的地址从 %2 变为 %3，其默认路由也随之丢失</translation>
+    </message>
+    <message>
+        <source>Flood of IPv6 router advertisements</source>
+        <translation>IPv6 路由器通告泛洪</translation>
+    </message>
+    <message>
+        <source>More than %1 IPv6 default routers (the latest %2): those beyond are not watched</source>
+        <translation>IPv6 默认路由器超过 %1 个（最新的是 %2）：超出的不再监视</translation>
+    </message>
 </context>
 </TS>

