@@ -41,7 +41,7 @@ struct GuardSettings {
 inline constexpr std::chrono::milliseconds kHelperDeadline{2000};
 
 // A helper's outcome has come back (a deferred one, as tests run them, is run now by get()).
-inline bool finished(const std::future<os::RunOutcome>& pending) {
+template <typename Future> bool finished(const Future& pending) {
     return pending.valid() &&
            pending.wait_for(std::chrono::seconds(0)) != std::future_status::timeout;
 }

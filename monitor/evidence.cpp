@@ -7,47 +7,6 @@
 
 namespace tarnvik {
 
-namespace {
-
-std::string orDash(const std::string& text) {
-    return text.empty() ? "-" : text;
-}
-
-} // namespace
-
-Verdict evidenceVerdict(const std::optional<NeighbourReading>& baseline,
-                        const NeighbourReading& now) {
-    if (now.local) {
-        return Verdict::local;
-    }
-    // After a route change the two readings are of different routers: nothing to compare.
-    if (!baseline || baseline->linkAddress.empty() || baseline->local ||
-        baseline->nextHop != now.nextHop) {
-        return Verdict::unknown;
-    }
-    if (now.linkAddress.empty()) {
-        return Verdict::unresolved;
-    }
-    return now.linkAddress == baseline->linkAddress ? Verdict::unchanged : Verdict::changed;
-}
-
-std::string hopText(const NeighbourReading& reading) {
-    return reading.ipv6.empty() ? dottedText(reading.nextHop) : reading.ipv6;
-}
-
-std::string hopAddress(const NeighbourReading& reading) {
-    return hopText(reading).substr(0, hopText(reading).find('%'));
-}
-
-std::string evidenceLine(const std::string& isoTime, const EvidenceRecord& record) {
-    const bool local = record.now.local;
-    return isoTime + '\t' + record.probed + '\t' + (local ? "-" : hopText(record.now)) + '\t' +
-           (record.baseline ? orDash(record.baseline->linkAddress) : "-") + '\t' +
-           orDash(record.now.linkAddress) + '\t' +
-           (local ? "-" : record.now.state + (record.routeLost ? ",route-lost" : "")) + '\t' +
-           verdictName(record.verdict) + '\t' + record.attacker.value_or("-") + '\n';
-}
-
 EvidenceRecorder::EvidenceRecorder(EvidenceSettings settings)
     : settings_(std::move(settings)), watch_(settings_.ask != nullptr),
       routers_(settings_.ask != nullptr) {
@@ -379,33 +338,8 @@ bool EvidenceRecorder::failed(const std::string& probed) {
 
 void EvidenceRecorder::record(EvidenceRecord record) {
     const std::string line = evidenceLine(settings_.isoTime(), record);
-    const std::string hop = hopText(record.now);
-    const std::string was = record.baseline ? record.baseline->linkAddress : "";
-    const std::string what = record.now.ipv6.empty() ? "next hop " : "IPv6 router ";
-    if (record.verdict == Verdict::changed) {
-        report(what + hop + " changed from " + was + " to " + record.now.linkAddress +
-               (record.attacker ? ", held by " + *record.attacker : "") +
-               (record.routeLost ? "; its default route was lost with it" : ""));
-    } else if (record.verdict == Verdict::newRouter) {
-        report("new IPv6 default router " + hop + " at " +
-               (record.now.linkAddress.empty() ? "an unknown address" : record.now.linkAddress) +
-               ": a rogue router advertisement, unless a router was added");
-    } else if (record.verdict == Verdict::routerFlood) {
-        report("more than " + std::to_string(kMostRouters) + " IPv6 default routers (the latest " +
-               hop + "): a flood of router advertisements; the ones beyond are not watched");
-    } else if (record.verdict == Verdict::routerGone) {
-        report("IPv6 router " + hop + " is gone");
-    } else if (record.verdict == Verdict::announced) {
-        report(record.now.state == "started"
-                   ? "told " + hop + " our address " + record.now.linkAddress +
-                         " while the attack goes on"
-                   : "the attack on " + hop + " is over: no longer telling it our address");
-    } else if (record.verdict == Verdict::moved) {
-        report(what + hop + " moved from " + was + " to " + record.now.linkAddress +
-               (watch_.baselineProven() ? ": the old address does not answer and the new one does"
-                                        : ": the old address stayed away through repairs for " +
-                                              std::to_string(kTicksAbsentForAMove) + " s") +
-               "; the new one is taken as genuine from now on");
+    if (const auto said = recordReport(record, watch_.baselineProven()); !said.empty()) {
+        report(said);
     }
     const auto path = settings_.logDirectory / kEvidenceLogName;
     if (const int error = os::appendInOneWrite(path, line, settings_.ownerOnly)) {

@@ -51,6 +51,9 @@ Verdict evidenceVerdict(const std::optional<NeighbourReading>& baseline,
 
 // One line of the evidence log, LF included.
 std::string evidenceLine(const std::string& isoTime, const EvidenceRecord& record);
+// The record in words for standard error (empty for kinds that say nothing there); a move's
+// words say whether it was proven (`baselineProven`).
+std::string recordReport(const EvidenceRecord& record, bool baselineProven);
 
 // One defended neighbour (the next hop, or an IPv6 router) as the evidence knows it now.
 struct DefendedNeighbour {
@@ -123,8 +126,8 @@ class EvidenceRecorder {
     void onRecord(std::function<void(const EvidenceRecord&)> recorded) {
         recorded_ = std::move(recorded);
     }
-    // A repair's flush has started.
-    void repaired() { watch_.repaired(); }
+    // A repair's flush of that family (IPv6: the routers') has started.
+    void repaired(bool ipv6) { ipv6 ? routers_.repaired() : watch_.repaired(); }
     // Every neighbour watched now: the next hop once armed, and each known IPv6 router.
     std::vector<DefendedNeighbour> defended();
     // The outcome of a question to the neighbour `key`, recorded; true when it was an attack.
@@ -145,8 +148,6 @@ class EvidenceRecorder {
     const RouterWatch& routers() const { return routers_; }
     // Whether a router was attacked (changed, or a new one) since the last call.
     bool takeRouterAttack() { return std::exchange(routerAttacked_, false); }
-    // An IPv6 repair's flush has started.
-    void routersRepaired() { routers_.repaired(); }
     // A router's entry as a reading, for its records and its hold.
     NeighbourReading routerReading(const Ipv6Router& router, const std::string& linkAddress) const;
 

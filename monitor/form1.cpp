@@ -203,8 +203,11 @@ void Form1::probeTarget() {
     }
     probing_ = typedTarget();
     recorded_.reset();
-    offload_.start([this, client = cping_.get(), target = probing_,
-                    generation = generation_]() mutable -> Offload::Continuation {
+    offload_.start([this, client = cping_.get(), target = probing_, generation = generation_,
+                    arming = repair_.nextHopArming()]() mutable -> Offload::Continuation {
+        if (arming.valid()) {
+            arming.wait(); // the flush before the watch: milliseconds
+        }
         struct Outcome {
             std::string ipAddress, successStatus;
             std::int32_t roundTrip = 0;

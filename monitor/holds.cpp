@@ -3,7 +3,6 @@
 #include "evidence.h"
 #include "ip_text.h"
 
-#include <sstream>
 #include <vector>
 
 namespace tarnvik {
@@ -21,12 +20,20 @@ std::string holdRecordText(const HoldRecord& record) {
 }
 
 std::optional<HoldRecord> parseHoldRecord(const std::string& text) {
-    std::istringstream lines(text);
-    std::string owner, address, index, link;
-    if (!std::getline(lines, owner) || !std::getline(lines, address) ||
-        !std::getline(lines, index) || !std::getline(lines, link)) {
-        return std::nullopt;
+    // Four lines, each ended by LF (string streams would bring every locale facet into the
+    // Windows executable).
+    const std::string whole = text.empty() || text.back() == '\n' ? text : text + '\n';
+    std::string lines[4];
+    std::size_t at = 0;
+    for (auto& line : lines) {
+        const auto end = whole.find('\n', at);
+        if (end == std::string::npos) {
+            return std::nullopt;
+        }
+        line = whole.substr(at, end - at);
+        at = end + 1;
     }
+    const auto& [owner, address, index, link] = lines;
     const auto hop = parseDottedIpv4(address);
     // Only the canonical form of an IPv4 address goes to a command; an IPv6 one only as a
     // link-local address in lower-case hex (the helper reads it strictly).

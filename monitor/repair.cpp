@@ -10,76 +10,43 @@
 
 namespace tarnvik {
 
-namespace {
-
-std::string joined(const std::vector<std::string>& argv) {
-    std::string text;
-    for (const auto& arg : argv) {
-        text += (text.empty() ? "" : " ") + arg;
-    }
-    return text;
-}
-
-} // namespace
-
-std::string attackLogLine(const std::string& dateTime) {
-    return os::toGbk(std::string(kAttackLabel) + dateTime + "\r\n");
-}
-
-std::string gbkSafeDateTime(const std::string& localized, const CalendarTime& time) {
-    const auto marks = [](const std::string& text) {
-        return std::count(text.begin(), text.end(), '?');
-    };
-    if (marks(os::toGbk(localized)) == marks(localized)) {
-        return localized;
-    }
-    char iso[64] = {};
-    std::snprintf(iso, sizeof iso, "%04d-%02d-%02d %02d:%02d:%02d", time.year, time.month, time.day,
-                  time.hour, time.minute, time.second);
-    return iso;
-}
-
 RepairAction::RepairAction(RepairSettings settings)
     : settings_(std::move(settings)),
       notices_(settings_.notify, AttackNotices::Clock::now, settings_.translate) {
     if (settings_.evidence) {
         evidence_.emplace(*settings_.evidence);
-        evidence_->onRecord([this](const EvidenceRecord& record) {
-            notices_.recorded(record);
-            if (recorded_) {
-                recorded_(record);
-            }
-        });
+        // Told (desktop, lamp) once the attack's line and flush are out: see deliver().
+        evidence_->onRecord(
+            [this](const EvidenceRecord& record) { undelivered_.push_back(record); });
     }
-    defenceSettings_.ask = evidence_ ? settings_.evidence->ask : nullptr;
-    defenceSettings_.guard = settings_.guard ? &*settings_.guard : nullptr;
-    defenceSettings_.announce = settings_.announce && evidence_ ? &*settings_.announce : nullptr;
-    defenceSettings_.background = settings_.background;
-    defenceSettings_.ownerOnly = settings_.createLogDirectory;
-    defenceSettings_.reportFailure = [this](const std::string& line) { reportFailure(line); };
-    defenceSettings_.report = [this](const std::string& line) { report(line); };
-    defenceSettings_.note = [this](const EvidenceRecord& record) {
+    DefenceSettings defence;
+    defence.ask = evidence_ ? settings_.evidence->ask : nullptr;
+    defence.guard = settings_.guard ? &*settings_.guard : nullptr;
+    defence.announce = settings_.announce && evidence_ ? &*settings_.announce : nullptr;
+    defence.background = settings_.background;
+    defence.ownerOnly = settings_.createLogDirectory;
+    defence.reportFailure = [this](const std::string& line) { reportFailure(line); };
+    defence.report = [this](const std::string& line) { report(line); };
+    defence.note = [this](const EvidenceRecord& record) {
         if (evidence_) {
             evidence_->note(record);
         }
     };
-    if (settings_.guard) {
-        // Holds of copies that no longer run go first, so that the flush lets their neighbours'
-        // addresses be learnt afresh; a copy that still runs keeps its own.
-        HoldRecords(settings_.guard->records, settings_.createLogDirectory)
-            .releaseAbandoned(settings_.guard->release,
-                              [this](const std::string& line) { reportFailure(line); });
-        if (settings_.guard->holds && !settings_.guard->unusable.empty()) {
-            report(settings_.guard->unusable.render());
-            settings_.problems.push_back(settings_.guard->unusable);
-        }
+    defences_.emplace(std::move(defence));
+    families_[0].command = settings_.command;
+    families_[1].command = settings_.ipv6Command;
+    if (settings_.guard && settings_.guard->holds && !settings_.guard->unusable.empty()) {
+        report(settings_.guard->unusable.render());
+        settings_.problems.push_back(settings_.guard->unusable);
     }
 }
 
 void RepairAction::answered(const std::string& probed) {
+    settleArming();
     if (evidence_) {
         evidence_->answered(probed);
     }
+    deliver();
     notices_.answered(probed);
 }
 
@@ -100,33 +67,49 @@ void RepairAction::reportFailure(const std::string& line) const {
     }
 }
 
+// The line first, then the system's log: the file is the record the first alert is timed by.
 bool RepairAction::appendLine() {
     const auto path = logPath();
     const std::string dateTime = settings_.dateTime();
+    const bool placed = settings_.logDirectory.is_absolute();
+    int error = !placed || !settings_.createLogDirectory
+                    ? 0
+                    : os::createPrivateDirectories(settings_.logDirectory);
+    if (placed && error == 0) {
+        error = os::appendInOneWrite(path, attackLogLine(dateTime), settings_.createLogDirectory);
+    }
     if (settings_.systemRecord) {
         settings_.systemRecord(SystemRecord::attack, kAttackLabel + dateTime);
     }
-    if (!settings_.logDirectory.is_absolute()) {
+    if (!placed) {
         reportFailure("cannot append to the attack log: it has no directory");
         return false;
     }
-    int error =
-        settings_.createLogDirectory ? os::createPrivateDirectories(settings_.logDirectory) : 0;
-    if (error != 0 || (error = os::appendInOneWrite(path, attackLogLine(dateTime),
-                                                    settings_.createLogDirectory))) {
+    if (error != 0) {
         reportFailure("cannot append to " + os::pathText(path) + ": " + os::errorText(error));
         return false;
     }
     return true;
 }
 
-bool RepairAction::startCommand() {
-    if (const int error = os::startDetached(settings_.command, settings_.privileged)) {
-        reportFailure("cannot start " + joined(settings_.command) + ": " + os::errorText(error));
+void RepairAction::deliver() {
+    for (const auto& record : std::exchange(undelivered_, {})) {
+        notices_.recorded(record);
+        if (recorded_) {
+            recorded_(record);
+        }
+    }
+}
+
+// Started and not awaited: the cache is learnt afresh.
+bool RepairAction::flush(bool ipv6) {
+    const auto& command = families_[ipv6].command;
+    if (const int error = os::startDetached(command, settings_.privileged)) {
+        reportFailure("cannot start " + os::commandText(command) + ": " + os::errorText(error));
         return false;
     }
     if (evidence_) {
-        evidence_->repaired();
+        evidence_->repaired(ipv6);
     }
     return true;
 }
@@ -135,6 +118,7 @@ bool RepairAction::run() {
     // This run's failed probe, if any, whatever becomes of the run: a later run may come after
     // the target has answered again.
     const auto probed = std::exchange(failedProbe_, std::nullopt);
+    settleArming(); // the probe went out after it: the entry it learnt is the genuine one
     if (probed && evidence_ && evidence_->watch().attackedThisTick()) {
         return true;
     }
@@ -145,17 +129,9 @@ bool RepairAction::run() {
     if (probed && !(evidence_ && evidence_->failed(*probed))) {
         notices_.failed(*probed);
     }
-    return startCommand() && logged;
-}
-
-void RepairAction::startIpv6Command() {
-    if (evidence_) {
-        evidence_->routersRepaired();
-    }
-    if (const int error = os::startDetached(settings_.ipv6Command, settings_.privileged)) {
-        reportFailure("cannot start " + joined(settings_.ipv6Command) + ": " +
-                      os::errorText(error));
-    }
+    const bool started = flush(false);
+    deliver();
+    return started && logged;
 }
 
 void RepairAction::tellProblems() {
@@ -168,132 +144,85 @@ void RepairAction::tellProblems() {
     }
 }
 
-// The window closes: what is held is released off its thread, and joined here, in 2 s at most
-// (a hold on its way ends within the helper's deadline, and a release takes milliseconds).
+// The window closes: what is held is released off its thread, and joined, in 2 s at most (a
+// hold on its way ends within the helper's deadline, and a release takes milliseconds).
 RepairAction::~RepairAction() {
-    stopWatching();
-    const auto end = std::chrono::steady_clock::now() + kHelperDeadline;
-    while (!stopping_.empty() && std::chrono::steady_clock::now() < end) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        windDown();
-    }
+    defences_.reset();
 }
 
-void RepairAction::windDown() {
-    std::erase_if(stopping_, [](const auto& defence) { return defence->windDown(); });
-}
-
-void RepairAction::flushBeforeArming(PendingFlush& pending, const std::vector<std::string>& command,
-                                     const std::string& probed) {
-    if (pending.outcome.valid()) {
+// The flush before a watch is armed runs off the window's thread; the watch is armed once it has
+// ended, and not at all when monitoring stopped meanwhile.
+void RepairAction::flushBeforeArming(bool ipv6, const std::string& probed) {
+    auto& family = families_[ipv6];
+    if (!family.armed) {
         return;
     }
-    pending.probed = probed;
-    pending.dropped = false;
-    pending.outcome =
-        std::async(settings_.background, [command, privileged = settings_.privileged] {
-            return os::runToEnd(command, privileged, kHelperDeadline);
-        });
+    family.probed = probed;
+    family.dropped = family.armed = false;
+    family.arming = std::async(settings_.background, [command = family.command,
+                                                      privileged = settings_.privileged] {
+                        return os::runToEnd(command, privileged, kHelperDeadline);
+                    }).share();
 }
 
-// A watch is armed once its flush has ended, and not at all when monitoring stopped meanwhile.
 void RepairAction::settleArming() {
-    if (finished(arming_.outcome)) {
-        const auto flushed = arming_.outcome.get();
-        if (!arming_.dropped) {
-            arm(arming_.probed, flushed);
+    for (const bool ipv6 : {false, true}) {
+        auto& family = families_[ipv6];
+        if (family.armed || !finished(family.arming)) {
+            continue;
+        }
+        family.armed = true;
+        const auto flushed = family.arming.get();
+        if (family.dropped) {
+            continue;
+        }
+        if (!flushed.succeeded() && !std::exchange(family.unverifiedSaid, true)) {
+            report("cannot flush the " +
+                   std::string(ipv6 ? "IPv6 neighbour entries" : "ARP cache") +
+                   " before watching (" + os::commandText(family.command) + ": " + os::outcomeText(flushed) +
+                   "), so " +
+                   (ipv6 ? "the routers' addresses as the cache holds them now are"
+                         : "the next hop's address as the cache holds it now is") +
+                   " taken as genuine unverified: an attack already under way would go unseen");
+        }
+        if (ipv6) {
+            evidence_->armRouters(flushed.succeeded());
+        } else {
+            evidence_->arm(family.probed, flushed.succeeded());
         }
     }
-    if (finished(armingRouters_.outcome)) {
-        const auto flushed = armingRouters_.outcome.get();
-        if (!armingRouters_.dropped) {
-            armRouters(flushed);
-        }
-    }
-}
-
-void RepairAction::arm(const std::string& probed, const os::RunOutcome& flushed) {
-    if (!flushed.succeeded() && !unverifiedSaid_) {
-        unverifiedSaid_ = true;
-        report("cannot flush the ARP cache before watching (" + joined(settings_.command) + ": " +
-               os::outcomeText(flushed) +
-               "), so the next hop's address as the cache holds it now is taken as genuine "
-               "unverified: an attack already under way would go unseen");
-    }
-    evidence_->arm(probed, flushed.succeeded());
-}
-
-// The IPv6 routers are watched from the first tick on, their entries learnt afresh as the next
-// hop's are.
-void RepairAction::armRouters(const os::RunOutcome& flushed) {
-    if (!flushed.succeeded() && !std::exchange(routersUnverifiedSaid_, true)) {
-        report("cannot flush the IPv6 neighbour entries before watching the routers (" +
-               joined(settings_.ipv6Command) + ": " + os::outcomeText(flushed) +
-               "), so the routers' addresses as the cache holds them now are taken as genuine "
-               "unverified");
-    }
-    evidence_->armRouters(flushed.succeeded());
-}
-
-Defence& RepairAction::defence(const DefendedNeighbour& neighbour) {
-    for (const auto& defence : defences_) {
-        if (defence->key() == neighbour.key) {
-            return *defence;
-        }
-    }
-    // Each router's hold has a record of its own beside the next hop's.
-    std::string kind;
-    if (!neighbour.genuine->ipv6.empty()) {
-        kind = "-router-" + std::to_string(neighbour.genuine->interfaceIndex) + "-" +
-               hopAddress(*neighbour.genuine);
-        std::replace(kind.begin(), kind.end(), ':', '.');
-    }
-    defences_.push_back(std::make_unique<Defence>(defenceSettings_, neighbour.key, kind));
-    return *defences_.back();
 }
 
 // An attack's line comes before anything else it sets off. A hold about to be made replaces
 // the poisoned entry itself, and the helper holds only an entry it finds learnt: no flush of
 // that family goes under its feet.
 void RepairAction::defend(bool nextHopAttacked, bool fromTick) {
-    auto neighbours = evidence_->defended();
-    const auto repair = [&](bool ipv6) {
-        appendLine();
-        const bool holdDue = std::any_of(neighbours.begin(), neighbours.end(), [&](auto& n) {
-            return n.genuine->ipv6.empty() != ipv6 && defence(n).holdDue(n);
-        });
-        if (holdDue) {
-            return;
+    const bool routersAttacked = evidence_->takeRouterAttack();
+    for (const bool attacked : {routersAttacked, nextHopAttacked}) {
+        if (attacked) {
+            appendLine();
         }
-        if (ipv6) {
-            startIpv6Command();
-        } else {
-            startCommand();
+    }
+    const auto neighbours = evidence_->defended();
+    const auto repair = [&](bool ipv6, bool lineWritten) {
+        if (!lineWritten) {
+            appendLine();
+        }
+        if (!defences_->holdDue(neighbours, ipv6)) {
+            flush(ipv6);
         }
     };
-    if (evidence_->takeRouterAttack()) {
-        repair(true);
-    }
-    if (nextHopAttacked) {
-        repair(false);
-    }
-    for (const auto& neighbour : neighbours) {
-        auto& defence = this->defence(neighbour);
-        defence.sign(neighbour, neighbour.watch->attackedThisTick());
-        if (const auto reply = defence.collect();
-            reply && evidence_->answered(neighbour.key, *reply)) {
-            repair(!neighbour.genuine->ipv6.empty());
-        }
-        defence.ask(neighbour);
-        defence.guard(neighbour, fromTick);
-    }
-    // A neighbour no longer watched (another next hop now) has its answer dropped.
-    for (const auto& defence : defences_) {
-        if (std::none_of(neighbours.begin(), neighbours.end(),
-                         [&](const auto& n) { return n.key == defence->key(); })) {
-            (void)defence->collect();
+    for (const bool ipv6 : {true, false}) {
+        if (ipv6 ? routersAttacked : nextHopAttacked) {
+            repair(ipv6, true);
         }
     }
+    defences_->step(
+        neighbours, fromTick,
+        [this](const std::string& key, const Reply& reply) {
+            return evidence_->answered(key, reply);
+        },
+        [&](bool ipv6) { repair(ipv6, false); });
 }
 
 void RepairAction::startWatching() {
@@ -302,20 +231,17 @@ void RepairAction::startWatching() {
     }
 }
 
-// Nothing here waits: each defence winds down off the window's thread, collected by the short
-// timer (a deferred one, as tests run them, at once).
+// Nothing here waits: each defence winds down off the window's thread, taken in by the short
+// timer.
 void RepairAction::stopWatching() {
-    for (auto& defence : defences_) {
-        stopping_.push_back(std::move(defence));
-    }
-    defences_.clear();
-    arming_.dropped = armingRouters_.dropped = true;
-    for (int pass = 0; pass < 3 && !stopping_.empty(); ++pass) {
-        windDown();
+    defences_->stop();
+    for (auto& family : families_) {
+        family.dropped = true;
     }
     if (evidence_) {
         evidence_->stopWatching();
     }
+    deliver();
 }
 
 void RepairAction::beginTick(const std::string& probed) {
@@ -325,29 +251,26 @@ void RepairAction::beginTick(const std::string& probed) {
     settleArming();
     const auto tick = evidence_->beginTick(probed);
     if (tick.needsArming) {
-        flushBeforeArming(arming_, settings_.command, probed);
+        flushBeforeArming(false, probed);
     }
     if (evidence_->watchesRouters() && !settings_.ipv6Command.empty() &&
         !evidence_->routers().armed()) {
-        flushBeforeArming(armingRouters_, settings_.ipv6Command, probed);
+        flushBeforeArming(true, probed);
     }
     settleArming();
     defend(tick.attacked, true);
+    deliver();
 }
 
 bool RepairAction::announceTick() {
-    windDown();
     settleArming();
-    for (const auto& defence : defences_) {
-        (void)defence->announceTick();
-    }
+    defences_->tick();
+    deliver();
     return announcing();
 }
 
 bool RepairAction::announcing() const {
-    return !stopping_.empty() || arming_.outcome.valid() || armingRouters_.outcome.valid() ||
-           std::any_of(defences_.begin(), defences_.end(),
-                       [](const auto& defence) { return defence->announcing(); });
+    return defences_->busy() || !families_[0].armed || !families_[1].armed;
 }
 
 int RepairAction::neighbourEventDescriptor() const {
@@ -360,6 +283,7 @@ void RepairAction::neighbourEventsReady() {
     if (evidence_) {
         settleArming();
         defend(evidence_->catchUp(), false);
+        deliver();
     }
 }
 

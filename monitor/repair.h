@@ -5,12 +5,15 @@
 #pragma once
 
 #include "announce.h"
+#include "attack_log.h"
 #include "defence.h"
+#include "defences.h"
 #include "evidence.h"
 #include "holds.h"
 #include "notices.h"
 #include "system.h"
 
+#include <array>
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -61,22 +64,6 @@ struct RepairSettings {
 // This edition's guard: tarnvik-hold beside the program on Linux, arp -s / arp -d on Windows.
 GuardSettings systemGuardSettings(const RepairSettings& settings);
 
-inline constexpr const char* kAttackLogName = "arp_log.log";
-inline constexpr const char* kAttackLabel = "发生arp攻击的时间：";
-
-// One line of the attack log as stored: label, date and time, CR LF, in GBK.
-std::string attackLogLine(const std::string& dateTime);
-
-// A moment of the Gregorian calendar, local time.
-struct CalendarTime {
-    int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
-};
-
-// The locale's date-and-time text where GBK holds every character of it; otherwise (Arabic-Indic
-// digits, another calendar's month names) the same moment as 2026-12-07 09:05:03, so that the log
-// never holds '?' in place of a digit.
-std::string gbkSafeDateTime(const std::string& localized, const CalendarTime& time);
-
 // This machine's settings: the log beside the program or in the user's state directory, the
 // command that flushes the ARP cache here, reports where the user can read them, and the local
 // date and time in the user's locale as `localDateTime` gives them (the toolkit knows the
@@ -123,6 +110,12 @@ class RepairAction {
     bool announceTick();
     bool announcing() const;
 
+    // The flush before the next hop's watch is armed, while it runs: the tick's probe goes out
+    // after it (waited for off the window's thread), so that its resolution is learnt afresh.
+    std::shared_future<os::RunOutcome> nextHopArming() const {
+        return families_[0].armed ? std::shared_future<os::RunOutcome>{} : families_[0].arming;
+    }
+
     // The watch, for what is shown and held beside the repair.
     const NextHopWatch* watch() const { return evidence_ ? &evidence_->watch() : nullptr; }
     // Called with each evidence record as it is written.
@@ -140,41 +133,35 @@ class RepairAction {
     void report(const std::string& line) const;
     void reportFailure(const std::string& line) const;
     bool appendLine();
-    bool startCommand();
-    // Flushes the learnt IPv6 neighbour entries, for an attack on a router.
-    void startIpv6Command();
-    // A flush before a watch is armed runs off the window's thread; the watch is armed once it
-    // has ended.
-    struct PendingFlush {
-        std::future<os::RunOutcome> outcome;
-        std::string probed;
-        bool dropped = false; // monitoring stopped meanwhile
-    };
-    void flushBeforeArming(PendingFlush& pending, const std::vector<std::string>& command,
-                           const std::string& probed);
+    // Starts the flush of that family's learnt entries (IPv6: for an attack on a router).
+    bool flush(bool ipv6);
+    void flushBeforeArming(bool ipv6, const std::string& probed);
     void settleArming();
-    void arm(const std::string& probed, const os::RunOutcome& flushed);
-    void armRouters(const os::RunOutcome& flushed);
-    // Takes what the stopped defences have finished.
-    void windDown();
-    // The attacks' lines and flushes first, then each neighbour's defence: its questions, its
-    // hold and its announcements. `fromTick`: a tick passed.
+    // The attacks' lines and flushes first, then each neighbour's defence. `fromTick`: a tick
+    // passed.
     void defend(bool nextHopAttacked, bool fromTick);
-    Defence& defence(const DefendedNeighbour& neighbour);
+    // Tells the records written since (notices, the lamp): after the lines and flushes.
+    void deliver();
 
     RepairSettings settings_;
     AttackNotices notices_;
     std::optional<EvidenceRecorder> evidence_;
     std::optional<std::string> failedProbe_;
-    bool unverifiedSaid_ = false;
-    bool routersUnverifiedSaid_ = false;
     std::function<void(const EvidenceRecord&)> recorded_;
     bool problemsTold_ = false;
-    DefenceSettings defenceSettings_;
-    // One for each neighbour defended since monitoring started; and those of a monitoring that
-    // has stopped, until their releases are back.
-    std::vector<std::unique_ptr<Defence>> defences_, stopping_;
-    PendingFlush arming_, armingRouters_;
+    std::vector<EvidenceRecord> undelivered_;
+    // What an attack of each address family flushes (IPv4, IPv6), and its watch's arming.
+    struct Family {
+        std::vector<std::string> command;
+        // Shared: the first probe after it waits for it on the echo's worker.
+        std::shared_future<os::RunOutcome> arming;
+        bool armed = true; // its outcome taken in
+        std::string probed;
+        bool dropped = false; // monitoring stopped while it ran
+        bool unverifiedSaid = false;
+    };
+    std::array<Family, 2> families_;
+    std::optional<Defences> defences_;
 };
 
 } // namespace tarnvik

@@ -56,6 +56,15 @@ struct RunOutcome {
     bool succeeded() const { return error == 0 && exitStatus == 0 && !timedOut; }
 };
 
+// A command line as it is reported: its arguments joined by blanks.
+inline std::string commandText(const std::vector<std::string>& argv) {
+    std::string text;
+    for (const auto& arg : argv) {
+        text += (text.empty() ? "" : " ") + arg;
+    }
+    return text;
+}
+
 // What went wrong, in words: the error's text, "exited with status 3", or the deadline.
 inline std::string outcomeText(const RunOutcome& outcome) {
     if (outcome.error != 0) {

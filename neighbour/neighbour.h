@@ -47,6 +47,11 @@ int readNeighbour(Ipv4Value destination, NeighbourReading& reading);
 std::optional<Ipv4Value> neighbourWithLinkAddress(int interfaceIndex, Ipv4Value besides,
                                                   const std::string& linkAddress);
 
+// The entry for `address` (4 bytes IPv4 or 16 IPv6, network order) on `interfaceIndex` as the
+// table holds it now: its link-layer address and state in `entry` (state "none" when there is no
+// entry). 0 or the error number.
+int readEntry(int interfaceIndex, std::span<const std::uint8_t> address, NeighbourReading& entry);
+
 // A change of one IPv4 entry as the system told it.
 struct NeighbourChange {
     int interfaceIndex = 0;

@@ -165,14 +165,29 @@ int onIpv6Route(const nlmsghdr* message, void* data) {
     return MNL_CB_OK;
 }
 
-int onIpv6Entry(const nlmsghdr* message, void* data) {
-    auto& router = *static_cast<Ipv6Router*>(data);
+// One entry's state and link-layer address into `Entry` (an Ipv6Router or a NeighbourReading).
+template <typename Entry> int onEntry(const nlmsghdr* message, void* data) {
+    auto& entry = *static_cast<Entry*>(data);
     const auto* header = static_cast<const ndmsg*>(mnl_nlmsg_get_payload(message));
-    if (message->nlmsg_type == RTM_NEWNEIGH && header->ndm_family == AF_INET6) {
-        router.state = stateWord(header->ndm_state);
-        router.linkAddress = entryLinkAddress(*header, netlink::neighbourAttributes(message));
+    if (message->nlmsg_type == RTM_NEWNEIGH) {
+        entry.state = stateWord(header->ndm_state);
+        entry.linkAddress = entryLinkAddress(*header, netlink::neighbourAttributes(message));
     }
     return MNL_CB_OK;
+}
+
+// Asks for the one entry of `address` on `interfaceIndex`; none is no failure.
+template <typename Entry>
+int askForEntry(mnl_socket* socket, unsigned int sequence, int interfaceIndex,
+                std::span<const std::uint8_t> address, Entry& entry) {
+    std::vector<char> buffer(MNL_SOCKET_BUFFER_SIZE);
+    const auto [request, header] =
+        netlink::putRequest<ndmsg>(buffer, RTM_GETNEIGH, NLM_F_REQUEST | NLM_F_ACK, sequence);
+    header->ndm_family = address.size() == 16 ? AF_INET6 : AF_INET;
+    header->ndm_ifindex = interfaceIndex;
+    mnl_attr_put(request, NDA_DST, address.size(), address.data());
+    const int error = netlink::exchange(socket, request, onEntry<Entry>, &entry);
+    return error == ENOENT ? 0 : error;
 }
 
 } // namespace
@@ -195,17 +210,22 @@ int readIpv6Routers(std::vector<Ipv6Router>& routers, const std::vector<Ipv6Rout
     // Each router's one entry, asked for by address and interface: a dump would cost the whole
     // table, every IPv6 host on the link.
     for (auto& router : routers) {
-        const auto [request, entry] =
-            netlink::putRequest<ndmsg>(buffer, RTM_GETNEIGH, NLM_F_REQUEST | NLM_F_ACK, ++sequence);
-        entry->ndm_family = AF_INET6;
-        entry->ndm_ifindex = router.interfaceIndex;
-        mnl_attr_put(request, NDA_DST, router.address.size(), router.address.data());
-        if (const int error = netlink::exchange(socket.get(), request, onIpv6Entry, &router);
-            error != 0 && error != ENOENT) {
+        if (const int error = askForEntry(socket.get(), ++sequence, router.interfaceIndex,
+                                          router.address, router)) {
             return error;
         }
     }
     return 0;
+}
+
+int readEntry(int interfaceIndex, std::span<const std::uint8_t> address, NeighbourReading& entry) {
+    entry = NeighbourReading{};
+    entry.interfaceIndex = interfaceIndex;
+    const netlink::Socket socket = netlink::openRoutingSocket();
+    if (!socket) {
+        return errno;
+    }
+    return askForEntry(socket.get(), firstSequence(), interfaceIndex, address, entry);
 }
 
 std::string ipv6Text(const Ipv6Address& address, int interfaceIndex) {

@@ -140,6 +140,27 @@ std::string interfaceLinkAddress(int interfaceIndex) {
     return linkAddressText({row.PhysicalAddress, row.PhysicalAddressLength});
 }
 
+int readEntry(int interfaceIndex, std::span<const std::uint8_t> address, NeighbourReading& entry) {
+    entry = NeighbourReading{};
+    entry.interfaceIndex = interfaceIndex;
+    const bool ipv6 = address.size() == 16;
+    Table table;
+    if (const DWORD error = readTable(table, ipv6 ? AF_INET6 : AF_INET); error != NO_ERROR) {
+        return static_cast<int>(error);
+    }
+    for (ULONG i = 0; table && i < table->NumEntries; ++i) {
+        const MIB_IPNET_ROW2& row = table->Table[i];
+        const void* rowAddress = ipv6 ? static_cast<const void*>(&row.Address.Ipv6.sin6_addr)
+                                      : static_cast<const void*>(&row.Address.Ipv4.sin_addr);
+        if (static_cast<int>(row.InterfaceIndex) == interfaceIndex &&
+            std::memcmp(rowAddress, address.data(), address.size()) == 0) {
+            entry.state = stateWord(row.State);
+            entry.linkAddress = linkAddressOf(row);
+        }
+    }
+    return 0;
+}
+
 int readNeighbour(Ipv4Value destination, NeighbourReading& reading) {
     reading = NeighbourReading{};
     if (isOwnAddress(destination)) {

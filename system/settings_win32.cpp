@@ -1,6 +1,11 @@
 // SPDX-License-Identifier: MIT
 // The Windows edition's settings: where the logs go, arp and netsh for the flush and the guard,
 // SendARP for the announcements, and what cannot work here.
+
+// Winsock 2 before windows.h (which system_win32.h brings).
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
 #include "diagnostics.h"
 #include "ip_text.h"
 #include "neighbour.h"
@@ -13,6 +18,9 @@
 #include <shlobj.h>
 
 #include <algorithm>
+#include <array>
+#include <cstring>
+#include <span>
 
 namespace tarnvik {
 
@@ -49,17 +57,33 @@ std::vector<Words> startupDiagnostics() {
 
 } // namespace os
 
+namespace {
+
+// The user's local application data folder for Tarnvik; empty when there is none.
+std::filesystem::path localAppData() {
+    std::filesystem::path folder;
+    PWSTR path = nullptr;
+    // FOLDERID_LocalAppData, written out: libuuid would bring every GUID of Windows (130 KB).
+    static constexpr GUID kLocalAppData = {
+        0xf1b32785, 0x6fba, 0x4fcf, {0x9d, 0x55, 0x7b, 0x8e, 0x7f, 0x15, 0x70, 0x91}};
+    if (::SHGetKnownFolderPath(kLocalAppData, 0, nullptr, &path) == S_OK) {
+        folder = std::filesystem::path(path) / L"Tarnvik";
+    }
+    ::CoTaskMemFree(path);
+    return folder;
+}
+
+} // namespace
+
 RepairSettings systemRepairSettings(std::function<std::string()> localDateTime) {
     const auto programDirectory = os::executableDirectory();
     const bool writable = os::writableDirectory(programDirectory);
     std::filesystem::path logDirectory = programDirectory;
     if (!writable) {
         // An install under Program Files: the user's own local application data instead.
-        PWSTR localAppData = nullptr;
-        if (::SHGetKnownFolderPath(FOLDERID_LocalAppData, 0, nullptr, &localAppData) == S_OK) {
-            logDirectory = std::filesystem::path(localAppData) / L"Tarnvik";
+        if (const auto folder = localAppData(); !folder.empty()) {
+            logDirectory = folder;
         }
-        ::CoTaskMemFree(localAppData);
         os::report("cannot write to " + os::pathText(programDirectory) + "; the attack log is " +
                    os::pathText(logDirectory / kAttackLogName));
     }
@@ -107,16 +131,57 @@ std::string interfaceAddress(int interfaceIndex) {
 
 } // namespace
 
+namespace win32 {
+
+std::optional<os::RunOutcome> guardRefusal(const NeighbourReading& now,
+                                           const NeighbourReading& ours, bool release) {
+    const bool fixed = now.state == "PERMANENT";
+    if (release) {
+        // Not what we hold (gone, learnt again, or another's static entry): nothing of ours.
+        return fixed && now.linkAddress == ours.linkAddress ? std::nullopt
+                                                            : std::optional(os::RunOutcome{});
+    }
+    // Refused as tarnvik-hold refuses: exit status 3.
+    return fixed ? std::optional(os::RunOutcome{0, 3, false}) : std::nullopt;
+}
+
+} // namespace win32
+
+namespace {
+
+// The entry of the neighbour that `reading` names, as the table holds it now.
+NeighbourReading entryNow(const NeighbourReading& reading) {
+    NeighbourReading now;
+    std::array<std::uint8_t, 16> bytes{};
+    const bool ipv6 = !reading.ipv6.empty();
+    if (ipv6) {
+        in6_addr address{};
+        if (::inet_pton(AF_INET6, hopAddress(reading).c_str(), &address) != 1) {
+            return now;
+        }
+        std::memcpy(bytes.data(), &address, 16);
+    } else {
+        std::memcpy(bytes.data(), &reading.nextHop, 4);
+    }
+    (void)readEntry(reading.interfaceIndex, std::span(bytes.data(), ipv6 ? 16 : 4), now);
+    return now;
+}
+
+} // namespace
+
 // arp -s and arp -d for the one address on its interface (netsh's add and delete neighbors for
 // an IPv6 router's), run to their end (elevated, like the
-// repair's arp -d). Windows marks no static entry as anyone's: each copy's record beside the logs
-// says what it holds.
+// repair's arp -d). Windows marks no static entry as anyone's: each copy's record in the user's
+// local application data says what it holds, and the table is read first (guardRefusal).
 GuardSettings systemGuardSettings(const RepairSettings& settings) {
     const bool privileged = settings.privileged;
     // The repair's own program: arp from the system directory.
     const std::string arp = settings.command.empty() ? "arp" : settings.command.front();
     GuardSettings guard;
     guard.hold = [privileged, arp](const NeighbourReading& genuine) {
+        if (const auto refused = win32::guardRefusal(entryNow(genuine), genuine, false)) {
+            return *refused;
+        }
         std::string mac = genuine.linkAddress;
         std::replace(mac.begin(), mac.end(), ':', '-');
         if (!genuine.ipv6.empty()) {
@@ -133,6 +198,9 @@ GuardSettings systemGuardSettings(const RepairSettings& settings) {
                             kHelperDeadline);
     };
     guard.release = [privileged, arp](const NeighbourReading& held) {
+        if (const auto refused = win32::guardRefusal(entryNow(held), held, true)) {
+            return *refused;
+        }
         if (!held.ipv6.empty()) {
             return os::runToEnd({"netsh", "interface", "ipv6", "delete", "neighbors",
                                  std::to_string(held.interfaceIndex), hopAddress(held)},
@@ -145,7 +213,9 @@ GuardSettings systemGuardSettings(const RepairSettings& settings) {
         }
         return os::runToEnd(argv, privileged, kHelperDeadline);
     };
-    guard.records = settings.logDirectory;
+    // The user's own: never beside the program, where another user may put a record that would
+    // have an elevated start delete an entry.
+    guard.records = localAppData();
     if (!settings.privileged) {
         guard.unusable = {texts::kGuardNotElevated};
     }

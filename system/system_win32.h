@@ -10,6 +10,7 @@
 #include <windows.h>
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -49,6 +50,12 @@ std::vector<Words> startupDiagnostics(bool elevated);
 // Tells the next hop our address with SendARP (one request), run to its end; an IPv6 router
 // cannot be told (ERROR_NOT_SUPPORTED).
 os::RunOutcome announceBySendArp(const NeighbourReading& genuine);
+
+// What the guard may do with a neighbour's entry as the table holds it now (`now`), Windows marking
+// no static entry as anyone's: a hold never replaces a static entry (an administrator's, or one
+// made since); a release deletes only the static entry that holds what we held. None: go on.
+std::optional<os::RunOutcome> guardRefusal(const NeighbourReading& now,
+                                           const NeighbourReading& ours, bool release);
 
 // Writes `text` to the standard error the program was given, else to the console of the command
 // prompt it was started from, attached for the moment of the write only (a process attached to a
