@@ -47,9 +47,8 @@ Form1::Form1(Controls& controls, EchoClientFactory makeEchoClient, RepairSetting
     : controls_(controls), makeEchoClient_(std::move(makeEchoClient)), offload_(std::move(wake)),
       report_(repair.report), repair_(std::move(repair)) {
     repair_.onRecord([this](const EvidenceRecord& record) {
-        // The lamp keeps telling the attack; that our address is told goes to the notice, and a
-        // router's going is only recorded.
-        if (record.verdict == Verdict::announced || record.verdict == Verdict::routerGone) {
+        // The lamp keeps telling the attack; that our address is told goes to the notice.
+        if (record.verdict == Verdict::announced) {
             return;
         }
         recorded_ = stateOf(record);
@@ -60,7 +59,8 @@ Form1::Form1(Controls& controls, EchoClientFactory makeEchoClient, RepairSetting
 Words stateOf(const EvidenceRecord& record) {
     if (!record.now.ipv6.empty() &&
         (record.verdict == Verdict::changed || record.verdict == Verdict::newRouter ||
-         record.verdict == Verdict::moved || record.verdict == Verdict::routerFlood)) {
+         record.verdict == Verdict::moved || record.verdict == Verdict::routerFlood ||
+         record.verdict == Verdict::routerGone)) {
         return routerState(record);
     }
     const std::string hop = hopText(record.now);

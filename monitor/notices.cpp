@@ -18,6 +18,9 @@ Words routerState(const EvidenceRecord& record) {
     if (record.verdict == Verdict::moved) {
         return {texts::kRouterReplaced, {record.now.ipv6, now}};
     }
+    if (record.verdict == Verdict::routerGone) {
+        return {texts::kRouterLeft, {record.now.ipv6}};
+    }
     if (record.verdict == Verdict::routerFlood) {
         return {texts::kRouterFlood, {std::to_string(kMostRouters), record.now.ipv6}};
     }

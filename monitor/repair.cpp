@@ -179,8 +179,8 @@ void RepairAction::settleArming() {
         if (!flushed.succeeded() && !std::exchange(family.unverifiedSaid, true)) {
             report("cannot flush the " +
                    std::string(ipv6 ? "IPv6 neighbour entries" : "ARP cache") +
-                   " before watching (" + os::commandText(family.command) + ": " + os::outcomeText(flushed) +
-                   "), so " +
+                   " before watching (" + os::commandText(family.command) + ": " +
+                   os::outcomeText(flushed) + "), so " +
                    (ipv6 ? "the routers' addresses as the cache holds them now are"
                          : "the next hop's address as the cache holds it now is") +
                    " taken as genuine unverified: an attack already under way would go unseen");

@@ -142,6 +142,8 @@ inline constexpr const char* kRouterFloodTitle =
     QT_TRANSLATE_NOOP("Tarnvik", "Flood of IPv6 router advertisements");
 inline constexpr const char* kRouterFlood = QT_TRANSLATE_NOOP(
     "Tarnvik", "More than %1 IPv6 default routers (the latest %2): those beyond are not watched");
+inline constexpr const char* kRouterLeft = QT_TRANSLATE_NOOP(
+    "Tarnvik", "IPv6 router %1 left by itself (its default route went): no attack");
 inline constexpr const char* kNewRouter =
     QT_TRANSLATE_NOOP("Tarnvik", "IPv6 attack: new default router %1 at %2");
 inline constexpr const char* kRouterReplaced =

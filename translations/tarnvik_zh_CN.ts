@@ -259,5 +259,9 @@
         <source>More than %1 IPv6 default routers (the latest %2): those beyond are not watched</source>
         <translation>IPv6 默认路由器超过 %1 个（最新的是 %2）：超出的不再监视</translation>
     </message>
+    <message>
+        <source>IPv6 router %1 left by itself (its default route went): no attack</source>
+        <translation>IPv6 路由器 %1 自行离开（其默认路由已消失）：不是攻击</translation>
+    </message>
 </context>
 </TS>

@@ -117,6 +117,11 @@ TEST(Form1Logic, LampTipTellsTheStateInOneSentence) {
                                    .state = "REACHABLE"};
     auto forged = genuine;
     forged.linkAddress = "02:00:00:00:00:03";
+    auto router = genuine;
+    router.ipv6 = "fe80::1%eth0";
+    router.linkAddress = "02:00:00:00:00:0a";
+    auto routerNow = router;
+    routerNow.linkAddress = forged.linkAddress;
     const std::pair<EvidenceRecord, const char*> records[] = {
         {{"198.18.0.2", genuine, forged, Verdict::changed, "198.18.0.3"},
          "ARP attack: 198.18.0.2 changed from 02:00:00:00:00:02 to 02:00:00:00:00:03, held by "
@@ -126,6 +131,11 @@ TEST(Form1Logic, LampTipTellsTheStateInOneSentence) {
          "attack"},
         {{"198.18.0.2", genuine, forged, Verdict::moved, std::nullopt},
          "next hop 198.18.0.2 replaced: 02:00:00:00:00:03 is taken as genuine from now on"},
+        {{"198.18.0.2", router, routerNow, Verdict::changed, std::nullopt, true},
+         "IPv6 attack: router fe80::1%eth0 changed from 02:00:00:00:00:0a to 02:00:00:00:00:03, "
+         "and its default route was lost with it"},
+        {{"198.18.0.2", router, router, Verdict::routerGone, std::nullopt},
+         "IPv6 router fe80::1%eth0 left by itself (its default route went): no attack"},
     };
     for (const auto& [record, said] : records) {
         EXPECT_EQ(stateOf(record).render(), said);

@@ -137,5 +137,28 @@ TEST(RouterWatch, QuestionsOfTwoRoutersNeverCrossAndAMoveTakesThirtySilentSecond
     EXPECT_TRUE(unasked.observe({router(1, b)}, true).empty());
 }
 
+// A flood of router advertisements: no more than kMostRouters are watched, and it is said once.
+TEST(RouterWatch, AFloodAddsNoMoreThanSixteenRoutersAndIsToldOnce) {
+    RouterWatch watch;
+    watch.arm({}, true);
+    std::vector<Ipv6Router> flood;
+    for (std::uint8_t i = 1; i <= 40; ++i) {
+        flood.push_back(router(i, "02:00:00:00:00:" + std::to_string(10 + i)));
+    }
+    const auto first = told(watch.observe(flood, true));
+    const auto count = [&](const std::string& what) {
+        int found = 0;
+        for (auto at = first.find(what); at != std::string::npos; at = first.find(what, at + 1)) {
+            ++found;
+        }
+        return found;
+    };
+    EXPECT_EQ(count("new-router"), 16) << first;
+    EXPECT_EQ(count("router-flood"), 1) << first;
+    EXPECT_EQ(count("router-flood 17%2"), 1) << "told at the seventeenth: " << first;
+    EXPECT_EQ(watch.known().size(), kMostRouters);
+    EXPECT_EQ(told(watch.observe(flood, true)), "") << "said once";
+}
+
 } // namespace
 } // namespace tarnvik
