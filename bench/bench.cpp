@@ -30,7 +30,9 @@
 #include <thread>
 #include <vector>
 
-#include <sys/stat.h>
+#include <poll.h>
+#include <sys/inotify.h>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -540,24 +542,35 @@ void windowRows(bool quick) {
     std::this_thread::sleep_for(2500ms);
     std::vector<double> toLog;
     std::vector<double> toGreen;
-    const fs::path log = guard.dir / "arp_log.log";
-    // The line's own time, from the log's modification time (nanoseconds): the forger's process
-    // ends later than the line is written, so watching from here would time the watching.
-    struct stat written {};
-    auto lines = [&] {
-        written = {};
-        ::stat(log.c_str(), &written);
-        return static_cast<long long>(written.st_size);
-    };
+    // The moment the line is written, as inotify tells it (microseconds; the file's time stamp
+    // is as coarse as the kernel's tick, and the forger's process ends well after the line).
     for (int round = 0; round < 5; ++round) {
-        const auto before = lines();
+        const int watch = ::inotify_init1(IN_CLOEXEC);
+        ::inotify_add_watch(watch, guard.dir.c_str(), IN_MODIFY | IN_CREATE);
+        // Every write of the log in the next 1.5 s: the first after the forged frame is its own.
+        std::vector<double> writes;
+        std::thread waiter([&] {
+            alignas(inotify_event) char events[4096];
+            const double until = wallSeconds() + 1.5;
+            for (pollfd ready{watch, POLLIN, 0};
+                 ::poll(&ready, 1, 50) >= 0 && wallSeconds() < until;) {
+                const ssize_t got = ready.revents ? ::read(watch, events, sizeof events) : 0;
+                const double at = wallSeconds();
+                for (ssize_t next = 0; next < got;) {
+                    const auto* event = reinterpret_cast<const inotify_event*>(events + next);
+                    if (event->len > 0 && std::string(event->name) == "arp_log.log") {
+                        writes.push_back(at);
+                    }
+                    next += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+                }
+            }
+        });
         const double forgedAt = lan.forgeArp(ARP_FORGE).at(0);
-        while (lines() == before && wallSeconds() - forgedAt < 5) {
-            std::this_thread::sleep_for(1ms);
-        }
-        const double lineAt = static_cast<double>(written.st_mtim.tv_sec) +
-                              static_cast<double>(written.st_mtim.tv_nsec) / 1e9;
-        toLog.push_back((lineAt - forgedAt) * 1000);
+        waiter.join();
+        ::close(watch);
+        const auto line =
+            std::find_if(writes.begin(), writes.end(), [&](double at) { return at >= forgedAt; });
+        toLog.push_back(((line == writes.end() ? forgedAt + 5 : *line) - forgedAt) * 1000);
         std::this_thread::sleep_for(2500ms);
         for (const auto& packet : echoPackets(readPcap(attacked.file()))) {
             if (packet.type == 0 && packet.time > forgedAt + toLog.back() / 1000) {

@@ -112,6 +112,9 @@ void EvidenceRecorder::recordRouters(const std::vector<RouterFinding>& findings)
         }
         const bool attack =
             finding.verdict == Verdict::changed || finding.verdict == Verdict::newRouter;
+        if (attack && attacked_) {
+            attacked_(true);
+        }
         const bool unknown =
             finding.verdict == Verdict::newRouter || finding.verdict == Verdict::routerFlood;
         record({target_, unknown ? std::nullopt : std::optional(genuine), now, finding.verdict,
@@ -289,6 +292,9 @@ std::optional<std::string> EvidenceRecorder::holderOf(const NeighbourReading& re
 WatchOutcome EvidenceRecorder::recordOutcome(WatchOutcome outcome,
                                              const NeighbourReading& reading) {
     if (outcome == WatchOutcome::attack) {
+        if (attacked_) {
+            attacked_(false);
+        }
         const auto& baseline = watch_.baseline();
         record({target_, baseline, reading, Verdict::changed, holderOf(reading)});
     } else if (outcome == WatchOutcome::moved) {

@@ -123,6 +123,9 @@ class EvidenceRecorder {
     // True when a line was written.
     bool failed(const std::string& probed);
     // Called with each record as its line is written.
+    // Called as an attack is seen, before its record is made (ipv6: a router's): the first
+    // alert goes out before the evidence is gathered.
+    void onAttack(std::function<void(bool ipv6)> attacked) { attacked_ = std::move(attacked); }
     void onRecord(std::function<void(const EvidenceRecord&)> recorded) {
         recorded_ = std::move(recorded);
     }
@@ -177,6 +180,7 @@ class EvidenceRecorder {
     bool followFailureSaid_ = false;
     RouterWatch routers_;
     bool routerAttacked_ = false;
+    std::function<void(bool ipv6)> attacked_;
     bool routerReadFailureSaid_ = false;
 };
 

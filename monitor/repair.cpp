@@ -18,6 +18,12 @@ RepairAction::RepairAction(RepairSettings settings)
         // Told (desktop, lamp) once the attack's line and flush are out: see deliver().
         evidence_->onRecord(
             [this](const EvidenceRecord& record) { undelivered_.push_back(record); });
+        // The attack's line the moment it is seen; its repair follows with the tick's work.
+        evidence_->onAttack([this](bool ipv6) {
+            if (families_[ipv6].linesAhead++ == 0) {
+                appendLine();
+            }
+        });
     }
     DefenceSettings defence;
     defence.ask = evidence_ ? settings_.evidence->ask : nullptr;
@@ -125,10 +131,13 @@ bool RepairAction::run() {
     // The log is the record, the flush the remedy: a log that cannot be written is reported and
     // the cache is flushed all the same.
     const bool logged = appendLine();
-    // The table as the failure left it: read before the flush changes it.
+    // The table as the failure left it: read before the flush changes it. An attack it shows
+    // has this run's line.
+    families_[0].linesAhead = 1;
     if (probed && !(evidence_ && evidence_->failed(*probed))) {
         notices_.failed(*probed);
     }
+    families_[0].linesAhead = 0;
     const bool started = flush(false);
     deliver();
     return started && logged;
@@ -198,23 +207,20 @@ void RepairAction::settleArming() {
 // that family goes under its feet.
 void RepairAction::defend(bool nextHopAttacked, bool fromTick) {
     const bool routersAttacked = evidence_->takeRouterAttack();
-    for (const bool attacked : {routersAttacked, nextHopAttacked}) {
-        if (attacked) {
-            appendLine();
-        }
-    }
     const auto neighbours = evidence_->defended();
-    const auto repair = [&](bool ipv6, bool lineWritten) {
-        if (!lineWritten) {
+    // The line was written as the attack was seen (onAttack); one for each, never two.
+    const auto repair = [&](bool ipv6) {
+        if (families_[ipv6].linesAhead == 0) {
             appendLine();
         }
+        families_[ipv6].linesAhead = 0;
         if (!defences_->holdDue(neighbours, ipv6)) {
             flush(ipv6);
         }
     };
     for (const bool ipv6 : {true, false}) {
         if (ipv6 ? routersAttacked : nextHopAttacked) {
-            repair(ipv6, true);
+            repair(ipv6);
         }
     }
     defences_->step(
@@ -222,7 +228,7 @@ void RepairAction::defend(bool nextHopAttacked, bool fromTick) {
         [this](const std::string& key, const Reply& reply) {
             return evidence_->answered(key, reply);
         },
-        [&](bool ipv6) { repair(ipv6, false); });
+        repair);
 }
 
 void RepairAction::startWatching() {

@@ -158,6 +158,7 @@ class RepairAction {
         bool armed = true; // its outcome taken in
         std::string probed;
         bool dropped = false; // monitoring stopped while it ran
+        int linesAhead = 0;   // attack lines written as they were seen, not yet repaired
         bool unverifiedSaid = false;
     };
     std::array<Family, 2> families_;
