@@ -17,11 +17,38 @@
 
 namespace tarnvik::os {
 
+namespace {
+
+// One converter for each thread, opened once: opening loads the code page's tables, which cost
+// more than the attack line's whole write.
+class GbkConverter {
+  public:
+    GbkConverter() : converter_(::iconv_open("GBK", "UTF-8")) {}
+    GbkConverter(const GbkConverter&) = delete;
+    GbkConverter& operator=(const GbkConverter&) = delete;
+    ~GbkConverter() {
+        if (usable()) {
+            ::iconv_close(converter_);
+        }
+    }
+    bool usable() const { return converter_ != reinterpret_cast<iconv_t>(-1); }
+    iconv_t get() const {
+        ::iconv(converter_, nullptr, nullptr, nullptr, nullptr); // its initial state
+        return converter_;
+    }
+
+  private:
+    iconv_t converter_;
+};
+
+} // namespace
+
 std::string toGbk(std::string_view utf8) {
-    const iconv_t converter = ::iconv_open("GBK", "UTF-8");
-    if (converter == reinterpret_cast<iconv_t>(-1)) {
+    thread_local const GbkConverter gbk;
+    if (!gbk.usable()) {
         return std::string(utf8);
     }
+    const iconv_t converter = gbk.get();
     std::string out;
     char* in = const_cast<char*>(utf8.data());
     std::size_t inLeft = utf8.size();
@@ -40,7 +67,6 @@ std::string toGbk(std::string_view utf8) {
             out += '?';
         }
     }
-    ::iconv_close(converter);
     return out;
 }
 
