@@ -239,10 +239,13 @@ TEST_F(FlushHelper, ArpQuestionIsAnsweredOnlyByTheAddressAsked) {
         return shown.substr(at, shown.find('/', at) - at);
     };
     const auto ourLinkLocal = linkLocal(ws), router = linkLocal(peer);
-    // A tentative address (duplicate detection takes a second or two) takes in nothing.
-    for (int i = 0;
-         i < 50 && !lab.mustExec(peer, {"ip", "-6", "addr", "show", "tentative"}).empty(); ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    // A tentative address (duplicate detection takes a second or two) takes in nothing, and
+    // the helper sends from none.
+    for (const auto& ns : {peer, ws}) {
+        for (int i = 0;
+             i < 50 && !lab.mustExec(ns, {"ip", "-6", "addr", "show", "tentative"}).empty(); ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
     }
     lab.mustExec(peer, {"ip", "-6", "neigh", "replace", ourLinkLocal, "lladdr", "02:00:00:de:ad:01",
                         "dev", "eth0", "nud", "stale"});
