@@ -54,10 +54,16 @@ bool parseMac(const char* text, unsigned char mac[6]) {
     return true;
 }
 
-void printSent() {
-    const auto now = std::chrono::duration_cast<std::chrono::microseconds>(
-        std::chrono::system_clock::now().time_since_epoch());
-    std::printf("forged %lld\n", static_cast<long long>(now.count()));
+// Taken just before the send: the frame may reach the workstation, and be acted on there, before
+// the send returns.
+long long nowMicros() {
+    return std::chrono::duration_cast<std::chrono::microseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+void printSent(long long micros) {
+    std::printf("forged %lld\n", micros);
     std::fflush(stdout);
 }
 
@@ -156,11 +162,12 @@ int forgeNeighbourDiscovery(int argc, char** argv) {
             info.ipi6_ifindex = static_cast<unsigned>(index);
             std::memcpy(CMSG_DATA(header), &info, sizeof info);
         }
+        const long long sentAt = nowMicros();
         if (::sendmsg(fd, &packet, 0) < 0) {
             std::perror("arp_forge: sendto");
             return 1;
         }
-        printSent();
+        printSent(sentAt);
     }
     ::close(fd);
     return 0;
@@ -257,11 +264,12 @@ int main(int argc, char** argv) {
         if (i > 0) {
             std::this_thread::sleep_for(std::chrono::milliseconds(intervalMs));
         }
+        const long long sentAt = nowMicros();
         if (::sendto(fd, frame, sizeof frame, 0, reinterpret_cast<sockaddr*>(&to), sizeof to) < 0) {
             std::perror("arp_forge: sendto");
             return 1;
         }
-        printSent();
+        printSent(sentAt);
     }
     ::close(fd);
     return 0;

@@ -154,13 +154,19 @@ int countLines(const std::filesystem::path& file) {
     return static_cast<int>(std::count(all.begin(), all.end(), '\n'));
 }
 
-int openDescriptors(pid_t pid) {
-    int count = 0;
-    for ([[maybe_unused]] const auto& entry :
-         std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd")) {
-        ++count;
+std::vector<std::string> openDescriptors(pid_t pid) {
+    std::vector<std::string> targets;
+    std::error_code error;
+    for (const auto& entry :
+         std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", error)) {
+        // One that closes while it is listed has no target left: it is not held open.
+        const auto target = std::filesystem::read_symlink(entry.path(), error);
+        if (!error) {
+            targets.push_back(target.string());
+        }
     }
-    return count;
+    std::sort(targets.begin(), targets.end());
+    return targets;
 }
 
 int unreapedChildren(pid_t pid) {

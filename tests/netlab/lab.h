@@ -52,9 +52,9 @@ class Process {
     std::string pending_;
 };
 
-// Facts of a running process read from /proc: how many descriptors it holds open, and how many
-// of its children ended without being reaped.
-int openDescriptors(pid_t pid);
+// Facts of a running process read from /proc: what its open descriptors refer to (sorted), and
+// how many of its children ended without being reaped.
+std::vector<std::string> openDescriptors(pid_t pid);
 
 // A file the program wrote, whole (empty when there is none), and how many lines it holds.
 std::string readFile(const std::filesystem::path& file);

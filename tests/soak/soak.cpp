@@ -50,7 +50,7 @@ long residentKiB() {
 
 // This process's descriptors, less the one that reading them opens.
 int ownDescriptors() {
-    return netlab::openDescriptors(::getpid()) - 1;
+    return static_cast<int>(netlab::openDescriptors(::getpid()).size()) - 1;
 }
 
 struct Phase {
