@@ -22,26 +22,41 @@ QString withoutTimeZone(const QString& format) {
     return out.simplified();
 }
 
+// A locale's forms, looked up once: an attack's line is timed from the forged frame.
+struct GeneralForms {
+    explicit GeneralForms(const QLocale& locale)
+        : formatter(locale.language() == QLocale::C ? QLocale(QLocale::Chinese, QLocale::China)
+                                                    : locale),
+          date(locale.language() == QLocale::C ? "yyyy/M/d"
+                                               : locale.dateFormat(QLocale::ShortFormat)),
+          time(locale.language() == QLocale::C
+                   ? "H:mm:ss"
+                   : withoutTimeZone(locale.timeFormat(QLocale::LongFormat))) {}
+
+    std::string format(const QDateTime& local) const {
+        const QTime clock = local.time();
+        QString text = formatter.toString(local.date(), date);
+        if (clock.hour() != 0 || clock.minute() != 0 || clock.second() != 0) {
+            text += QStringLiteral(" ") + formatter.toString(clock, time);
+        }
+        const QDate day = local.date();
+        return gbkSafeDateTime(text.toStdString(), {day.year(), day.month(), day.day(),
+                                                    clock.hour(), clock.minute(), clock.second()});
+    }
+
+    QLocale formatter;
+    QString date, time;
+};
+
 } // namespace
 
 std::string generalDateTime(const QDateTime& local, const QLocale& locale) {
-    const bool plain = locale.language() == QLocale::C;
-    const QLocale formatter = plain ? QLocale(QLocale::Chinese, QLocale::China) : locale;
-    const QString dateForm = plain ? "yyyy/M/d" : locale.dateFormat(QLocale::ShortFormat);
-    const QString timeForm =
-        plain ? "H:mm:ss" : withoutTimeZone(locale.timeFormat(QLocale::LongFormat));
-    const QTime time = local.time();
-    QString text = formatter.toString(local.date(), dateForm);
-    if (time.hour() != 0 || time.minute() != 0 || time.second() != 0) {
-        text += QStringLiteral(" ") + formatter.toString(time, timeForm);
-    }
-    const QDate date = local.date();
-    return gbkSafeDateTime(text.toStdString(), {date.year(), date.month(), date.day(), time.hour(),
-                                                time.minute(), time.second()});
+    return GeneralForms(locale).format(local);
 }
 
 std::string currentDateTime() {
-    return generalDateTime(QDateTime::currentDateTime(), QLocale::system());
+    static const GeneralForms forms(QLocale::system());
+    return forms.format(QDateTime::currentDateTime());
 }
 
 } // namespace tarnvik::qt

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "desktop_notices.h"
+#include "attack_log.h"
 #include "date_time.h"
 #include "language.h"
 #include "system.h"
@@ -69,6 +70,9 @@ void DesktopNotices::show(const Notice& notice) {
 }
 
 RepairSettings desktopRepairSettings() {
+    // The locale's forms and the GBK converter are loaded now, on the window's thread, rather
+    // than by the first attack's line.
+    (void)attackLogLine(currentDateTime());
     auto settings = systemRepairSettings(currentDateTime);
     settings.translate = qtTranslator();
     auto notices = std::make_shared<DesktopNotices>(settings.report);
