@@ -8,8 +8,9 @@ namespace tarnvik {
 
 namespace {
 
-std::string what(const NeighbourReading& reading) {
-    return reading.ipv6.empty() ? "" : "IPv6 router ";
+// "IPv6 router fe80::1%eth0" or "198.18.0.1": the neighbour as the reports name it.
+std::string named(const NeighbourReading& reading) {
+    return (reading.ipv6.empty() ? "" : "IPv6 router ") + hopText(reading);
 }
 
 } // namespace
@@ -91,7 +92,7 @@ void Defence::guard(const DefendedNeighbour& neighbour, bool fromTick) {
     holding_ = held_ ? *held_ : *neighbour.genuine;
     // Recorded before it is made: a copy killed at any moment leaves no hold unrecorded.
     if (const int error = records_->write(*holding_)) {
-        holdFailed("cannot record the hold of " + what(*holding_) + hopText(*holding_) +
+        holdFailed("cannot record the hold of " + named(*holding_) +
                    ", so none is made: " + os::errorText(error));
         return;
     }
@@ -99,9 +100,9 @@ void Defence::guard(const DefendedNeighbour& neighbour, bool fromTick) {
     settleHold();
 }
 
-void Defence::holdFailed(const std::string& line) {
+void Defence::holdFailed(const std::string& line, bool keepRecord) {
     holding_.reset();
-    if (!held_) {
+    if (!held_ && !keepRecord) {
         records_->erase();
     }
     if (holdFailures_++ == 0) {
@@ -125,8 +126,8 @@ void Defence::settleRelease() {
         return;
     }
     if (!outcome.succeeded()) {
-        settings_.reportFailure("cannot release the hold of " + what(released) + hopText(released) +
-                                ": " + os::outcomeText(outcome));
+        settings_.reportFailure("cannot release the hold of " + named(released) + ": " +
+                                os::outcomeText(outcome));
         return;
     }
     records_->erase();
@@ -150,17 +151,11 @@ void Defence::settleHold() {
         // Ended at its deadline, it may have made the entry first: that entry is released (the
         // helper removes it only if it is ours), and its record stays until then.
         release(genuine, false);
-        holding_.reset();
-        if (holdFailures_++ == 0) {
-            settings_.reportFailure("cannot hold " + what(genuine) + hopText(genuine) + " at " +
-                                    genuine.linkAddress + ": " + os::outcomeText(outcome));
-        }
-        ticksUntilRetry_ = std::min(1 << std::min(holdFailures_ - 1, 6), 60);
-        return;
     }
     if (!outcome.succeeded()) {
-        holdFailed("cannot hold " + what(genuine) + hopText(genuine) + " at " +
-                   genuine.linkAddress + ": " + os::outcomeText(outcome));
+        holdFailed("cannot hold " + named(genuine) + " at " + genuine.linkAddress + ": " +
+                       os::outcomeText(outcome),
+                   outcome.timedOut && !held_);
         return;
     }
     holding_.reset();
@@ -177,11 +172,10 @@ void Defence::noteHold(const NeighbourReading& genuine, bool held) {
     NeighbourReading now = genuine;
     now.state = held ? "PERMANENT" : "none";
     if (held) {
-        settings_.report("holding " + what(genuine) + hopText(genuine) + " at " +
-                         genuine.linkAddress + " as a static entry while the attack goes on");
+        settings_.report("holding " + named(genuine) + " at " + genuine.linkAddress +
+                         " as a static entry while the attack goes on");
     } else {
-        settings_.report("released the hold of " + what(genuine) + hopText(genuine) + " at " +
-                         genuine.linkAddress);
+        settings_.report("released the hold of " + named(genuine) + " at " + genuine.linkAddress);
         now.linkAddress.clear();
     }
     settings_.note({probed_, genuine, now, held ? Verdict::held : Verdict::released, std::nullopt});

@@ -96,7 +96,8 @@ class Defence {
     void settleHold();
     void settleRelease();
     void release(const NeighbourReading& entry, bool made);
-    void holdFailed(const std::string& line);
+    // `keepRecord`: a release of what the hold may have made is on its way, and needs it.
+    void holdFailed(const std::string& line, bool keepRecord = false);
     void noteHold(const NeighbourReading& genuine, bool held);
 
     const DefenceSettings& settings_;

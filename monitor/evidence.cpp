@@ -227,6 +227,10 @@ WatchOutcome EvidenceRecorder::observe(const NeighbourReading& reading) {
 
 namespace {
 
+std::string nextHopKey(const NeighbourReading& baseline) {
+    return "next hop " + dottedText(baseline.nextHop);
+}
+
 std::string routerKey(const Ipv6Router& router) {
     std::string key = "router " + std::to_string(router.interfaceIndex);
     for (const auto byte : router.address) {
@@ -240,8 +244,8 @@ std::string routerKey(const Ipv6Router& router) {
 std::vector<DefendedNeighbour> EvidenceRecorder::defended() {
     std::vector<DefendedNeighbour> neighbours;
     if (armed_ && watch_.baseline()) {
-        neighbours.push_back({"next hop " + dottedText(watch_.baseline()->nextHop), &watch_,
-                              watch_.baseline(), watch_.suspect(), hop_, target_});
+        neighbours.push_back({nextHopKey(*watch_.baseline()), &watch_, watch_.baseline(),
+                              watch_.suspect(), hop_, target_});
     }
     for (auto& known : routers_.known()) {
         const auto& genuine = known.watch.baseline();
@@ -264,8 +268,7 @@ std::vector<DefendedNeighbour> EvidenceRecorder::defended() {
 }
 
 bool EvidenceRecorder::answered(const std::string& key, const Reply& reply) {
-    if (armed_ && watch_.baseline() &&
-        key == "next hop " + dottedText(watch_.baseline()->nextHop)) {
+    if (armed_ && watch_.baseline() && key == nextHopKey(*watch_.baseline())) {
         const auto suspect = watch_.suspect();
         const auto outcome = watch_.answered(reply.asked, reply.linkAddress, reply.answer);
         return suspect && recordOutcome(outcome, *suspect) == WatchOutcome::attack;
