@@ -2,6 +2,7 @@
 #include "form1.h"
 #include "diagnostics.h"
 #include "ip_text.h"
+#include "launch.h"
 
 #include <utility>
 
@@ -337,6 +338,29 @@ void Form1::convert() {
             runWaiting();
         };
     });
+}
+
+bool Form1::launch(const std::string& target, bool start) {
+    const auto form = targetForm(target);
+    if (form == TargetForm::none) {
+        const Words why = target.find_first_not_of(" \t") == std::string::npos
+                              ? Words{texts::kEmptyBox}
+                              : Words{texts::kNotAnAddress, {printableExcerpt(target)}};
+        if (report_) {
+            report_(why.render());
+        }
+        tell(why);
+        return false;
+    }
+    if ((form == TargetForm::hostName) != controls_.visible(Control::zdym)) {
+        qb_Click();
+    }
+    controls_.setText(form == TargetForm::hostName ? Control::txtConvert : Control::txtPing,
+                      target);
+    if (start && controls_.caption(Control::zx) == say({texts::kStart})) {
+        zx_Click();
+    }
+    return start;
 }
 
 void Form1::Command1_Click() {

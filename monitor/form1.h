@@ -84,6 +84,10 @@ class Form1 {
     int neighbourEventDescriptor() const { return repair_.neighbourEventDescriptor(); }
     void neighbourEventsReady();
     void outcomeReady();
+    // An unattended start (--start, or the configuration): the text goes in the box of the mode
+    // its form asks for, and monitoring starts as the click would, unless `start` is false. A
+    // text that is no target is said, and nothing starts. False when it did not start.
+    bool launch(const std::string& target, bool start);
 
   private:
     friend class Form1TestAccess;

@@ -6,6 +6,7 @@
 // exceptions.
 #pragma once
 
+#include "launch.h"
 #include "verdict.h"
 
 #include "texts.h"
@@ -101,6 +102,12 @@ int replaceFile(const std::filesystem::path& path, std::string_view text, bool o
 std::optional<std::string> readSmallFile(const std::filesystem::path& path, std::size_t limit);
 int removeFile(const std::filesystem::path& path);
 std::vector<std::filesystem::path> filesIn(const std::filesystem::path& directory);
+
+// The deployed configuration's layers, the least binding first (launch.h): Linux the XDG system
+// files (tarnvik/tarnvik.conf in $XDG_CONFIG_DIRS, /etc/xdg by default), then the user's own;
+// Windows the policy key HKLM\SOFTWARE\Policies\Tarnvik, every value of it locked, then
+// HKCU\SOFTWARE\Tarnvik.
+std::vector<ConfigLayer> configurationLayers();
 
 // UTF-8 text in code page 936 (GBK), whatever the system's own code page; characters GBK lacks
 // become '?'.

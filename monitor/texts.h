@@ -71,6 +71,7 @@ inline constexpr const char* kCannotResolve =
     QT_TRANSLATE_NOOP("Tarnvik", "cannot resolve %1 to an IPv4 address");
 inline constexpr const char* kNotAnAddress =
     QT_TRANSLATE_NOOP("Tarnvik", "not an IPv4 address, nothing probed: %1");
+inline constexpr const char* kSettingIgnored = QT_TRANSLATE_NOOP("Tarnvik", "setting ignored: %1");
 inline constexpr const char* kNotYetProbed = QT_TRANSLATE_NOOP("Tarnvik", "not yet probed");
 inline constexpr const char* kGreen = QT_TRANSLATE_NOOP("Tarnvik", "green: %1");
 inline constexpr const char* kRed = QT_TRANSLATE_NOOP("Tarnvik", "red: %1");

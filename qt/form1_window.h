@@ -26,6 +26,8 @@ class Form1Window : public QWidget, private Controls {
     explicit Form1Window(
         Form1::EchoClientFactory makeEchoClient = [] { return std::make_unique<cping>(); },
         RepairSettings repair = desktopRepairSettings(), QWidget* parent = nullptr);
+    // An unattended start: Form1::launch.
+    bool launch(const std::string& target, bool start) { return form1_.launch(target, start); }
 
   protected:
     void showEvent(QShowEvent* event) override;

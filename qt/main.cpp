@@ -2,6 +2,7 @@
 #include "diagnostics.h"
 #include "form1_window.h"
 #include "language.h"
+#include "launch.h"
 #include "options.h"
 #include "system.h"
 
@@ -30,9 +31,9 @@ void onQuitSignal(int) {
 int main(int argc, char** argv) {
     // Answered before anything needs a display.
     const auto options = tarnvik::parseOptions({argv + 1, argv + argc});
-    if (!options.unknown.empty()) {
-        std::fprintf(stderr, "tarnvik: unknown argument %s\n%s",
-                     tarnvik::printableExcerpt(options.unknown).c_str(), tarnvik::kUsage);
+    if (!options.error.empty()) {
+        std::fprintf(stderr, "tarnvik: %s\n%s", tarnvik::printableExcerpt(options.error).c_str(),
+                     tarnvik::kUsage);
         return 2;
     }
     if (options.version) {
@@ -45,6 +46,10 @@ int main(int argc, char** argv) {
                    stdout);
         return 0;
     }
+    const auto launch = tarnvik::resolveLaunch(options, tarnvik::os::configurationLayers());
+    if (options.autostart && !launch.start) {
+        return 0; // the session's autostart entry, where nobody asked for it
+    }
     if (std::getenv("DISPLAY") == nullptr && std::getenv("WAYLAND_DISPLAY") == nullptr &&
         std::getenv("QT_QPA_PLATFORM") == nullptr) {
         std::fprintf(stderr,
@@ -56,6 +61,9 @@ int main(int argc, char** argv) {
     }
     for (const auto& line : tarnvik::os::startupDiagnostics()) {
         tarnvik::os::report(line.render());
+    }
+    for (const auto& problem : launch.problems) {
+        tarnvik::os::report(problem);
     }
     QApplication app(argc, argv);
     tarnvik::qt::installTranslations();
@@ -73,9 +81,15 @@ int main(int argc, char** argv) {
     auto repair = tarnvik::qt::desktopRepairSettings();
     // Also without --guard: every start releases what a killed run left held.
     repair.guard = tarnvik::systemGuardSettings(repair);
-    repair.guard->holds = options.guard;
+    repair.guard->holds = launch.guard;
+    for (const auto& problem : launch.problems) {
+        repair.problems.push_back({tarnvik::texts::kSettingIgnored, {problem}});
+    }
     tarnvik::qt::Form1Window window([] { return std::make_unique<tarnvik::cping>(); },
                                     std::move(repair));
     window.show();
+    if (launch.target) {
+        window.launch(*launch.target, launch.start);
+    }
     return app.exec();
 }

@@ -263,5 +263,9 @@
         <source>IPv6 router %1 left by itself (its default route went): no attack</source>
         <translation>IPv6 路由器 %1 自行离开（其默认路由已消失）：不是攻击</translation>
     </message>
+    <message>
+        <source>setting ignored: %1</source>
+        <translation>已忽略的设置：%1</translation>
+    </message>
 </context>
 </TS>

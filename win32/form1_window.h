@@ -30,6 +30,8 @@ class Form1Window final : private Controls {
     // Creates the window and its controls, runs Form_Load, centres it on its monitor and shows
     // it with `showCommand`. False when the window cannot be made.
     bool create(int showCommand);
+    // An unattended start, once created: Form1::launch.
+    bool launch(const std::string& target, bool start) { return form1_.launch(target, start); }
 
     // Lets the dialog manager take Tab, the access keys and Space; true when it did.
     bool translate(MSG& message);

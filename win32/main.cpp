@@ -28,34 +28,47 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int showCommand) {
         ::LocalFree(words);
     }
     const auto options = tarnvik::parseOptions(arguments);
-    if (!options.unknown.empty() || options.help || options.version) {
+    if (!options.error.empty() || options.help || options.version) {
         // A program of the GUI subsystem has no console of its own: the text goes to the standard
         // error or the console it was started from, so that scripts can read it; in a message
         // box only where there is neither (started from Explorer or a shortcut).
-        const std::string text = options.version ? std::string("tarnvik " TARNVIK_VERSION)
-                                 : options.help  ? std::string(tarnvik::kUsage)
-                                                 : "tarnvik: unknown argument " +
-                                                      tarnvik::printableExcerpt(options.unknown) +
-                                                      "\n\n" + tarnvik::kUsage;
+        const std::string text =
+            options.version ? std::string("tarnvik " TARNVIK_VERSION)
+            : options.help
+                ? std::string(tarnvik::kUsage)
+                : "tarnvik: " + tarnvik::printableExcerpt(options.error) + "\n\n" + tarnvik::kUsage;
         if (!tarnvik::win32::writeText(text + "\r\n")) {
             ::MessageBoxW(nullptr, tarnvik::win32::widen(text).c_str(), L"Tarnvik",
-                          options.unknown.empty() ? MB_ICONINFORMATION : MB_ICONERROR);
+                          options.error.empty() ? MB_ICONINFORMATION : MB_ICONERROR);
         }
-        return options.unknown.empty() ? 0 : 2;
+        return options.error.empty() ? 0 : 2;
+    }
+    const auto launch = tarnvik::resolveLaunch(options, tarnvik::os::configurationLayers());
+    if (options.autostart && !launch.start) {
+        return 0;
     }
     for (const auto& line : tarnvik::os::startupDiagnostics()) {
         tarnvik::os::report(line.render());
     }
+    for (const auto& problem : launch.problems) {
+        tarnvik::os::report(problem);
+    }
     auto repair = tarnvik::systemRepairSettings(tarnvik::win32::currentDateTime);
     // Also without --guard: every start releases what a killed run left held.
     repair.guard = tarnvik::systemGuardSettings(repair);
-    repair.guard->holds = options.guard;
+    repair.guard->holds = launch.guard;
+    for (const auto& problem : launch.problems) {
+        repair.problems.push_back({tarnvik::texts::kSettingIgnored, {problem}});
+    }
     tarnvik::win32::Form1Window window([] { return std::make_unique<tarnvik::cping>(); },
                                        std::move(repair));
     if (!window.create(showCommand)) {
         tarnvik::os::report("cannot create the window: " +
                             tarnvik::os::errorText(static_cast<int>(::GetLastError())));
         return 1;
+    }
+    if (launch.target) {
+        window.launch(*launch.target, launch.start);
     }
     MSG message{};
     while (::GetMessageW(&message, nullptr, 0, 0) > 0) {

@@ -85,6 +85,57 @@ TEST(Form1Logic, HandlersDriveTheControlsInTheOrderTheWindowShowsIt) {
     EXPECT_EQ(log->echoes.size(), 1u);
 }
 
+// An unattended start: the text goes to the box of its mode, and monitoring starts as a click
+// would; no target is said, and nothing starts.
+TEST(Form1Logic, LaunchFillsTheBoxOfTheTargetsModeAndStarts) {
+    struct Case {
+        const char* target;
+        bool start;
+        Control box;
+        bool byName, running;
+        const char* said;
+    };
+    const Case cases[] = {
+        {"10.0.0.1", true, Control::txtPing, false, true, ""},
+        {"www.example.net", true, Control::txtConvert, true, true, ""},
+        {"gateway.lan", false, Control::txtConvert, true, false, ""},
+        {"1.2.3", true, Control::txtPing, false, false,
+         "not an IPv4 address, nothing probed: 1.2.3"},
+        {" ", true, Control::txtPing, false, false, "nothing to probe: the address box is empty"},
+    };
+    for (const auto& c : cases) {
+        testing::TempDir dir;
+        testing::RecordingRepair recorder(dir.path());
+        RecordingControls controls;
+        Form1 form(
+            controls,
+            [&] {
+                auto platform = std::make_unique<testing::FakePlatform>(
+                    std::make_shared<testing::PlatformLog>());
+                platform->hosts = {{"www.example.net", ipv4FromOctets(10, 0, 0, 1)}};
+                return std::make_unique<cping>(std::move(platform));
+            },
+            recorder.settings());
+        form.Form_Load();
+        EXPECT_EQ(form.launch(c.target, c.start), c.running && *c.said == '\0') << c.target;
+        Form1TestAccess::settle(form);
+        EXPECT_EQ(controls.shown[Control::zdym], c.byName) << c.target;
+        EXPECT_EQ(controls.texts[Control::zx], c.running ? texts::kStop : texts::kStart)
+            << c.target;
+        if (*c.said == '\0') {
+            EXPECT_EQ(controls.texts[c.box], c.target);
+            EXPECT_TRUE(recorder.reports.empty()) << c.target;
+        } else {
+            EXPECT_EQ(recorder.reports, std::vector<std::string>{c.said});
+            EXPECT_NE(controls.tips.at(Control::Shape1).find(c.said), std::string::npos);
+        }
+        if (c.byName && c.running) {
+            EXPECT_EQ(controls.texts[Control::txtPing], "10.0.0.1") << "the name was looked up";
+        }
+        form.Form_QueryUnload();
+    }
+}
+
 // The lamp's tip says what cannot work here, then the state in one sentence: what was probed,
 // the outcome, the evidence's verdict; and after Stop that what it shows is the last state.
 TEST(Form1Logic, LampTipTellsTheStateInOneSentence) {

@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -319,6 +321,27 @@ class ScopedVariable {
     const char* name_;
     std::optional<std::string> old_;
 };
+
+TEST(Configuration, SystemDirectoriesLeastImportantFirstThenTheUsersOwn) {
+    testing::TempDir dir;
+    for (const char* name : {"first", "second", "user"}) {
+        std::filesystem::create_directories(dir.path() / name / "tarnvik");
+        std::ofstream(dir.path() / name / "tarnvik" / "tarnvik.conf")
+            << "target = " << name << "\n";
+    }
+    std::filesystem::create_directories(dir.path() / "empty");
+    ScopedVariable dirs("XDG_CONFIG_DIRS", (dir.path() / "first").string() +
+                                               ":relative:" + (dir.path() / "empty").string() +
+                                               ":" + (dir.path() / "second").string());
+    ScopedVariable home("XDG_CONFIG_HOME", (dir.path() / "user").string());
+    const auto layers = os::configurationLayers();
+    ASSERT_EQ(layers.size(), 3u);
+    const char* order[] = {"second", "first", "user"};
+    for (std::size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(layers[i].values.at("target"), order[i]);
+        EXPECT_EQ(layers[i].system, i < 2);
+    }
+}
 
 TEST_F(RepairTest, HostileEnvironmentNeverReachesAPrivilegedCommand) {
     // A PATH whose first directory holds a "sh" that only leaves a mark.

@@ -348,6 +348,54 @@ TEST_F(EndToEnd, PersistentAttackerGetsOneRepairPerLostProbeAndNothingLeaks) {
     EXPECT_EQ(descriptorsAfter, descriptorsBefore);
 }
 
+// No click: --start, and a deployed configuration whose locked target wins over the user's; the
+// session's autostart entry opens nothing where no configuration asks for it.
+TEST_F(EndToEnd, UnattendedStartMonitorsFromTheFirstSecond) {
+    startCapture();
+    const auto firstRequestAfter = [&](double since) {
+        const auto requests = requestsTo(echoes(), kTargetIp);
+        const auto first = std::find_if(requests.begin(), requests.end(),
+                                        [&](const auto& request) { return request.time > since; });
+        return first == requests.end() ? 1e9 : first->time - since;
+    };
+    // From the window shown: the first tick is a second after the start, as after a click.
+    std::chrono::milliseconds shownAfter{};
+    double started = wallSeconds();
+    program = desktop->start(binary, dir, &shownAfter, {"--start", kTargetIp});
+    started += static_cast<double>(shownAfter.count()) / 1000;
+    std::this_thread::sleep_for(2500ms);
+    EXPECT_LT(firstRequestAfter(started), 1.5) << "--start";
+    program->stop();
+
+    fs::create_directories(dir / "etc" / "tarnvik");
+    std::ofstream(dir / "etc" / "tarnvik" / "tarnvik.conf")
+        << "# deployed once\ntarget = " << kTargetName << "\nstart = true\nlocked = target\n";
+    fs::create_directories(dir / ".config" / "tarnvik");
+    std::ofstream(dir / ".config" / "tarnvik" / "tarnvik.conf")
+        << "target = 198.18.0.99\nguard = perhaps\n";
+    const std::vector<std::string> configured = {"env",
+                                                 "XDG_CONFIG_DIRS=" + (dir / "etc").string()};
+    started = wallSeconds();
+    program = desktop->start(binary, dir, &shownAfter, {"--autostart"}, configured);
+    started += static_cast<double>(shownAfter.count()) / 1000;
+    std::this_thread::sleep_for(2500ms);
+    EXPECT_LT(firstRequestAfter(started), 1.5) << "the configuration's locked target";
+    const std::string said = program->stop();
+    EXPECT_NE(said.find("target is locked by " + (dir / "etc").string()), std::string::npos)
+        << said;
+    EXPECT_NE(said.find("guard = perhaps is neither true nor false; ignored"), std::string::npos)
+        << said;
+    for (const auto& request : requestsTo(echoes(), "198.18.0.99")) {
+        ADD_FAILURE() << "probed the user's target at " << request.time;
+    }
+
+    fs::remove_all(dir / "etc");
+    const auto quiet = lan->namespaces().exec(
+        lan->ws(), {"env", "HOME=" + dir.string(), binary.string(), "--autostart"});
+    EXPECT_EQ(quiet.exitCode, 0);
+    EXPECT_EQ(quiet.output, "");
+}
+
 TEST_F(EndToEnd, HostNameIsResolvedOncePerStartAndItsAddressProbed) {
     const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     ASSERT_GE(watch, 0);

@@ -12,7 +12,9 @@
 #include <algorithm>
 #include <chrono>
 #include <fstream>
+#include <map>
 #include <optional>
+#include <set>
 #include <sstream>
 #include <thread>
 
@@ -225,6 +227,28 @@ TEST(Win32System, OnlyNameSurrogateReparsePointsAreRefused) {
     for (const auto& c : cases) {
         EXPECT_EQ(win32::refusedReparseTag(c.tag), c.refused) << std::hex << c.tag;
     }
+}
+
+// The policy key's values are all locked and come first; text and numbers both read.
+TEST(Win32System, ConfigurationFromThePolicyKeyThenTheUsersKey) {
+    const DWORD one = 1;
+    ASSERT_EQ(::RegSetKeyValueW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Policies\\Tarnvik", L"start",
+                                REG_DWORD, &one, sizeof one),
+              ERROR_SUCCESS);
+    const wchar_t target[] = L"198.18.0.2";
+    ASSERT_EQ(::RegSetKeyValueW(HKEY_CURRENT_USER, L"SOFTWARE\\Tarnvik", L"target", REG_SZ, target,
+                                sizeof target),
+              ERROR_SUCCESS);
+    const auto layers = os::configurationLayers();
+    ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Policies\\Tarnvik");
+    ::RegDeleteTreeW(HKEY_CURRENT_USER, L"SOFTWARE\\Tarnvik");
+    ASSERT_EQ(layers.size(), 2u);
+    EXPECT_EQ(layers[0].values, (std::map<std::string, std::string>{{"start", "1"}}));
+    EXPECT_EQ(layers[0].locked, (std::set<std::string>{"start"}));
+    EXPECT_EQ(layers[1].values, (std::map<std::string, std::string>{{"target", "198.18.0.2"}}));
+    const auto launch = resolveLaunch({}, layers);
+    EXPECT_TRUE(launch.start);
+    EXPECT_EQ(launch.target, "198.18.0.2");
 }
 
 } // namespace
