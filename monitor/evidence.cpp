@@ -346,13 +346,27 @@ bool EvidenceRecorder::failed(const std::string& probed) {
 }
 
 void EvidenceRecorder::record(EvidenceRecord record) {
-    const std::string line = evidenceLine(settings_.isoTime(), record);
+    const std::string time = settings_.isoTime();
+    const std::string line = evidenceLine(time, record);
     if (const auto said = recordReport(record, watch_.baselineProven()); !said.empty()) {
         report(said);
     }
     const auto path = settings_.logDirectory / kEvidenceLogName;
     if (const int error = os::appendInOneWrite(path, line, settings_.ownerOnly)) {
         report("cannot append to " + os::pathText(path) + ": " + os::errorText(error));
+    }
+    if (settings_.interfaceName) {
+        const int index = record.now.interfaceIndex;
+        const auto json =
+            evidenceJson(time, record,
+                         {settings_.host, settings_.user, settings_.interfaceName(index),
+                          settings_.interfaceAddress(index)});
+        const auto jsonPath = settings_.logDirectory / kEvidenceJsonName;
+        const int error =
+            os::appendRotated(jsonPath, json, kEvidenceJsonLimit, settings_.ownerOnly);
+        if (error != 0 && !std::exchange(jsonFailureSaid_, true)) {
+            report("cannot append to " + os::pathText(jsonPath) + ": " + os::errorText(error));
+        }
     }
     if (settings_.systemLog) {
         settings_.systemLog(line, record.verdict);

@@ -21,12 +21,17 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
 namespace tarnvik {
 
 inline constexpr const char* kEvidenceLogName = "arp_evidence.log";
+// The same records for collectors, one JSON object a line, rotated at 10 MiB (one previous file,
+// arp_evidence.jsonl.1).
+inline constexpr const char* kEvidenceJsonName = "arp_evidence.jsonl";
+inline constexpr std::uintmax_t kEvidenceJsonLimit = 10 * 1024 * 1024;
 
 struct EvidenceRecord {
     std::string probed;
@@ -51,6 +56,19 @@ Verdict evidenceVerdict(const std::optional<NeighbourReading>& baseline,
 
 // One line of the evidence log, LF included.
 std::string evidenceLine(const std::string& isoTime, const EvidenceRecord& record);
+
+// Who wrote a record: the machine, its user, and the interface the record's neighbour is on
+// with this machine's own link-layer address there.
+struct Desk {
+    std::string host, user, interface, mac;
+};
+// The record as one JSON object, LF included: time, host, user, interface, mac, program,
+// version, family, probed, next_hop, baseline_mac, mac_now, state, verdict, attacker_ip (null
+// where the log line has "-"), and for an IPv6 router router and route_lost.
+std::string evidenceJson(const std::string& isoTime, const EvidenceRecord& record,
+                         const Desk& desk);
+// Text as a JSON string, quoted; a byte that is no UTF-8 becomes U+FFFD.
+std::string jsonString(std::string_view text);
 // The record in words for standard error (empty for kinds that say nothing there); a move's
 // words say whether it was proven (`baselineProven`).
 std::string recordReport(const EvidenceRecord& record, bool baselineProven);
@@ -93,6 +111,10 @@ struct EvidenceSettings {
     // Another IPv6 entry on the interface holding the link-layer address, besides the router.
     std::function<std::optional<Ipv6Address>(int, const Ipv6Address&, const std::string&)>
         ipv6Holder = nullptr;
+    // The desk named in each JSON record: the machine and user, and an interface's name and
+    // this machine's link-layer address on it. None: the JSON records are not written.
+    std::string host = "", user = "";
+    std::function<std::string(int)> interfaceName = nullptr, interfaceAddress = nullptr;
 };
 
 class EvidenceRecorder {
@@ -182,6 +204,7 @@ class EvidenceRecorder {
     bool routerAttacked_ = false;
     std::function<void(bool ipv6)> attacked_;
     bool routerReadFailureSaid_ = false;
+    bool jsonFailureSaid_ = false;
 };
 
 } // namespace tarnvik

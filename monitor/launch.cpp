@@ -18,28 +18,40 @@ std::string_view trimmed(std::string_view text) {
     return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
 }
 
-bool ourKey(std::string_view key) {
-    return std::find(std::begin(kConfigurationKeys), std::end(kConfigurationKeys), key) !=
-           std::end(kConfigurationKeys);
-}
-
 std::optional<bool> truth(std::string_view value) {
     std::string lower(value);
-    std::transform(lower.begin(), lower.end(), lower.begin(),
-                   [](unsigned char c) { return static_cast<char>(c | 0x20); });
-    if (lower == "true" || lower == "yes" || lower == "on" || lower == "1") {
-        return true;
+    for (auto& c : lower) {
+        c = static_cast<char>(c >= 'A' && c <= 'Z' ? c | 0x20 : c);
     }
-    if (lower == "false" || lower == "no" || lower == "off" || lower == "0") {
-        return false;
+    constexpr std::string_view kWords[] = {"false", "true", "no", "yes", "off", "on", "0", "1"};
+    for (std::size_t i = 0; i < std::size(kWords); ++i) {
+        if (lower == kWords[i]) {
+            return i % 2 == 1;
+        }
     }
     return std::nullopt;
 }
 
+// Text made of parts at once: the many messages here cost the one executable little code.
+std::string joined(std::initializer_list<std::string_view> parts) {
+    std::string text;
+    for (const auto part : parts) {
+        text += part;
+    }
+    return text;
+}
+
 } // namespace
+
+int configKey(std::string_view name) {
+    return static_cast<int>(
+        std::find(std::begin(kConfigurationKeys), std::end(kConfigurationKeys), name) -
+        std::begin(kConfigurationKeys));
+}
 
 ConfigLayer parseConfigFile(std::string origin, std::string_view text, bool system) {
     ConfigLayer layer{std::move(origin), {}, {}, system, {}};
+    layer.locked.fill(false);
     if (text.starts_with("\xEF\xBB\xBF")) {
         text.remove_prefix(3);
     }
@@ -50,7 +62,7 @@ ConfigLayer parseConfigFile(std::string origin, std::string_view text, bool syst
         const auto line = trimmed(text.substr(from, end - from));
         from = end + 1;
         ++number;
-        const auto where = layer.origin + ":" + std::to_string(number) + ": ";
+        const auto where = joined({layer.origin, ":", std::to_string(number), ": "});
         if (line.empty() || line.front() == '#' || line.front() == ';') {
             continue;
         }
@@ -61,7 +73,7 @@ ConfigLayer parseConfigFile(std::string origin, std::string_view text, bool syst
         const auto equals = line.find('=');
         if (equals == std::string_view::npos) {
             layer.problems.push_back(
-                where + "not a key = value line: " + printableExcerpt(std::string(line)));
+                joined({where, "not a key = value line: ", printableExcerpt(std::string(line))}));
             continue;
         }
         const std::string key(trimmed(line.substr(0, equals)));
@@ -73,18 +85,18 @@ ConfigLayer parseConfigFile(std::string origin, std::string_view text, bool syst
             for (std::size_t at = 0; at <= value.size();) {
                 const auto comma = std::min(value.find(',', at), value.size());
                 const std::string name(trimmed(std::string_view(value).substr(at, comma - at)));
-                if (ourKey(name)) {
-                    layer.locked.insert(name);
+                if (configKey(name) < kConfigKeys) {
+                    layer.locked[static_cast<std::size_t>(configKey(name))] = true;
                 } else if (!name.empty()) {
-                    layer.problems.push_back(where +
-                                             "locked names no key: " + printableExcerpt(name));
+                    layer.problems.push_back(
+                        joined({where, "locked names no key: ", printableExcerpt(name)}));
                 }
                 at = comma + 1;
             }
-        } else if (ourKey(key)) {
-            layer.values[key] = value;
+        } else if (configKey(key) < kConfigKeys) {
+            layer.values[static_cast<std::size_t>(configKey(key))] = value;
         } else {
-            layer.problems.push_back(where + "no such key: " + printableExcerpt(key));
+            layer.problems.push_back(joined({where, "no such key: ", printableExcerpt(key)}));
         }
     }
     return layer;
@@ -115,64 +127,62 @@ TargetForm targetForm(std::string_view text) {
 
 Launch resolveLaunch(const Options& options, const std::vector<ConfigLayer>& layers) {
     Launch launch;
-    std::map<std::string, std::string> values, originOf;
-    std::map<std::string, std::string> lockedBy;
+    std::array<std::optional<std::string>, kConfigKeys> values;
+    std::array<std::string, kConfigKeys> originOf, lockedBy;
     for (const auto& layer : layers) {
         launch.problems.insert(launch.problems.end(), layer.problems.begin(), layer.problems.end());
-        for (const auto& [key, value] : layer.values) {
-            if (const auto lock = lockedBy.find(key); lock != lockedBy.end()) {
-                launch.problems.push_back(layer.origin + ": " + key + " is locked by " +
-                                          lock->second + "; its value there stays");
+        for (std::size_t key = 0; key < kConfigKeys; ++key) {
+            if (!layer.values[key]) {
                 continue;
             }
-            values[key] = value;
+            if (!lockedBy[key].empty()) {
+                launch.problems.push_back(
+                    joined({layer.origin, ": ", kConfigurationKeys[key], " is locked by ",
+                            lockedBy[key], "; its value there stays"}));
+                continue;
+            }
+            values[key] = layer.values[key];
             originOf[key] = layer.origin;
         }
-        if (layer.system) {
-            for (const auto& key : layer.locked) {
-                lockedBy.emplace(key, layer.origin);
+        for (std::size_t key = 0; key < kConfigKeys; ++key) {
+            if (layer.system && layer.locked[key] && lockedBy[key].empty()) {
+                lockedBy[key] = layer.origin;
             }
         }
     }
-    const auto flag = [&](const std::string& key) {
-        const auto value = values.find(key);
-        if (value == values.end()) {
-            return false;
-        }
-        const auto parsed = truth(value->second);
+    const auto said = [&](std::size_t key, std::string_view why) {
+        launch.problems.push_back(joined({originOf[key], ": ", kConfigurationKeys[key], " = ",
+                                          printableExcerpt(*values[key]), why}));
+    };
+    const auto flag = [&](std::size_t key) {
+        const auto parsed = values[key] ? truth(*values[key]) : std::optional(false);
         if (!parsed) {
-            launch.problems.push_back(originOf[key] + ": " + key + " = " +
-                                      printableExcerpt(value->second) +
-                                      " is neither true nor false; ignored");
+            said(key, " is neither true nor false; ignored");
         }
         return parsed.value_or(false);
     };
-    const bool start = flag("start");
-    launch.guard = flag("guard");
+    const bool start = flag(kStartKey);
+    launch.guard = flag(kGuardKey);
     if (options.guard) {
-        if (lockedBy.contains("guard") && !launch.guard) {
-            launch.problems.push_back("--guard: guard is locked by " + lockedBy["guard"] +
-                                      "; ignored");
+        if (!lockedBy[kGuardKey].empty() && !launch.guard) {
+            launch.problems.push_back(
+                joined({"--guard: guard is locked by ", lockedBy[kGuardKey], "; ignored"}));
         } else {
             launch.guard = true;
         }
     }
-    if (const auto target = values.find("target"); target != values.end()) {
-        if (targetForm(target->second) == TargetForm::none) {
-            launch.problems.push_back(originOf["target"] +
-                                      ": target = " + printableExcerpt(target->second) +
-                                      " is neither an IPv4 address nor a host name; ignored");
-        } else {
-            launch.target = target->second;
-            launch.start = start;
-        }
+    if (values[kTargetKey] && targetForm(*values[kTargetKey]) == TargetForm::none) {
+        said(kTargetKey, " is neither an IPv4 address nor a host name; ignored");
+    } else if (values[kTargetKey]) {
+        launch.target = values[kTargetKey];
+        launch.start = start;
     } else if (start) {
-        launch.problems.push_back(originOf["start"] + ": start = true names no target; ignored");
+        said(kStartKey, " names no target; ignored");
     }
     if (options.start) {
-        if (lockedBy.contains("target") && launch.target != options.start) {
-            launch.problems.push_back("--start: target is locked by " + lockedBy["target"] +
-                                      "; ignored");
+        if (!lockedBy[kTargetKey].empty() && launch.target != options.start) {
+            launch.problems.push_back(
+                joined({"--start: target is locked by ", lockedBy[kTargetKey], "; ignored"}));
         } else {
             launch.target = options.start;
             launch.start = true;

@@ -9,21 +9,24 @@
 
 #include "options.h"
 
-#include <map>
+#include <array>
 #include <optional>
-#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace tarnvik {
 
+// The keys, in the order of ConfigLayer's arrays.
 inline constexpr const char* kConfigurationKeys[] = {"target", "start", "guard"};
+enum ConfigKey { kTargetKey, kStartKey, kGuardKey, kConfigKeys };
+// A key's place, or kConfigKeys for none of ours.
+int configKey(std::string_view name);
 
 struct ConfigLayer {
     std::string origin; // a file's path, or a registry key's name, for what is said about it
-    std::map<std::string, std::string> values;
-    std::set<std::string> locked; // only a system layer's count
+    std::array<std::optional<std::string>, kConfigKeys> values = {};
+    std::array<bool, kConfigKeys> locked = {}; // only a system layer's count
     bool system = false;
     // Lines that were no key = value, or named no key of ours.
     std::vector<std::string> problems;

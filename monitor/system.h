@@ -33,6 +33,13 @@ bool writableDirectory(const std::filesystem::path& directory);
 int appendInOneWrite(const std::filesystem::path& path, std::string_view bytes,
                      bool ownerOnly = false);
 
+// Appends as appendInOneWrite does to a log kept under `limit` bytes: where `bytes` would pass it,
+// the file is first renamed to `path` + ".1" (the one previous file, replaced), so that a new one
+// begins and a follower sees the rotation. Copies of the program that append at once rotate once
+// between them and lose nothing. Returns 0 or the error that stopped it.
+int appendRotated(const std::filesystem::path& path, std::string_view bytes, std::uintmax_t limit,
+                  bool ownerOnly = false);
+
 // Creates `directory` (absolute) and its missing parents, each open to this user alone on POSIX
 // (0700, as the XDG rules ask of the state directory); an existing parent keeps its mode. Never
 // through a link the user could have laid (ELOOP): `directory` itself must be a directory this
@@ -115,6 +122,11 @@ std::string toGbk(std::string_view utf8);
 
 // The current local date and time in ISO 8601 with its offset: 2026-12-07T09:05:03+01:00.
 std::string currentIsoDateTime();
+
+// Who writes the records: this machine's name (its host name, not the domain) and this
+// process's user; empty when unknown.
+std::string hostName();
+std::string userName();
 
 // One evidence record to the system's own log (the journal, else syslog; the Windows
 // Application event log), the verdict in its message. A failure there is ignored: the file has it.

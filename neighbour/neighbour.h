@@ -126,6 +126,9 @@ std::string ipv6Text(const Ipv6Address& address, int interfaceIndex);
 // This machine's own link-layer address on an interface; empty when it has none (or no such
 // interface).
 std::string interfaceLinkAddress(int interfaceIndex);
+// The interface's name as its system shows it ("eth0"; Windows: its alias, "Ethernet"); empty
+// when there is none.
+std::string interfaceName(int interfaceIndex);
 
 // A 6-byte link-layer address as "02:00:00:00:00:02"; other lengths give empty text.
 std::string linkAddressText(std::span<const std::uint8_t> bytes);

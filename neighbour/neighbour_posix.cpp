@@ -240,6 +240,14 @@ std::string ipv6Text(const Ipv6Address& address, int interfaceIndex) {
     return out;
 }
 
+std::string interfaceName(int interfaceIndex) {
+    char name[IF_NAMESIZE] = {};
+    return interfaceIndex > 0 &&
+                   ::if_indextoname(static_cast<unsigned>(interfaceIndex), name) != nullptr
+               ? name
+               : "";
+}
+
 std::string interfaceLinkAddress(int interfaceIndex) {
     char name[IF_NAMESIZE] = {};
     if (interfaceIndex <= 0 ||

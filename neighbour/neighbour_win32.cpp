@@ -131,6 +131,22 @@ std::string ipv6Text(const Ipv6Address& address, int interfaceIndex) {
     return out;
 }
 
+std::string interfaceName(int interfaceIndex) {
+    NET_LUID luid{};
+    wchar_t alias[NDIS_IF_MAX_STRING_SIZE + 1] = {};
+    if (interfaceIndex <= 0 ||
+        ::ConvertInterfaceIndexToLuid(static_cast<NET_IFINDEX>(interfaceIndex), &luid) !=
+            NO_ERROR ||
+        ::ConvertInterfaceLuidToAlias(&luid, alias, NDIS_IF_MAX_STRING_SIZE + 1) != NO_ERROR) {
+        return {};
+    }
+    // A Chinese Windows calls its first adapter 以太网: UTF-8, as every text of ours.
+    char name[4 * (NDIS_IF_MAX_STRING_SIZE + 1)] = {};
+    return ::WideCharToMultiByte(CP_UTF8, 0, alias, -1, name, sizeof name, nullptr, nullptr) > 0
+               ? name
+               : "";
+}
+
 std::string interfaceLinkAddress(int interfaceIndex) {
     MIB_IF_ROW2 row{};
     row.InterfaceIndex = static_cast<NET_IFINDEX>(interfaceIndex);

@@ -15,24 +15,24 @@ ConfigLayer readKey(HKEY root, const wchar_t* path, std::string origin, bool pol
     if (::RegOpenKeyExW(root, path, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) {
         return layer;
     }
-    for (const char* name : kConfigurationKeys) {
-        const auto wide = win32::widen(name);
+    for (std::size_t index = 0; index < kConfigKeys; ++index) {
+        const auto wide = win32::widen(kConfigurationKeys[index]);
         wchar_t text[1024];
         DWORD size = sizeof text;
         DWORD number = 0;
         DWORD numberSize = sizeof number;
         if (::RegGetValueW(key, nullptr, wide.c_str(), RRF_RT_REG_SZ, nullptr, text, &size) ==
             ERROR_SUCCESS) {
-            layer.values[name] = win32::narrow(text);
+            layer.values[index] = win32::narrow(text);
         } else if (::RegGetValueW(key, nullptr, wide.c_str(), RRF_RT_REG_DWORD, nullptr, &number,
                                   &numberSize) == ERROR_SUCCESS) {
-            layer.values[name] = std::to_string(number);
+            layer.values[index] = std::to_string(number);
         } else {
             continue;
         }
         // A policy is the administrator's word: none of its values may be changed by the user.
         if (policy) {
-            layer.locked.insert(name);
+            layer.locked[index] = true;
         }
     }
     ::RegCloseKey(key);

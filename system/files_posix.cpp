@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <iterator>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -21,17 +22,9 @@ std::filesystem::path executableDirectory() {
 
 namespace {
 
-// Opens `path` for writing with `mode` (O_APPEND or O_TRUNC), never through a symbolic link:
-// planted where others may write, it would send a privileged program's bytes into any file.
-// Writes all of `bytes`; a write the disk refused part-way is cut off again with `undoPartial`,
-// so that a log only ever holds whole lines. Returns 0 or the error that stopped it.
-int writeFile(const std::filesystem::path& path, int mode, std::string_view bytes, bool ownerOnly,
-              bool undoPartial) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | mode,
-                          ownerOnly ? 0600 : 0644);
-    if (fd < 0) {
-        return errno;
-    }
+// Writes all of `bytes` and closes `fd`; a write the disk refused part-way is cut off again
+// with `undoPartial`, so that a log only ever holds whole lines.
+int writeAll(int fd, std::string_view bytes, bool undoPartial) {
     int error = 0;
     std::size_t done = 0;
     while (done < bytes.size()) {
@@ -57,11 +50,59 @@ int writeFile(const std::filesystem::path& path, int mode, std::string_view byte
     return error;
 }
 
+// Opens `path` for writing with `mode` (O_APPEND or O_TRUNC), never through a symbolic link:
+// planted where others may write, it would send a privileged program's bytes into any file.
+// Returns 0 or the error that stopped it.
+int writeFile(const std::filesystem::path& path, int mode, std::string_view bytes, bool ownerOnly,
+              bool undoPartial) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | mode,
+                          ownerOnly ? 0600 : 0644);
+    if (fd < 0) {
+        return errno;
+    }
+    return writeAll(fd, bytes, undoPartial);
+}
+
 } // namespace
 
 // O_APPEND puts the one write at the end of the file, whichever copy of the program wrote last.
 int appendInOneWrite(const std::filesystem::path& path, std::string_view bytes, bool ownerOnly) {
     return writeFile(path, O_APPEND, bytes, ownerOnly, true);
+}
+
+int appendRotated(const std::filesystem::path& path, std::string_view bytes, std::uintmax_t limit,
+                  bool ownerOnly) {
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW,
+                              ownerOnly ? 0600 : 0644);
+        if (fd < 0) {
+            return errno;
+        }
+        // The lock is the file's: a copy that waited for it while another rotated finds the
+        // name moved on, and opens the new file.
+        struct stat opened {};
+        struct stat named {};
+        if (::flock(fd, LOCK_EX) != 0 || ::fstat(fd, &opened) != 0) {
+            const int error = errno;
+            ::close(fd);
+            return error;
+        }
+        const bool current = ::lstat(path.c_str(), &named) == 0 && named.st_ino == opened.st_ino &&
+                             named.st_dev == opened.st_dev;
+        if (current && (opened.st_size == 0 ||
+                        static_cast<std::uintmax_t>(opened.st_size) + bytes.size() <= limit)) {
+            return writeAll(fd, bytes, true);
+        }
+        if (current) {
+            auto previous = path;
+            previous += ".1";
+            if (::rename(path.c_str(), previous.c_str()) != 0) {
+                return writeAll(fd, bytes, true); // kept, in a file that grows on
+            }
+        }
+        ::close(fd);
+    }
+    return EAGAIN;
 }
 
 namespace {

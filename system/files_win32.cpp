@@ -115,6 +115,31 @@ int appendInOneWrite(const std::filesystem::path& path, std::string_view bytes,
     return written == bytes.size() ? 0 : ERROR_DISK_FULL;
 }
 
+int appendRotated(const std::filesystem::path& path, std::string_view bytes, std::uintmax_t limit,
+                  bool ownerOnly) {
+    // One copy of this session at a time looks at the size, rotates and appends.
+    const win32::UniqueHandle turn(::CreateMutexW(nullptr, FALSE, L"Local\\tarnvik-log-rotation"));
+    const bool taken =
+        turn.get() != nullptr && ::WaitForSingleObject(turn.get(), 5000) != WAIT_TIMEOUT;
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data) &&
+        (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+        const std::uintmax_t size =
+            (static_cast<std::uintmax_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+        auto previous = path;
+        previous += ".1";
+        if (size > 0 && size + bytes.size() > limit) {
+            // A failed rotation keeps the record, in a file that grows on.
+            (void)::MoveFileExW(path.c_str(), previous.c_str(), MOVEFILE_REPLACE_EXISTING);
+        }
+    }
+    const int error = appendInOneWrite(path, bytes, ownerOnly);
+    if (taken) {
+        ::ReleaseMutex(turn.get());
+    }
+    return error;
+}
+
 namespace {
 
 // Our own small files are never opened through any reparse point.

@@ -97,6 +97,10 @@ RepairSettings systemRepairSettings(std::function<std::string()> localDateTime) 
         programDirectory, posix::executableFile(programDirectory / kFlushHelperName), true);
     settings.evidence->readRouters = readIpv6Routers;
     settings.evidence->ipv6Text = ipv6Text;
+    settings.evidence->host = os::hostName();
+    settings.evidence->user = os::userName();
+    settings.evidence->interfaceName = interfaceName;
+    settings.evidence->interfaceAddress = interfaceLinkAddress;
     settings.evidence->ipv6Holder = ipv6NeighbourWithLinkAddress;
     // The window shows them too: started from a menu, nobody reads standard error.
     settings.problems = os::startupDiagnostics();

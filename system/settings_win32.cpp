@@ -102,6 +102,10 @@ RepairSettings systemRepairSettings(std::function<std::string()> localDateTime) 
     settings.ipv6Command = {"netsh", "interface", "ipv6", "delete", "neighbors"};
     settings.evidence->readRouters = readIpv6Routers;
     settings.evidence->ipv6Text = ipv6Text;
+    settings.evidence->host = os::hostName();
+    settings.evidence->user = os::userName();
+    settings.evidence->interfaceName = interfaceName;
+    settings.evidence->interfaceAddress = interfaceLinkAddress;
     settings.evidence->ipv6Holder = ipv6NeighbourWithLinkAddress;
     // The window shows them too: started from a menu, nobody reads standard error.
     settings.problems = os::startupDiagnostics();

@@ -10,6 +10,7 @@
 #include <ctime>
 #include <iconv.h>
 #include <iostream>
+#include <pwd.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <syslog.h>
@@ -86,6 +87,20 @@ std::string currentIsoDateTime() {
         iso.insert(iso.size() - 2, ":");
     }
     return iso;
+}
+
+std::string hostName() {
+    char name[256] = {};
+    return ::gethostname(name, sizeof name - 1) == 0 ? name : "";
+}
+
+std::string userName() {
+    passwd entry{};
+    passwd* found = nullptr;
+    char buffer[4096];
+    return ::getpwuid_r(::geteuid(), &entry, buffer, sizeof buffer, &found) == 0 && found
+               ? found->pw_name
+               : std::to_string(::geteuid());
 }
 
 namespace {

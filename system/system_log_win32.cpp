@@ -63,6 +63,18 @@ std::string currentDateTime() {
 
 namespace os {
 
+std::string hostName() {
+    wchar_t name[256] = {};
+    DWORD size = 256;
+    return ::GetComputerNameExW(ComputerNameDnsHostname, name, &size) ? win32::narrow(name) : "";
+}
+
+std::string userName() {
+    wchar_t name[257] = {};
+    DWORD size = 257;
+    return ::GetUserNameW(name, &size) ? win32::narrow(name) : "";
+}
+
 namespace {
 
 // The standard error the program was given (a pipe or a file), if any.

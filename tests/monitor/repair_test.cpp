@@ -338,7 +338,7 @@ TEST(Configuration, SystemDirectoriesLeastImportantFirstThenTheUsersOwn) {
     ASSERT_EQ(layers.size(), 3u);
     const char* order[] = {"second", "first", "user"};
     for (std::size_t i = 0; i < 3; ++i) {
-        EXPECT_EQ(layers[i].values.at("target"), order[i]);
+        EXPECT_EQ(layers[i].values[kTargetKey], order[i]);
         EXPECT_EQ(layers[i].system, i < 2);
     }
 }

@@ -3,6 +3,7 @@
 // Xvfb display of its own and is driven through the keyboard; its attack log, the neighbour table
 // and the traffic captured at the target are checked from outside.
 #include "capture.h"
+#include "evidence_twins.h"
 #include "lan.h"
 
 #include <gtest/gtest.h>
@@ -343,6 +344,19 @@ TEST_F(EndToEnd, PersistentAttackerGetsOneRepairPerLostProbeAndNothingLeaks) {
     EXPECT_GE(lines, 4);
     EXPECT_LE(lines, 5 + lost);
     EXPECT_EQ(countVerdict(evidenceLines(dir / "arp_evidence.log"), "changed"), lines);
+    // Every record has its twin for collectors, with this desk's name and interface.
+    std::istringstream log(readFile(dir / "arp_evidence.log"));
+    std::istringstream json(readFile(dir / "arp_evidence.jsonl"));
+    int twins = 0;
+    for (std::string logLine, jsonLine; std::getline(log, logLine);) {
+        ASSERT_TRUE(std::getline(json, jsonLine)) << "no twin for " << logLine;
+        EXPECT_EQ(testing::twinMismatch(logLine, jsonLine), "") << jsonLine;
+        const auto record = nlohmann::json::parse(jsonLine);
+        EXPECT_EQ(record["interface"], "eth0");
+        EXPECT_EQ(record["mac"], kWsMac);
+        ++twins;
+    }
+    EXPECT_EQ(twins, countLines(dir / "arp_evidence.jsonl"));
     EXPECT_EQ(reports.find("cannot"), std::string::npos) << "every flush started: " << reports;
     EXPECT_EQ(zombies, 0);
     EXPECT_EQ(descriptorsAfter, descriptorsBefore);

@@ -243,9 +243,10 @@ TEST(Win32System, ConfigurationFromThePolicyKeyThenTheUsersKey) {
     ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Policies\\Tarnvik");
     ::RegDeleteTreeW(HKEY_CURRENT_USER, L"SOFTWARE\\Tarnvik");
     ASSERT_EQ(layers.size(), 2u);
-    EXPECT_EQ(layers[0].values, (std::map<std::string, std::string>{{"start", "1"}}));
-    EXPECT_EQ(layers[0].locked, (std::set<std::string>{"start"}));
-    EXPECT_EQ(layers[1].values, (std::map<std::string, std::string>{{"target", "198.18.0.2"}}));
+    EXPECT_EQ(layers[0].values, (decltype(layers[0].values){std::nullopt, "1", std::nullopt}));
+    EXPECT_EQ(layers[0].locked, (decltype(layers[0].locked){false, true, false}));
+    EXPECT_EQ(layers[1].values,
+              (decltype(layers[1].values){"198.18.0.2", std::nullopt, std::nullopt}));
     const auto launch = resolveLaunch({}, layers);
     EXPECT_TRUE(launch.start);
     EXPECT_EQ(launch.target, "198.18.0.2");
