@@ -47,6 +47,8 @@ if [ -n "$(getcap /usr/bin/tarnvik)" ]; then
   exit 1
 fi
 test -f /usr/share/applications/tarnvik.desktop
+# The collector's command reads standard input: nothing read is no attack.
+echo '{}' | /usr/bin/tarnvik-report --csv | grep -qx "attacker,impersonated,desk_count,desks,held,first,last,going"
 test -f /usr/share/icons/hicolor/16x16/apps/tarnvik.png
 # Every session starts the autostart entry; with no configuration asking, it ends at once, silently.
 grep -q "^Exec=tarnvik --autostart$" /etc/xdg/autostart/tarnvik.desktop
