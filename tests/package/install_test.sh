@@ -20,8 +20,10 @@ fi
 home=$(mktemp -d)
 trap 'dpkg --purge tarnvik >/dev/null 2>&1 || true; dpkg-statoverride --remove /usr/bin/tarnvik-hold >/dev/null 2>&1 || true; rm -rf "$home"' EXIT
 
-# Everything under /usr, whatever prefix the build had; nothing under /usr/local.
-if dpkg-deb -c "$deb" | awk '{print $6}' | grep -v '^\./usr/' | grep -v '^\./$'; then
+# Everything under /usr, whatever prefix the build had (nothing under /usr/local), but for the
+# session's autostart entry, which the XDG rules keep in /etc.
+if dpkg-deb -c "$deb" | awk '{print $6}' | grep -v '^\./usr/' |
+  grep -vxE '\./|\./etc/|\./etc/xdg/|\./etc/xdg/autostart/|\./etc/xdg/autostart/tarnvik\.desktop'; then
   echo "the package installs outside /usr"
   exit 1
 fi
