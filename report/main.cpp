@@ -9,7 +9,6 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
-#include <iostream>
 #include <thread>
 
 namespace {
@@ -32,7 +31,8 @@ constexpr const char* kUsage =
 // rotation is read from its start.
 class Follower {
   public:
-    explicit Follower(std::string path) : path_(std::move(path)) {}
+    // `follow`: what standard input holds so far is handed on at once, not read to its end.
+    Follower(std::string path, bool follow) : path_(std::move(path)), follow_(follow) {}
 
     template <typename Line> bool poll(Line&& line) {
         struct stat now {};
@@ -45,12 +45,19 @@ class Follower {
             offset_ = 0;
             pending_.clear();
         }
-        std::istream& in = path_ == "-" ? std::cin : static_cast<std::istream&>(in_);
         bool any = false;
         char chunk[1 << 16];
         for (;;) {
-            in.read(chunk, sizeof chunk);
-            const auto got = in.gcount();
+            // Standard input gives what has come (a pipe's lines as they are written), a file
+            // what it holds.
+            std::streamsize got = 0;
+            if (path_ == "-") {
+                got = ::read(STDIN_FILENO, chunk, sizeof chunk);
+                ended_ = got == 0;
+            } else {
+                in_.read(chunk, sizeof chunk);
+                got = in_.gcount();
+            }
             if (got <= 0) {
                 break;
             }
@@ -64,11 +71,11 @@ class Follower {
                 any = true;
             }
             pending_.erase(0, from);
-            if (path_ == "-" && any) {
+            if (path_ == "-" && follow_ && any) {
                 break; // a terminal's or a pipe's lines are shown as they come
             }
         }
-        in.clear();
+        in_.clear();
         return any;
     }
 
@@ -81,13 +88,17 @@ class Follower {
     }
 
     bool readable() const { return path_ == "-" || in_.is_open(); }
+    // Standard input has reached its end.
+    bool ended() const { return ended_; }
 
   private:
     std::string path_;
+    bool follow_;
     std::ifstream in_;
     ino_t inode_ = 0;
     std::streamoff offset_ = 0;
     std::string pending_;
+    bool ended_ = false;
 };
 
 tarnvik::report::Seconds clockNow() {
@@ -142,9 +153,11 @@ int main(int argc, char** argv) {
     if (files.empty()) {
         files.push_back("-");
     }
-    std::ios::sync_with_stdio(false);
     Report report(since);
-    std::vector<Follower> followers(files.begin(), files.end());
+    std::vector<Follower> followers;
+    for (const auto& file : files) {
+        followers.emplace_back(file, follow);
+    }
     int status = 0;
     const auto add = [&](std::string_view line) { report.add(line); };
     for (std::size_t i = 0; i < followers.size(); ++i) {
@@ -178,7 +191,7 @@ int main(int argc, char** argv) {
             print();
         } else {
             std::this_thread::sleep_for(std::chrono::milliseconds(500));
-            if (std::cin.eof() && files == std::vector<std::string>{"-"}) {
+            if (files == std::vector<std::string>{"-"} && followers[0].ended()) {
                 break;
             }
         }

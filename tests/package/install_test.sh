@@ -51,6 +51,10 @@ fi
 test -f /usr/share/applications/tarnvik.desktop
 # The collector's command reads standard input: nothing read is no attack.
 echo '{}' | /usr/bin/tarnvik-report --csv | grep -qx "attacker,impersonated,desk_count,desks,held,first,last,going"
+# ...and all of it, past the first read of a pipe.
+for _ in $(seq 1000); do
+  echo '{"time":"2026-12-08T10:00:00Z","host":"d","verdict":"x","pad":"'"$(printf '%0200d' 0)"'"}'
+done | /usr/bin/tarnvik-report --json | grep -q '"records":1000,'
 test -f /usr/share/icons/hicolor/16x16/apps/tarnvik.png
 # Every session starts the autostart entry; with no configuration asking, it ends at once, silently.
 grep -q "^Exec=tarnvik --autostart$" /etc/xdg/autostart/tarnvik.desktop
