@@ -355,7 +355,7 @@ void EvidenceRecorder::record(EvidenceRecord record) {
     if (const int error = os::appendInOneWrite(path, line, settings_.ownerOnly)) {
         report("cannot append to " + os::pathText(path) + ": " + os::errorText(error));
     }
-    if (settings_.interfaceName) {
+    if (settings_.interfaceName && settings_.interfaceAddress) {
         const int index = record.now.interfaceIndex;
         const auto json =
             evidenceJson(time, record,
