@@ -44,7 +44,7 @@ void EvidenceRecorder::armRouters(bool flushed) {
         report("cannot read the IPv6 routers: " + os::errorText(error));
     }
     // Nothing of IPv6 was followed until now, so the flush's own deletions never arrived.
-    routers_.arm(present, flushed);
+    recordRouters(routers_.arm(present, flushed));
     (void)routers_.observe(present, false); // their addresses learnt since the flush
     followRouters();
 }
@@ -302,6 +302,8 @@ WatchOutcome EvidenceRecorder::recordOutcome(WatchOutcome outcome,
         record({target_, baseline, reading, Verdict::changed, holderOf(reading)});
     } else if (outcome == WatchOutcome::moved) {
         record({target_, watch_.previousBaseline(), reading, Verdict::moved, std::nullopt});
+    } else if (outcome == WatchOutcome::baseline) {
+        record({target_, reading, reading, Verdict::watching, std::nullopt});
     }
     return outcome;
 }

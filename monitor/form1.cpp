@@ -48,8 +48,9 @@ Form1::Form1(Controls& controls, EchoClientFactory makeEchoClient, RepairSetting
     : controls_(controls), makeEchoClient_(std::move(makeEchoClient)), offload_(std::move(wake)),
       report_(repair.report), repair_(std::move(repair)) {
     repair_.onRecord([this](const EvidenceRecord& record) {
-        // The lamp keeps telling the attack; that our address is told goes to the notice.
-        if (record.verdict == Verdict::announced) {
+        // The lamp keeps telling the attack; that our address is told goes to the notice, and
+        // that a neighbour is watched from now on goes to the records alone.
+        if (record.verdict == Verdict::announced || record.verdict == Verdict::watching) {
             return;
         }
         recorded_ = stateOf(record);
@@ -89,6 +90,7 @@ Words stateOf(const EvidenceRecord& record) {
     case Verdict::newRouter:
     case Verdict::routerGone:
     case Verdict::routerFlood:
+    case Verdict::watching:
         break;
     }
     return {texts::kDoesNotAnswer, {probed}};

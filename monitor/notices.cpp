@@ -80,7 +80,8 @@ void AttackNotices::recorded(const EvidenceRecord& record) {
     case Verdict::newRouter:
     case Verdict::routerGone:
     case Verdict::routerFlood:
-        return; // the guard's own doing: no attack
+    case Verdict::watching:
+        return; // the guard's own doing, or no attack
     case Verdict::unchanged:
         silent(record.probed, {texts::kStoppedKeeps, {hop, record.now.linkAddress}});
         return;

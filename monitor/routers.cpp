@@ -22,14 +22,19 @@ NeighbourReading routerEntry(const Ipv6Router& router) {
     return entry;
 }
 
-void RouterWatch::arm(const std::vector<Ipv6Router>& present, bool proven) {
+std::vector<RouterFinding> RouterWatch::arm(const std::vector<Ipv6Router>& present, bool proven) {
     disarm();
     armed_ = true;
+    std::vector<RouterFinding> findings;
     for (const auto& router : present) {
         known_.push_back({router, NeighbourWatch(canAsk_)});
         known_.back().watch.arm(proven);
-        (void)known_.back().watch.observe(routerEntry(router));
+        if (const auto found =
+                finding(known_.back(), known_.back().watch.observe(routerEntry(router)))) {
+            findings.push_back(*found);
+        }
     }
+    return findings;
 }
 
 KnownRouter* RouterWatch::find(const Ipv6Router& router) {
@@ -52,6 +57,9 @@ std::optional<RouterFinding> RouterWatch::finding(const KnownRouter& known,
         Ipv6Router now = known.router;
         now.linkAddress = watch.baseline()->linkAddress;
         return RouterFinding{Verdict::moved, now, watch.previousBaseline()->linkAddress};
+    }
+    if (outcome == WatchOutcome::baseline) {
+        return RouterFinding{Verdict::watching, known.router, known.router.linkAddress};
     }
     return std::nullopt;
 }

@@ -23,7 +23,8 @@ namespace tarnvik {
 inline constexpr std::size_t kMostRouters = 16;
 
 struct RouterFinding {
-    Verdict verdict = Verdict::changed; // changed, newRouter, routerGone, moved or routerFlood
+    // changed, newRouter, routerGone, moved, routerFlood or watching
+    Verdict verdict = Verdict::changed;
     Ipv6Router router;
     // The router's genuine link-layer address, where one is known (before a move, the old one).
     std::string genuine;
@@ -49,7 +50,8 @@ class RouterWatch {
     // `canAsk`: a router's genuine address can be asked directly.
     explicit RouterWatch(bool canAsk = false) : canAsk_(canAsk) {}
     // The routers present now are the known ones; `proven` when their entries were just flushed.
-    void arm(const std::vector<Ipv6Router>& present, bool proven);
+    // Returns the ones whose genuine address is known already (`watching`).
+    std::vector<RouterFinding> arm(const std::vector<Ipv6Router>& present, bool proven);
     void disarm() { *this = RouterWatch{canAsk_}; }
     void beginTick();
     // A repair's flush of the IPv6 entries has been started.

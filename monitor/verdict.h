@@ -30,6 +30,7 @@ enum class Verdict {
     newRouter,   // an IPv6 default router that was not there when monitoring started
     routerGone,  // a known IPv6 default router's route went (information only)
     routerFlood, // more IPv6 default routers than are watched: the ones beyond are not
+    watching,    // the neighbour's genuine address as first learnt: watched from now on
 };
 
 constexpr const char* verdictName(Verdict verdict) {
@@ -58,6 +59,8 @@ constexpr const char* verdictName(Verdict verdict) {
         return "router-gone";
     case Verdict::routerFlood:
         return "router-flood";
+    case Verdict::watching:
+        return "watching";
     }
     return "unknown";
 }

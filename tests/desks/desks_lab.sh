@@ -117,6 +117,13 @@ armed() {
 }
 for _ in $(seq 1 100); do armed && break; sleep 0.2; done
 armed || fail "not every desk reached the gateway"
+# Each desk's first record, the gateway's address it watches, opens its connection to the
+# collector.
+watching() {
+  [ "$(grep -c '"verdict":"watching"' "$tmp/collector/all.jsonl" 2>/dev/null)" -ge "$desks" ]
+}
+for _ in $(seq 1 300); do watching && break; sleep 0.1; done
+watching || fail "not every desk's watching record reached the collector"
 sleep 3
 
 pids_of() { pgrep -f "^$tmp/desk-[0-9]*/tarnvik --start" || true; }

@@ -554,10 +554,13 @@ TEST_F(RepairTest, Ipv6RoutersReadEachTickGiveTheirVerdictsLinesFlushesAndHolds)
     unrouted[1] = "02:00:00:00:00:0a"; // it left by itself: its own address stays
     tick({router(9, "02:00:00:00:00:0c")});
     unrouted.clear();
-    EXPECT_EQ(verdicts, (std::vector{Verdict::changed, Verdict::newRouter, Verdict::routerGone}));
+    EXPECT_EQ(verdicts, (std::vector{Verdict::watching, Verdict::changed, Verdict::newRouter,
+                                     Verdict::watching, Verdict::routerGone}));
     EXPECT_EQ(readFile(dir.path() / kEvidenceLogName),
+              "t\t10.0.0.1\tfe80::1%12\t02:00:00:00:00:0a\t02:00:00:00:00:0a\tSTALE\twatching\t-\n"
               "t\t10.0.0.1\tfe80::1%12\t02:00:00:00:00:0a\t02:00:00:00:00:0b\tSTALE\tchanged\t-\n"
               "t\t10.0.0.1\tfe80::9%12\t-\t02:00:00:00:00:0c\tSTALE\tnew-router\t-\n"
+              "t\t10.0.0.1\tfe80::9%12\t02:00:00:00:00:0c\t02:00:00:00:00:0c\tSTALE\twatching\t-\n"
               "t\t10.0.0.1\tfe80::1%12\t02:00:00:00:00:0a\t-\tnone\trouter-gone\t-\n");
     EXPECT_EQ(recorder.logLines(), 2) << "an attack line for the change and the new router";
     EXPECT_TRUE(waitUntil([&] { return testing::countLines(ipv6Marks) == 3; }));

@@ -35,8 +35,8 @@ TEST(RouterWatch, TellsChangesNewRoutersAndGoneOnesOncePerEpisode) {
     };
     const Step steps[] = {
         {{router(1, "")}, true, ""}, // flushed: the first address learnt is the genuine one
-        {{router(1, a)}, false, ""}, // learnt
-        {{router(1, a)}, true, ""},  // the genuine router's advertisements repeat
+        {{router(1, a)}, false, "watching 1%2 02:00:00:00:00:0a>02:00:00:00:00:0a;"}, // learnt
+        {{router(1, a)}, true, ""}, // the genuine router's advertisements repeat
         {{router(1, b)}, false, "changed 1%2 02:00:00:00:00:0a>02:00:00:00:00:0b;"},
         {{router(1, b)}, true, ""},   // the same forged address: the same episode
         {{router(1, "")}, false, ""}, // flushed by the repair
@@ -45,13 +45,17 @@ TEST(RouterWatch, TellsChangesNewRoutersAndGoneOnesOncePerEpisode) {
         {{}, false, "router-gone 1%2 02:00:00:00:00:0a>02:00:00:00:00:0a;"},
         {{router(1, a)}, false, ""},                // restarted with the same address
         {{router(1, a), router(9, "")}, false, ""}, // its advertisement's address comes next
-        {{router(1, a), router(9, c)}, false, "new-router 9%2 >02:00:00:00:00:0c;"},
+        {{router(1, a), router(9, c)},
+         false,
+         "new-router 9%2 >02:00:00:00:00:0c;watching 9%2 02:00:00:00:00:0c>02:00:00:00:00:0c;"},
         {{router(1, a), router(9, c)}, true, ""},
         {{router(1, a), router(9, c), router(1, "", 3)}, true, "new-router 1%3 >;"}, // another link
     };
     RouterWatch watch;
     EXPECT_TRUE(watch.observe({router(1, a)}, true).empty()) << "nothing before it is armed";
-    watch.arm({router(1, "")}, true);
+    EXPECT_EQ(told(watch.arm({router(1, a)}, false)),
+              "watching 1%2 02:00:00:00:00:0a>02:00:00:00:00:0a;");
+    EXPECT_EQ(told(watch.arm({router(1, "")}, true)), "");
     int at = 0;
     for (const auto& step : steps) {
         if (step.tick) {
