@@ -121,30 +121,39 @@ TEST_F(RepairTest, LogThatIsASymbolicLinkIsNeverWrittenThrough) {
         << "the flush starts all the same";
 }
 
-TEST_F(RepairTest, CommandRunsDetachedWithoutConsoleAndIsNeverAZombie) {
+// Started detached or run to its end, a helper has nothing of ours but standard error, no
+// console, and a session of its own; a detached one is never left as a zombie.
+TEST_F(RepairTest, CommandsRunWithoutConsoleOrOurDescriptorsAndNeverAsZombies) {
     const auto seen = dir.path() / "descriptors";
     // A descriptor this process forgot to mark close-on-exec.
     const int stray = ::open("/dev/null", O_RDONLY);
     ASSERT_GT(stray, STDERR_FILENO);
-    const std::string script = "i=$(readlink /proc/$$/fd/0); o=$(readlink /proc/$$/fd/1); "
-                               "s=$(cut -d' ' -f6 /proc/$$/stat); "
-                               "if [ -e /proc/$$/fd/" +
-                               std::to_string(stray) +
-                               " ]; then x=inherited; else x=closed; fi; echo $i $o $s $x > \"$0\"";
-    ASSERT_EQ(os::startDetached({"/bin/sh", "-c", script, seen.string()}, false), 0);
-    ::close(stray);
+    const std::string script =
+        "i=$(readlink /proc/$$/fd/0); o=$(readlink /proc/$$/fd/1); "
+        "s=$(cut -d' ' -f6 /proc/$$/stat); "
+        "if [ -e /proc/$$/fd/" +
+        std::to_string(stray) +
+        " ]; then x=inherited; else x=closed; fi; echo $i $o $s $x >> \"$0\"";
+    const std::vector<std::string> command{"/bin/sh", "-c", script, seen.string()};
+    ASSERT_EQ(os::startDetached(command, false), 0);
     ASSERT_TRUE(waitUntil([&] { return testing::countLines(seen) == 1; }));
+    ASSERT_TRUE(os::runToEnd(command, false, kHelperDeadline).succeeded());
+    ::close(stray);
     std::istringstream lines(readFile(seen));
-    std::string in, out, session, strayState;
-    lines >> in >> out >> session >> strayState;
-    EXPECT_EQ(in, "/dev/null");
-    EXPECT_EQ(out, "/dev/null");
-    EXPECT_NE(session, std::to_string(::getsid(0)));
-    EXPECT_EQ(strayState, "closed");
-    // The command was handed to init: this process has no child left to reap.
-    errno = 0;
-    EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);
-    EXPECT_EQ(errno, ECHILD);
+    for (const char* start : {"detached", "run to its end"}) {
+        std::string in, out, session, strayState;
+        lines >> in >> out >> session >> strayState;
+        EXPECT_EQ(in, "/dev/null") << start;
+        EXPECT_EQ(out, "/dev/null") << start;
+        EXPECT_NE(session, std::to_string(::getsid(0))) << start;
+        EXPECT_EQ(strayState, "closed") << start;
+    }
+    // Reaped as it ended: no child of this process is left, not even a zombie.
+    const auto children = [] {
+        std::ifstream list("/proc/self/task/" + std::to_string(::getpid()) + "/children");
+        return std::string(std::istreambuf_iterator<char>(list), {});
+    };
+    EXPECT_TRUE(waitUntil([&] { return children().empty(); })) << children();
 }
 
 // The private directories (the state directory, the holds' records): never reached through a link
