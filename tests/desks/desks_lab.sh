@@ -73,11 +73,12 @@ configure() { # FILE DIR [sed args]: the shipped FILE, placed for DIR, with its 
 mkdir -p "$tmp/collector"
 configure tarnvik-collector.conf "$tmp/collector" \
   -e "s|/var/log/tarnvik-collector/|$tmp/collector/|g"
-# The lab's own stop watch beside the shipped file: when each record arrived.
+# The lab's own stop watch beside the shipped file: when each record arrived, and when the
+# desk's rsyslogd read it (the syslog header's time).
 cat >"$tmp/collector/main.conf" <<EOF
 global(workDirectory="$tmp/collector/work")
 template(name="lab-arrival" type="string"
-         string="%timegenerated:::date-unixtimestamp%.%timegenerated:::date-subseconds% %msg%\n")
+         string="%timegenerated:::date-unixtimestamp%.%timegenerated:::date-subseconds% %timereported:::date-unixtimestamp%.%timereported:::date-subseconds% %msg%\n")
 ruleset(name="lab-arrivals") { action(type="omfile" file="$tmp/collector/arrivals" template="lab-arrival") }
 include(file="$tmp/collector/rsyslog.conf")
 EOF
@@ -140,9 +141,11 @@ sleep 10
 idle_cpu=$(($(cpu_ticks) - before))
 
 # The attack: one forged broadcast reply for the gateway reaches every desk at once, again every
-# 100 ms (an entry learnt in the last second takes no reply), for 30 s; 8 s into it, once every
-# desk's first record had time to arrive, the collector is stopped for 10 s.
-ip netns exec "$tag-attacker" "$forge" eth0 198.18.0.1 "$attacker_mac" 198.18.0.255 \
+# 100 ms, for 30 s; 8 s into it, once every desk's first record had time to arrive, the collector
+# is stopped for 10 s. Gratuitous (the gateway's address as sender and target): a plain reply is
+# ignored by a kernel whose entry changed in the last second, which would time the kernel's
+# lock, not the desks.
+ip netns exec "$tag-attacker" "$forge" eth0 198.18.0.1 "$attacker_mac" 198.18.0.1 \
   ff:ff:ff:ff:ff:ff 300 100 >"$tmp/forged" &
 forger=$!
 sleep 8
@@ -163,10 +166,12 @@ disown
 wait "$forger"
 first_frame=$(awk '{printf "%.6f", $2 / 1e6; exit}' "$tmp/forged")
 
-# Every record every desk wrote reaches the collector, once.
-for _ in $(seq 1 300); do caught_up && break; sleep 0.1; done
-lost=$(comm -23 <(cat "$tmp"/desk-*/arp_evidence.jsonl | sort) <(sort "$tmp/collector/all.jsonl") |
-  wc -l)
+# Every record the desks had written by the attack's end reaches the collector, once (the
+# announcements' ends come 30 s later).
+cat "$tmp"/desk-*/arp_evidence.jsonl | sort >"$tmp/written"
+missing() { comm -23 "$tmp/written" <(sort "$tmp/collector/all.jsonl") | wc -l; }
+for _ in $(seq 1 300); do [ "$(missing)" -eq 0 ] && break; sleep 0.1; done
+lost=$(missing)
 twice=$(sort "$tmp/collector/all.jsonl" | uniq -d | wc -l)
 for i in $(seq 1 "$desks"); do
   name=$(printf 'desk-%02d' "$i")
@@ -174,12 +179,16 @@ for i in $(seq 1 "$desks"); do
     fail "no changed record of $name at the collector"
 done
 
-# From the first forged frame to each desk's first changed record at the collector.
-delays=$(grep '"verdict":"changed"' "$tmp/collector/arrivals" |
-  sed -E 's/^([0-9.]+) .*"host":"([^"]*)".*/\2 \1/' | sort -k1,1 -k2,2n | awk '!seen[$1]++' |
-  awk -v t0="$first_frame" '{printf "%.0f\n", ($2 - t0) * 1000}' | sort -n)
-count=$(wc -l <<<"$delays")
-at() { sed -n "$(awk -v n="$count" -v p="$1" 'BEGIN{i=int(n*p+0.999); print i<1?1:i}')p" <<<"$delays"; }
+# From the first forged frame to each desk's first changed record at the collector, and to its
+# reading by the desk's rsyslogd.
+firsts=$(grep '"verdict":"changed"' "$tmp/collector/arrivals" |
+  sed -E 's/^([0-9.]+) ([0-9.]+) .*"host":"([^"]*)".*/\3 \1 \2/' | sort -k1,1 -k2,2n |
+  awk '!seen[$1]++')
+count=$(wc -l <<<"$firsts")
+at() { # PERCENTILE FIELD
+  awk -v t0="$first_frame" -v f="$2" '{printf "%.0f\n", ($f - t0) * 1000}' <<<"$firsts" | sort -n |
+    sed -n "$(awk -v n="$count" -v p="$1" 'BEGIN{i=int(n*p+0.999); print i<1?1:i}')p"
+}
 
 [ "$(ls "$tmp/collector/desks" | wc -l)" -eq "$desks" ] || fail "not one file per desk at the collector"
 
@@ -189,9 +198,11 @@ grep -q "^\"$attacker_mac\",\"198.18.0.1\",$desks," "$tmp/report.csv" ||
   fail "the report does not name the attacker with all $desks desks: $(cat "$tmp/report.csv")"
 
 printf '%-62s %s\n' "desks lab: $desks desks, first forged frame to each changed record" \
-  "at the collector: median $(at 0.5) ms, p99 $(at 0.99) ms, max $(at 1) ms (goal p99 < 1000 ms)"
+  "at the collector: median $(at 0.5 2) ms, p99 $(at 0.99 2) ms, max $(at 1 2) ms (goal p99 < 1000 ms)"
+printf '%-62s %s\n' "  of which to its reading by the desk's rsyslogd" \
+  "median $(at 0.5 3) ms, p99 $(at 0.99 3) ms, max $(at 1 3) ms"
 printf '%-62s %s\n' "  records lost across a collector stop and a desk restart" \
-  "$lost of $(written) (goal 0); $twice sent again by RELP after the stop"
+  "$lost of $(wc -l <"$tmp/written") (goal 0); $twice sent again by RELP after the stop"
 printf '%-62s %s\n' "  the desks' summed CPU while idle" \
   "$(awk -v t="$idle_cpu" -v hz="$(getconf CLK_TCK)" 'BEGIN{printf "%.1f %%", t / hz / 10 * 100}') of one core"
 [ "$lost" -eq 0 ] || fail "$lost records lost"
