@@ -24,6 +24,7 @@
 #include "neighbour_hold.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <linux/capability.h>
 #include <linux/if_addr.h>
 #include <linux/if_ether.h>
@@ -37,8 +38,8 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -214,9 +215,16 @@ bool forwardsIpv6(int interfaceIndex) {
     if (::if_indextoname(static_cast<unsigned>(interfaceIndex), name) == nullptr) {
         return false;
     }
-    std::ifstream setting(std::string("/proc/sys/net/ipv6/conf/") + name + "/forwarding");
-    int forwarding = 0;
-    return setting >> forwarding && forwarding != 0;
+    // A plain read: streams would bring the C++ locale machinery into every start.
+    const std::string path = std::string("/proc/sys/net/ipv6/conf/") + name + "/forwarding";
+    const int setting = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (setting < 0) {
+        return false;
+    }
+    char value[16] = {};
+    const ssize_t got = ::read(setting, value, sizeof value - 1);
+    ::close(setting);
+    return got > 0 && std::atoi(value) != 0;
 }
 
 // An IPv6 neighbour is asked or told only as the gateway of a route through that interface.
