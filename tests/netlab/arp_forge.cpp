@@ -8,7 +8,8 @@
 // A storm sends COUNT requests back to back, from 150 addresses from CLAIMED_IP on, each with a
 // link-layer address of its own, and prints one line: "storm FRAMES SECONDS".
 //
-// Prints one line with the wall-clock time in microseconds for every reply sent.
+// A reply whose VICTIM_IP is CLAIMED_IP is gratuitous: FAKE_MAC is its target hardware address
+// too. Prints one line with the wall-clock time in microseconds for every reply sent.
 //
 //   arp_forge IFACE na|na-host ROUTER_IPV6 FAKE_MAC [COUNT [INTERVAL_MS]]
 //   arp_forge IFACE ra [COUNT [INTERVAL_MS]]
@@ -235,7 +236,9 @@ int main(int argc, char** argv) {
     std::memcpy(arp + 8, fakeMac, 6);
     std::memcpy(arp + 14, &claimed, 4);
     if (!forgeRequest) { // a request leaves the target's hardware address to be found out
-        std::memcpy(arp + 18, victimMac, 6);
+        // A gratuitous reply (the claimed address as its target) names its own hardware address
+        // there too, which is what makes a kernel take it within its lock time.
+        std::memcpy(arp + 18, claimed.s_addr == victim.s_addr ? fakeMac : victimMac, 6);
     }
     std::memcpy(arp + 24, &victim, 4);
 
