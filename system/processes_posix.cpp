@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
+#include <linux/close_range.h>
 #include <poll.h>
 #include <spawn.h>
 #include <sstream>
@@ -17,7 +18,6 @@
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
-#include <thread>
 #include <unistd.h>
 
 extern char** environ;
@@ -92,15 +92,50 @@ int prepare(const std::vector<std::string>& argv, bool privileged, Command& comm
     return 0;
 }
 
+// In the child: no shell; standard input and output on /dev/null, in a session of its own, with
+// nothing of ours beyond the three standard streams (the helper may be privileged). The errno of
+// a failed exec goes to `report`, which closes on a successful one.
+[[noreturn]] void execute(const Command& command, int report) {
+    ::setsid();
+    const int null = ::open("/dev/null", O_RDWR);
+    if (null >= 0) {
+        ::dup2(null, STDIN_FILENO);
+        ::dup2(null, STDOUT_FILENO);
+        if (null > STDERR_FILENO) {
+            ::close(null);
+        }
+    }
+    // Marking rather than closing keeps the report pipe until exec.
+    ::close_range(STDERR_FILENO + 1, ~0U, CLOSE_RANGE_CLOEXEC);
+    sigset_t none;
+    sigemptyset(&none);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+    ::signal(SIGPIPE, SIG_DFL);
+    ::execve(command.program.c_str(), command.args.data(), command.environment);
+    int error = errno;
+    (void)!::write(report, &error, sizeof error);
+    ::_exit(127);
+}
+
+// The errno the report pipe carries, or 0 when it closed on a successful exec.
+int startError(int report) {
+    int error = 0;
+    ssize_t got = 0;
+    do {
+        got = ::read(report, &error, sizeof error);
+    } while (got < 0 && errno == EINTR);
+    ::close(report);
+    return got == static_cast<ssize_t>(sizeof error) ? error : 0;
+}
+
 void reap(pid_t child, int* status) {
     while (::waitpid(child, status, 0) < 0 && errno == EINTR) {
     }
 }
 
-// In the child: no shell; standard input and output on /dev/null, in a session of its own, with
-// nothing of ours beyond the three standard streams (the helper may be privileged), signals as
-// at a fresh start. posix_spawn starts it without copying this process first (vfork-like), which
-// is most of what a helper costs at an attack's pace.
+// What execute() does, for a program run to its end: posix_spawn starts it without copying this
+// process first (vfork-like), which is most of what a helper costs at an attack's pace. (A
+// detached start keeps its double fork: a reaping thread for each would hold memory.)
 class SpawnAttributes {
   public:
     SpawnAttributes() {
@@ -165,18 +200,37 @@ pid_t waitUntil(pid_t child, int* status, std::chrono::steady_clock::time_point 
 
 } // namespace
 
-// The command is never left as a zombie: a thread of its own waits for its end.
+// The command is never left as a zombie: an intermediate child that exits at once hands it to
+// init.
 int startDetached(const std::vector<std::string>& argv, bool privileged) {
     Command command;
     if (const int error = prepare(argv, privileged, command)) {
         return error;
     }
-    pid_t child = 0;
-    if (const int error = SpawnAttributes().spawn(command, child)) {
+    int report[2];
+    if (::pipe2(report, O_CLOEXEC) != 0) {
+        return errno;
+    }
+    const pid_t middle = ::fork();
+    if (middle == 0) {
+        const pid_t started = ::fork();
+        if (started == 0) {
+            execute(command, report[1]);
+        }
+        int error = started < 0 ? errno : 0;
+        if (error != 0) {
+            (void)!::write(report[1], &error, sizeof error);
+        }
+        ::_exit(error != 0 ? 1 : 0);
+    }
+    ::close(report[1]);
+    if (middle < 0) {
+        const int error = errno;
+        ::close(report[0]);
         return error;
     }
-    std::thread([child] { reap(child, nullptr); }).detach();
-    return 0;
+    reap(middle, nullptr);
+    return startError(report[0]);
 }
 
 RunOutcome runToEnd(const std::vector<std::string>& argv, bool privileged,
