@@ -217,14 +217,10 @@ bool forwardsIpv6(int interfaceIndex) {
     }
     // A plain read: streams would bring the C++ locale machinery into every start.
     const std::string path = std::string("/proc/sys/net/ipv6/conf/") + name + "/forwarding";
-    const int setting = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (setting < 0) {
-        return false;
-    }
+    const Descriptor setting{::open(path.c_str(), O_RDONLY | O_CLOEXEC)};
     char value[16] = {};
-    const ssize_t got = ::read(setting, value, sizeof value - 1);
-    ::close(setting);
-    return got > 0 && std::atoi(value) != 0;
+    return setting.fd >= 0 && ::read(setting.fd, value, sizeof value - 1) > 0 &&
+           std::atoi(value) != 0;
 }
 
 // An IPv6 neighbour is asked or told only as the gateway of a route through that interface.

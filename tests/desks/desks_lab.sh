@@ -9,12 +9,12 @@
 #   desks_lab.sh BIN_DIR ARP_FORGE DESKS
 #
 # BIN_DIR holds tarnvik, its helpers and tarnvik-report. Checks that every desk's `watching`
-# record reaches the collector before the attack and its `changed` record during it, that a 10 s stop of the collector and then a restart of a desk's
-# rsyslogd during the attack lose none (RELP may send again what the stopped collector had
-# written but not acknowledged), that each desk has its own file there,
-# and that tarnvik-report names the attacker with every desk; prints, as figures, the time from
-# the first forged frame to each desk's record at the collector (and to its reading by the
-# desk's rsyslogd), the records lost, and the desks' summed CPU while idle.
+# record reaches the collector before the attack and its `changed` record during it, that a 10 s
+# stop of the collector and then a restart of a desk's rsyslogd during the attack lose none (RELP
+# may send again what the stopped collector had written but not acknowledged), that each desk
+# has its own file there, and that tarnvik-report names the attacker with every desk; prints, as
+# figures, the time from the first forged frame to each desk's record at the collector (and to
+# its reading by the desk's rsyslogd), the records lost, and the desks' summed CPU while idle.
 set -euo pipefail
 bin=$1 forge=$2 desks=$3
 here=$(cd "$(dirname "$0")/../.." && pwd)
