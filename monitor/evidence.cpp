@@ -118,7 +118,7 @@ void EvidenceRecorder::recordRouters(const std::vector<RouterFinding>& findings)
         const bool unknown =
             finding.verdict == Verdict::newRouter || finding.verdict == Verdict::routerFlood;
         record({target_, unknown ? std::nullopt : std::optional(genuine), now, finding.verdict,
-                holder, finding.routeLost});
+                holder, finding.routeLost, finding.proven});
         routerAttacked_ = routerAttacked_ || attack;
     }
 }
@@ -301,7 +301,8 @@ WatchOutcome EvidenceRecorder::recordOutcome(WatchOutcome outcome,
         const auto& baseline = watch_.baseline();
         record({target_, baseline, reading, Verdict::changed, holderOf(reading)});
     } else if (outcome == WatchOutcome::moved) {
-        record({target_, watch_.previousBaseline(), reading, Verdict::moved, std::nullopt});
+        record({target_, watch_.previousBaseline(), reading, Verdict::moved, std::nullopt, false,
+                watch_.baselineProven()});
     } else if (outcome == WatchOutcome::baseline) {
         record({target_, reading, reading, Verdict::watching, std::nullopt});
     }
@@ -350,7 +351,7 @@ bool EvidenceRecorder::failed(const std::string& probed) {
 void EvidenceRecorder::record(EvidenceRecord record) {
     const std::string time = settings_.isoTime();
     const std::string line = evidenceLine(time, record);
-    if (const auto said = recordReport(record, watch_.baselineProven()); !said.empty()) {
+    if (const auto said = recordReport(record); !said.empty()) {
         report(said);
     }
     const auto path = settings_.logDirectory / kEvidenceLogName;

@@ -42,6 +42,9 @@ struct EvidenceRecord {
     std::optional<std::string> attacker;
     // An IPv6 router's default route went with the change: ",route-lost" after its state.
     bool routeLost = false;
+    // A move proven by questions (the old address silent, the new one answering), rather than
+    // taken over once the old one stayed away.
+    bool moveProven = false;
 };
 
 // The next hop's address as text: the IPv4 address, or an IPv6 router's with its zone.
@@ -71,7 +74,7 @@ std::string evidenceJson(const std::string& isoTime, const EvidenceRecord& recor
 std::string jsonString(std::string_view text);
 // The record in words for standard error (empty for kinds that say nothing there); a move's
 // words say whether it was proven (`baselineProven`).
-std::string recordReport(const EvidenceRecord& record, bool baselineProven);
+std::string recordReport(const EvidenceRecord& record);
 
 // One defended neighbour (the next hop, or an IPv6 router) as the evidence knows it now.
 struct DefendedNeighbour {

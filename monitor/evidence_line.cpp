@@ -46,7 +46,7 @@ std::string evidenceLine(const std::string& isoTime, const EvidenceRecord& recor
            verdictName(record.verdict) + '\t' + record.attacker.value_or("-") + '\n';
 }
 
-std::string recordReport(const EvidenceRecord& record, bool baselineProven) {
+std::string recordReport(const EvidenceRecord& record) {
     const std::string hop = hopText(record.now);
     const std::string was = record.baseline ? record.baseline->linkAddress : "";
     const std::string what = record.now.ipv6.empty() ? "next hop " : "IPv6 router ";
@@ -75,9 +75,9 @@ std::string recordReport(const EvidenceRecord& record, bool baselineProven) {
     }
     if (record.verdict == Verdict::moved) {
         return what + hop + " moved from " + was + " to " + record.now.linkAddress +
-               (baselineProven ? ": the old address does not answer and the new one does"
-                               : ": the old address stayed away through repairs for " +
-                                     std::to_string(kTicksAbsentForAMove) + " s") +
+               (record.moveProven ? ": the old address does not answer and the new one does"
+                                  : ": the old address stayed away through repairs for " +
+                                        std::to_string(kTicksAbsentForAMove) + " s") +
                "; the new one is taken as genuine from now on";
     }
     return {};

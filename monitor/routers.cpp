@@ -56,7 +56,8 @@ std::optional<RouterFinding> RouterWatch::finding(const KnownRouter& known,
     if (outcome == WatchOutcome::moved) {
         Ipv6Router now = known.router;
         now.linkAddress = watch.baseline()->linkAddress;
-        return RouterFinding{Verdict::moved, now, watch.previousBaseline()->linkAddress};
+        return RouterFinding{Verdict::moved, now, watch.previousBaseline()->linkAddress, false,
+                             watch.baselineProven()};
     }
     if (outcome == WatchOutcome::baseline) {
         return RouterFinding{Verdict::watching, known.router, known.router.linkAddress};

@@ -31,6 +31,8 @@ struct RouterFinding {
     // Its default route went as its entry took another address (a forged advertisement with
     // the router flag clear, or a router advertisement with lifetime 0).
     bool routeLost = false;
+    // A move proven by questions: the old address silent, the new one answering.
+    bool proven = false;
 };
 
 // One router as the watch knows it.

@@ -21,7 +21,7 @@ std::string told(const std::vector<RouterFinding>& findings) {
     for (const auto& f : findings) {
         text += std::string(verdictName(f.verdict)) + " " + std::to_string(f.router.address[15]) +
                 "%" + std::to_string(f.router.interfaceIndex) + " " + f.genuine + ">" +
-                f.router.linkAddress + ";";
+                f.router.linkAddress + (f.proven ? " proven;" : ";");
     }
     return text;
 }
@@ -117,7 +117,7 @@ TEST(RouterWatch, QuestionsOfTwoRoutersNeverCrossAndAMoveTakesThirtySilentSecond
     EXPECT_EQ(answers.find("changed 2"), std::string::npos) << answers;
     EXPECT_EQ(answers.find("moved 1"), std::string::npos) << answers;
     EXPECT_NE(answers.find("changed 1%2 " + a + ">" + b), std::string::npos) << answers;
-    EXPECT_NE(answers.find("moved 2%2 " + c + ">" + d), std::string::npos) << answers;
+    EXPECT_NE(answers.find("moved 2%2 " + c + ">" + d + " proven;"), std::string::npos) << answers;
     EXPECT_GE(ticks, 2 + kTicksAbsentForAMove) << "the old address silent for 30 s first";
     EXPECT_LE(ticks, 45);
     EXPECT_TRUE(watch.known()[0].watch.confirmed());
@@ -131,11 +131,13 @@ TEST(RouterWatch, QuestionsOfTwoRoutersNeverCrossAndAMoveTakesThirtySilentSecond
     unasked.observe({router(1, b)}, true);
     unasked.repaired();
     ticks = 0;
-    for (std::string found; found.empty() && ticks < 100; ++ticks) {
+    std::string found;
+    for (; found.empty() && ticks < 100; ++ticks) {
         unasked.beginTick();
         found = told(unasked.observe({router(1, b)}, true));
     }
     EXPECT_EQ(ticks, kTicksAbsentForAMove) << "nobody to ask: a move once it stayed 30 s";
+    EXPECT_EQ(found, "moved 1%2 " + a + ">" + b + ";") << "unproven";
     EXPECT_FALSE(unasked.known().front().watch.questionDue());
     unasked.beginTick();
     EXPECT_TRUE(unasked.observe({router(1, b)}, true).empty());
