@@ -141,7 +141,18 @@ Launch resolveLaunch(const Options& options, const std::vector<ConfigLayer>& lay
                             lockedBy[key], "; its value there stays"}));
                 continue;
             }
-            values[key] = layer.values[key];
+            // A bad value is ignored as if it were not there: a less important file's stays.
+            const auto& value = *layer.values[key];
+            const bool good = key == kTargetKey ? targetForm(value) != TargetForm::none
+                                                : truth(value).has_value();
+            if (!good) {
+                launch.problems.push_back(joined(
+                    {layer.origin, ": ", kConfigurationKeys[key], " = ", printableExcerpt(value),
+                     key == kTargetKey ? " is neither an IPv4 address nor a host name; ignored"
+                                       : " is neither true nor false; ignored"}));
+                continue;
+            }
+            values[key] = value;
             originOf[key] = layer.origin;
         }
         for (std::size_t key = 0; key < kConfigKeys; ++key) {
@@ -150,17 +161,7 @@ Launch resolveLaunch(const Options& options, const std::vector<ConfigLayer>& lay
             }
         }
     }
-    const auto said = [&](std::size_t key, std::string_view why) {
-        launch.problems.push_back(joined({originOf[key], ": ", kConfigurationKeys[key], " = ",
-                                          printableExcerpt(*values[key]), why}));
-    };
-    const auto flag = [&](std::size_t key) {
-        const auto parsed = values[key] ? truth(*values[key]) : std::optional(false);
-        if (!parsed) {
-            said(key, " is neither true nor false; ignored");
-        }
-        return parsed.value_or(false);
-    };
+    const auto flag = [&](std::size_t key) { return values[key] && *truth(*values[key]); };
     const bool start = flag(kStartKey);
     launch.guard = flag(kGuardKey);
     if (options.guard) {
@@ -171,13 +172,13 @@ Launch resolveLaunch(const Options& options, const std::vector<ConfigLayer>& lay
             launch.guard = true;
         }
     }
-    if (values[kTargetKey] && targetForm(*values[kTargetKey]) == TargetForm::none) {
-        said(kTargetKey, " is neither an IPv4 address nor a host name; ignored");
-    } else if (values[kTargetKey]) {
+    if (values[kTargetKey]) {
         launch.target = values[kTargetKey];
         launch.start = start;
     } else if (start) {
-        said(kStartKey, " names no target; ignored");
+        launch.problems.push_back(
+            joined({originOf[kStartKey], ": start = ", printableExcerpt(*values[kStartKey]),
+                    " names no target; ignored"}));
     }
     if (options.start) {
         if (!lockedBy[kTargetKey].empty() && launch.target != options.start) {
