@@ -118,7 +118,7 @@ void EvidenceRecorder::recordRouters(const std::vector<RouterFinding>& findings)
         const bool unknown =
             finding.verdict == Verdict::newRouter || finding.verdict == Verdict::routerFlood;
         record({target_, unknown ? std::nullopt : std::optional(genuine), now, finding.verdict,
-                holder, finding.routeLost, finding.proven});
+                holder, finding.routeLost, finding.moveProven});
         routerAttacked_ = routerAttacked_ || attack;
     }
 }

@@ -73,7 +73,7 @@ std::string evidenceJson(const std::string& isoTime, const EvidenceRecord& recor
 // Text as a JSON string, quoted; a byte that is no UTF-8 becomes U+FFFD.
 std::string jsonString(std::string_view text);
 // The record in words for standard error (empty for kinds that say nothing there); a move's
-// words say whether it was proven (`baselineProven`).
+// words say whether it was proven (`moveProven`).
 std::string recordReport(const EvidenceRecord& record);
 
 // One defended neighbour (the next hop, or an IPv6 router) as the evidence knows it now.

@@ -32,7 +32,7 @@ struct RouterFinding {
     // the router flag clear, or a router advertisement with lifetime 0).
     bool routeLost = false;
     // A move proven by questions: the old address silent, the new one answering.
-    bool proven = false;
+    bool moveProven = false;
 };
 
 // One router as the watch knows it.

@@ -155,9 +155,11 @@ sleep 10
 start_collector
 # Once the collector has caught up, the first desk's rsyslogd is restarted while the attack goes
 # on: imfile and the queue on disk carry on where they were.
-written() { cat "$tmp"/desk-*/arp_evidence.jsonl 2>/dev/null | wc -l; }
-caught_up() { [ "$(wc -l <"$tmp/collector/all.jsonl" 2>/dev/null || echo 0)" -ge "$(written)" ]; }
-for _ in $(seq 1 100); do caught_up && break; sleep 0.1; done
+# The records the desks have written so far, and how many of them the collector has not.
+snapshot() { cat "$tmp"/desk-*/arp_evidence.jsonl | sort >"$tmp/written"; }
+missing() { comm -23 "$tmp/written" <(sort "$tmp/collector/all.jsonl") | wc -l; }
+snapshot
+for _ in $(seq 1 100); do [ "$(missing)" -eq 0 ] && break; sleep 0.1; done
 kill "$(cat "$tmp/desk-01/pid")"
 sleep 3
 nsenter -t "$(pgrep -f "^$tmp/desk-01/tarnvik --start")" --uts --net \
@@ -168,8 +170,7 @@ first_frame=$(awk '{printf "%.6f", $2 / 1e6; exit}' "$tmp/forged")
 
 # Every record the desks had written by the attack's end reaches the collector, once (the
 # announcements' ends come 30 s later).
-cat "$tmp"/desk-*/arp_evidence.jsonl | sort >"$tmp/written"
-missing() { comm -23 "$tmp/written" <(sort "$tmp/collector/all.jsonl") | wc -l; }
+snapshot
 for _ in $(seq 1 300); do [ "$(missing)" -eq 0 ] && break; sleep 0.1; done
 lost=$(missing)
 twice=$(sort "$tmp/collector/all.jsonl" | uniq -d | wc -l)

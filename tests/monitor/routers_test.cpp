@@ -21,7 +21,7 @@ std::string told(const std::vector<RouterFinding>& findings) {
     for (const auto& f : findings) {
         text += std::string(verdictName(f.verdict)) + " " + std::to_string(f.router.address[15]) +
                 "%" + std::to_string(f.router.interfaceIndex) + " " + f.genuine + ">" +
-                f.router.linkAddress + (f.proven ? " proven;" : ";");
+                f.router.linkAddress + (f.moveProven ? " proven;" : ";");
     }
     return text;
 }
